@@ -1,0 +1,49 @@
+# The two set-up commands: `make demo` and `make test`. Both install what they
+# need (apt as root), then build the host tools, the 32-bit product and the
+# 64-bit test build.
+SHELL := /bin/bash
+ROOT := $(CURDIR)
+BUILD := $(ROOT)/build
+JOBS ?= 2
+# One build at a time on this machine, whoever starts it.
+LOCK := flock $(BUILD)/.lock
+PAYLOAD := $(BUILD)/host/payload/payload.mfz
+CMAKE_COMMON := -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: all bootstrap build host win32 win64 test test-host demo fuzz bench clean
+
+all: build
+
+bootstrap:
+	@bash scripts/bootstrap.sh
+
+$(BUILD):
+	@mkdir -p $(BUILD)
+
+host: bootstrap | $(BUILD)
+	@$(LOCK) cmake -S . -B $(BUILD)/host $(CMAKE_COMMON) >/dev/null
+	@$(LOCK) cmake --build $(BUILD)/host -j $(JOBS)
+
+win32: host
+	@$(LOCK) cmake -S . -B $(BUILD)/win32 $(CMAKE_COMMON) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-i686-mingw.cmake -DMOFA_PAYLOAD=$(PAYLOAD) >/dev/null
+	@$(LOCK) cmake --build $(BUILD)/win32 -j $(JOBS)
+
+win64: host
+	@$(LOCK) cmake -S . -B $(BUILD)/win64 $(CMAKE_COMMON) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-x86_64-mingw.cmake -DMOFA_PAYLOAD=$(PAYLOAD) -DMOFA_HOST_BUILD=$(BUILD)/host -DMOFA_WIN32_BUILD=$(BUILD)/win32 >/dev/null
+	@$(LOCK) cmake --build $(BUILD)/win64 -j $(JOBS)
+
+build: host win32 win64
+
+# Every test (host, product checks, Windows-side and end-to-end) is
+# registered in the 64-bit build, so one ctest run ends with one summary.
+test: build
+	cd $(BUILD)/win64 && ctest --output-on-failure
+
+test-host: host
+	cd $(BUILD)/host && ctest --output-on-failure
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

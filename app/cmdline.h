@@ -1,0 +1,11 @@
+// The command-line words that select setup's run modes.
+#pragma once
+
+// Sets registerOnly (5 for "regmf32") or, failing that, runMode 3 for
+// "setmfsrf32". "regmf32" wins when both are present.
+void ReadRunMode(const char* commandLine);
+
+// Copies the directory after "regmf32=" into installDir. Only the first "r"
+// of the command line is tried; a directory that does not fit installDir is
+// refused and installDir stays unchanged. Returns 1 when copied.
+int ParseRegisterArgument(const char* commandLine);

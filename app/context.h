@@ -1,0 +1,104 @@
+// The process-wide state of one setup run. Every subsystem reads and writes
+// its fields directly; buffers have fixed sizes and are filled only through
+// the bounded helpers of strbuf.h. No Windows header: handles are void*.
+#pragma once
+#include <cstdint>
+
+enum : int32_t {
+    kRunInteractive = 2,
+    kRunSilent = 3,
+    kRunSilentAlt = 4,  // treated as silent by the install sequence
+    kRegisterOnly = 5,
+};
+
+enum : uint32_t { kWorkBufferSize = 0x200000 };  // 2,097,152 bytes
+
+struct PageRect {
+    int32_t left, top, right, bottom;
+};
+
+struct SetupContext {
+    // Program entry and run modes.
+    int32_t currentPage;
+    int32_t oemCodePage;
+    int32_t runMode;
+    int32_t registerOnly;
+    void* instanceHandle;
+    void* mainWindow;
+    void* tryItEdit;
+    void* siteEdit;
+
+    // The wizard window's resources.
+    const unsigned char* payloadData;  // locked payload resource
+    uint32_t payloadSize;              // its length in bytes
+    void* payloadResource;
+    unsigned char* workBuffer;         // kWorkBufferSize bytes, zeroed
+    void* workBufferHandle;
+    int32_t userDataState;    // 0 none, 1 complete backup, 2 user keeps data
+    int32_t checkResult;
+    int32_t restartRequired;
+    void* textFont;
+    void* titleFont;
+    void* redBrush;
+    void* savedFont;
+    PageRect okButtonRect;
+    PageRect exitButtonRect;
+    PageRect siteRowRect;
+    int32_t progressRect[4];  // x, y, length, height of the progress bar
+    char currentDirectory[100];
+
+    // Install locations.
+    char installDir[200];
+    char previousInstallDir[256];
+    char systemDir[200];
+    char sysWow64Dir[224];
+    int32_t windowsMajorVersion;
+
+    // User-data backup.
+    char backupArchivePath[256];
+
+    // Installation report counters.
+    uint8_t installDirState;
+    uint8_t txtFileCount;
+    uint8_t dataFileCount;
+    uint8_t otherFileCount;
+
+    // Skin and status-window choice.
+    uint8_t statusWindowMode;
+    uint8_t skinChoice;
+
+    // Input-method registration and the preload list.
+    uint32_t windowsVersionWord;
+    void* imeLayoutHandle;
+    int32_t imeInstallResult;
+    char layoutKeyNames[250][200];
+    char preloadIds[49][10];
+    char preloadTexts[49][200];
+    int32_t preloadCount;
+    int32_t productPreloadPosition;
+    int32_t productInPreload;
+
+    // Settings block written to "mofadat.dat": bytes 100.. siteUrl1,
+    // 200.. siteUrl2, 300.. the settings text.
+    unsigned char settingsBlock[1000];
+};
+
+extern SetupContext g_ctx;
+
+// Offsets inside settingsBlock.
+enum : uint32_t {
+    kSiteUrl1Offset = 100,
+    kSiteUrl2Offset = 200,
+    kSettingsTextOffset = 300,
+    kSiteUrlSize = 100,
+    kSettingsTextSize = 700,
+};
+
+inline char* SiteUrl1() { return reinterpret_cast<char*>(g_ctx.settingsBlock + kSiteUrl1Offset); }
+inline char* SiteUrl2() { return reinterpret_cast<char*>(g_ctx.settingsBlock + kSiteUrl2Offset); }
+
+// Silent runs (3 and 4) draw nothing and show no window.
+inline bool IsSilentRun() { return g_ctx.runMode == kRunSilent || g_ctx.runMode == kRunSilentAlt; }
+
+// Clears every field, as at process start.
+void ResetSetupContext();

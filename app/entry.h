@@ -1,0 +1,30 @@
+// Program entry, run modes and the wizard window.
+#pragma once
+#include <windows.h>
+
+// The whole run: returns the process exit code.
+int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand);
+
+// Non-zero when setup lacks the rights to write into the Windows directory
+// (tested on Windows 6 and later only).
+int CheckAdminRights();
+
+// Only DLLs of the system directory are loaded by name from now on, so that
+// DLLs planted beside a downloaded setup program are never picked up.
+void RestrictDllSearch();
+
+ATOM RegisterSetupWindowClass(HINSTANCE instance);
+int CreateSetupWindow(HINSTANCE instance, int showCommand);
+LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The payload resource and the 2 MB work buffer, which the window owns and a
+// silent run sets up itself. LoadPayloadAndWorkBuffer returns 0 when the work
+// buffer cannot be allocated (a missing payload only leaves payloadData null).
+int LoadPayloadAndWorkBuffer();
+void ReleasePayloadAndWorkBuffer();
+
+// 1 when (x, y) lies inside rect, edges included.
+int PointInPageRect(const struct PageRect& rect, unsigned x, unsigned y);
+
+// The closing message of a finished install.
+void ShowClosingMessage();

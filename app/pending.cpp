@@ -1,0 +1,23 @@
+// Steps of the run that are called at their places in the flow but do
+// nothing yet: each moves to its own module when it is built.
+#include "archive/backup.h"
+#include "archive/report.h"
+#include "ime/checks.h"
+#include "ime/register.h"
+#include "install/sequence.h"
+#include "install/skins.h"
+#include "settings/settings.h"
+
+int BackupUserData() { return 0; }
+void RestoreUserData() {}
+int CheckInstallation() { return 0; }
+int CheckDefaultInputMethod() { return 1; }
+int CheckImeWindowsInUse() { return 0; }
+int CheckImeSharedMemory() { return 0; }
+int InstallImeModule() { return 0; }
+void RunInstallSequence() {}
+void InstallSkins() {}
+void WriteSettingsFiles() {}
+void FillSiteField() {}
+void UpdateImeConfigRecord() {}
+void WriteInstallStamp() {}

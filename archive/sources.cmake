@@ -1,0 +1,1 @@
+list(APPEND MOFA_PORTABLE_SOURCES archive/text.cpp)

@@ -1,0 +1,37 @@
+// File operations of the install engine, shared by the portable archive code.
+// Two implementations: Windows (kernel32) and POSIX (host tools and tests).
+// Paths are ANSI texts (GBK on Windows, UTF-8 on the host).
+#pragma once
+#include <cstdint>
+
+// Removes a file. 0 when it is gone or was absent; -1 only when it exists and
+// cannot be deleted (for example because a running program holds it).
+int ForceDeleteFile(const char* path);
+
+// Renames a file that cannot be deleted out of the way: the last character of
+// the name before a three-letter extension becomes "2" ("mofahu4.ime" ->
+// "mofahu2.ime"), or on failure "1". 0 when moved, -1 otherwise.
+int MoveLockedFileAside(const char* path);
+
+// Creates or truncates path and writes len bytes. 1 only when the file was
+// created and every byte written.
+int WriteWholeFile(const char* path, const void* data, uint32_t len);
+
+// Reads at most cap bytes from the start of path into buf. Returns 1 when the
+// file could be opened (even if it is empty), 0 otherwise; *got = bytes read.
+int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got);
+
+// Size of the file in bytes, or -1 when it cannot be opened.
+int64_t FileSizeOf(const char* path);
+
+// Sets the archive attribute only (clears read-only, hidden, system).
+void SetArchiveAttribute(const char* path);
+
+// Copies src over dst (dst replaced when present). 1/0.
+int CopyFileOver(const char* src, const char* dst);
+
+// Renames src to dst (dst must not exist). 1/0.
+int RenameFile(const char* src, const char* dst);
+
+// Creates a directory; 1 when created or already present.
+int MakeDirectory(const char* path);

@@ -1,0 +1,90 @@
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "install/fileops.h"
+
+int ForceDeleteFile(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return 0;
+    return unlink(path) == 0 ? 0 : -1;
+}
+
+int WriteWholeFile(const char* path, const void* data, uint32_t len) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return 0;
+    uint32_t done = 0;
+    while (done < len) {
+        ssize_t n = write(fd, static_cast<const char*>(data) + done, len - done);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    int closed = close(fd) == 0;
+    return closed && done == len ? 1 : 0;
+}
+
+int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
+    *got = 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    uint32_t total = 0;
+    while (total < cap) {
+        ssize_t n = read(fd, static_cast<char*>(buf) + total, cap - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        total += static_cast<uint32_t>(n);
+    }
+    close(fd);
+    *got = total;
+    return 1;
+}
+
+int64_t FileSizeOf(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return st.st_size;
+}
+
+void SetArchiveAttribute(const char* path) { chmod(path, 0644); }
+
+int CopyFileOver(const char* src, const char* dst) {
+    int in = open(src, O_RDONLY | O_CLOEXEC);
+    if (in < 0) return 0;
+    int out = open(dst, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        close(in);
+        return 0;
+    }
+    char buf[65536];
+    int ok = 1;
+    for (;;) {
+        ssize_t n = read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = 0;
+        if (n <= 0) break;
+        if (write(out, buf, static_cast<size_t>(n)) != n) {
+            ok = 0;
+            break;
+        }
+    }
+    close(in);
+    if (close(out) != 0) ok = 0;
+    return ok;
+}
+
+int RenameFile(const char* src, const char* dst) {
+    struct stat st;
+    if (lstat(dst, &st) == 0) return 0;  // like MoveFileA: never replaces
+    return rename(src, dst) == 0 ? 1 : 0;
+}
+
+int MakeDirectory(const char* path) {
+    if (mkdir(path, 0755) == 0) return 1;
+    struct stat st;
+    return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+}

@@ -1,0 +1,129 @@
+#include "install/locations.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/context.h"
+#include "app/strbuf.h"
+#include "install/fileops.h"
+#include "install/sysapi.h"
+
+namespace {
+const char kDefaultProgramFiles[] = "c:\\Program Files";
+const char kInstallSubdir[] = "mofahu\\";
+const char kPathFileName[] = "mofapath.mfh";
+
+// "<Windows directory>\mofapath.mfh"; 0 when it does not fit.
+int PathFileInWindowsDir(char (&out)[224]) {
+    char windowsDir[200] = {0};
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (n == 0 || n >= sizeof windowsDir) return 0;
+    return StrFormat(out, sizeof out, "%s\\%s", windowsDir, kPathFileName);
+}
+
+void AppendBackslash(char* text, size_t cap) {
+    size_t len = StrLenBounded(text, cap);
+    if (len == 0 || text[len - 1] != '\\') StrAppend(text, cap, "\\");
+}
+}  // namespace
+
+char* ResolveInstallDir() {
+    char* dir = g_ctx.installDir;
+    if (dir[1] == ':' && dir[2] == '\\') return dir;
+    std::memset(dir, 0, sizeof g_ctx.installDir);
+
+    // The shell may write up to MAX_PATH characters.
+    char folder[MAX_PATH + 1] = {0};
+    if (!g_sys.getSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE)) StrCopy(folder, kDefaultProgramFiles);
+    folder[MAX_PATH] = '\0';
+
+    // "C:\Program Files (x86)" -> "C:\Program Files": the 32-bit setup
+    // installs under the native Program Files folder.
+    if (char* paren = std::strchr(folder, '(')) *paren = '\0';
+    size_t len = std::strlen(folder);
+    while (len > 0 && folder[len - 1] == ' ') folder[--len] = '\0';
+
+    if (!PathExists(folder)) StrCopy(folder, kDefaultProgramFiles);
+    len = std::strlen(folder);
+    if (len > 0 && folder[len - 1] != '\\') StrAppend(folder, "\\");
+
+    // A folder too long for installDir is refused, not cut.
+    if (!StrFormat(dir, sizeof g_ctx.installDir, "%s%s", folder, kInstallSubdir))
+        StrFormat(dir, sizeof g_ctx.installDir, "%s\\%s", kDefaultProgramFiles, kInstallSubdir);
+    return dir;
+}
+
+void ReadPathFile(int target) {
+    char path[224];
+    if (!PathFileInWindowsDir(path)) return;
+    char* dest = target == 1 ? g_ctx.previousInstallDir : g_ctx.installDir;
+    uint32_t cap = target == 1 ? sizeof g_ctx.previousInstallDir : sizeof g_ctx.installDir;
+    char text[512];
+    uint32_t got = 0;
+    if (!ReadFilePrefix(path, text, cap - 1, &got)) return;
+    std::memcpy(dest, text, got);
+    dest[got] = '\0';
+}
+
+const char* FindFixedDriveDir() {
+    static char result[200];
+    result[0] = '\0';
+    char root[4] = "g:\\";
+    for (int i = 0; i < 5; ++i, --root[0]) {
+        if (g_sys.getDriveTypeA(root) == DRIVE_FIXED) {
+            StrFormat(result, sizeof result, "%s%s", root, kInstallSubdir);
+            break;
+        }
+    }
+    return result;
+}
+
+void PersistInstallDir() {
+    char path[224];
+    AppendBackslash(g_ctx.installDir, sizeof g_ctx.installDir);
+    uint32_t len = static_cast<uint32_t>(StrLenBounded(g_ctx.installDir, sizeof g_ctx.installDir));
+    if (PathFileInWindowsDir(path)) WriteWholeFile(path, g_ctx.installDir, len);
+    RefreshSystemDir();
+    if (g_ctx.windowsMajorVersion < 6) return;
+
+    // The second copy sits beside a fixed drive's "mofahu\" folder. With no
+    // fixed drive among G: to C: it is skipped rather than written under a
+    // bare name in whatever the current directory is.
+    const char* driveDir = FindFixedDriveDir();
+    if (driveDir[0] == '\0') return;
+    MakeDirectory(driveDir);
+    if (StrFormat(path, sizeof path, "%s%s", driveDir, kPathFileName)) WriteWholeFile(path, g_ctx.installDir, len);
+}
+
+int DetectWow64() {
+    g_ctx.windowsMajorVersion = 0;
+    OSVERSIONINFOEXA info;  // 156 bytes, the size Windows 2000 and later accept
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (g_sys.getVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)))
+        g_ctx.windowsMajorVersion = static_cast<int32_t>(info.dwMajorVersion);
+    if (g_ctx.windowsMajorVersion <= 5) return 0;
+    BuildSysWow64Dir(g_ctx.sysWow64Dir);
+    return g_ctx.sysWow64Dir[0] != '\0' && PathExists(g_ctx.sysWow64Dir) ? 1 : 0;
+}
+
+int PathExists(const char* path) {
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return 0;
+    CloseHandle(h);
+    return 1;
+}
+
+void BuildSysWow64Dir(char* out) {
+    char windowsDir[200] = {0};
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (n == 0 || n >= sizeof windowsDir || !StrFormat(out, 224, "%s\\syswow64", windowsDir)) out[0] = '\0';
+}
+
+void RefreshSystemDir() {
+    UINT n = g_sys.getSystemDirectoryA(g_ctx.systemDir, sizeof g_ctx.systemDir);
+    if (n == 0 || n >= sizeof g_ctx.systemDir) g_ctx.systemDir[0] = '\0';
+}

@@ -1,0 +1,32 @@
+// Where setup installs: the install directory, the path files that record
+// it, the system directories and the Windows version.
+#pragma once
+
+// Fills installDir with the default "<Program Files>\mofahu\" unless it
+// already holds a resolved "X:\..." directory. Returns installDir itself.
+char* ResolveInstallDir();
+
+// Reads the path file in the Windows directory into previousInstallDir
+// (target 1) or installDir (any other target). A missing file changes nothing.
+void ReadPathFile(int target);
+
+// "X:\mofahu\" for the first fixed drive from G: down to C:, or "".
+const char* FindFixedDriveDir();
+
+// Writes installDir (backslash appended when missing) to the path file in
+// the Windows directory and, on Windows 6 and later, beside the fixed drive's
+// "mofahu\" folder too. Refreshes systemDir.
+void PersistInstallDir();
+
+// 1 on 64-bit Windows of major version 6 or later, else 0. Records
+// windowsMajorVersion and sysWow64Dir.
+int DetectWow64();
+
+// 1 when the file or directory can be opened for reading.
+int PathExists(const char* path);
+
+// out (224 bytes) = the Windows directory followed by "\syswow64".
+void BuildSysWow64Dir(char* out);
+
+// systemDir = the system directory as Windows reports it.
+void RefreshSystemDir();

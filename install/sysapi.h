@@ -1,0 +1,20 @@
+// Windows calls that decide where setup installs and which Windows it runs
+// on, behind function pointers so that tests can stand in a Program Files
+// folder, a drive layout, a Windows version or a Windows directory.
+#pragma once
+#include <windows.h>
+
+struct SysApi {
+    BOOL(WINAPI* getSpecialFolderPathA)(HWND, LPSTR, int, BOOL);
+    UINT(WINAPI* getDriveTypeA)(LPCSTR);
+    BOOL(WINAPI* getVersionExA)(LPOSVERSIONINFOA);
+    DWORD(WINAPI* getVersion)(void);
+    UINT(WINAPI* getWindowsDirectoryA)(LPSTR, UINT);
+    UINT(WINAPI* getSystemDirectoryA)(LPSTR, UINT);
+    UINT(WINAPI* getSystemDirectoryW)(LPWSTR, UINT);
+};
+
+extern SysApi g_sys;
+
+// The real functions, for tests that restore the seam.
+void ResetSysApi();

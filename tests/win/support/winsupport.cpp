@@ -1,0 +1,80 @@
+#include "support/winsupport.h"
+
+#include <fstream>
+#include <iterator>
+
+MessageRecorder* MessageRecorder::current = nullptr;
+
+namespace {
+int Answer(unsigned buttons) {
+    MessageRecorder* r = MessageRecorder::current;
+    if (r != nullptr && !r->answers.empty()) {
+        int a = r->answers.front();
+        r->answers.pop_front();
+        return a;
+    }
+    return (buttons & 0xF) == kMbYesNo ? kIdNo : kIdOk;
+}
+
+int RecordW(const char16_t* text, const char16_t* caption, unsigned buttons) {
+    MessageRecorder::current->shown.push_back({true, text, caption, {}, {}, buttons});
+    return Answer(buttons);
+}
+
+int RecordA(const char* text, const char* caption, unsigned buttons) {
+    MessageRecorder::current->shown.push_back({false, {}, {}, text, caption, buttons});
+    return Answer(buttons);
+}
+
+void RemoveTree(const std::string& dir) {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((dir + "*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = dir + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path + "\\");
+                RemoveDirectoryA(path.c_str());
+            } else {
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+}
+}  // namespace
+
+MessageRecorder::MessageRecorder() : saved_(g_messageSeam) {
+    current = this;
+    g_messageSeam.showW = RecordW;
+    g_messageSeam.showA = RecordA;
+}
+
+MessageRecorder::~MessageRecorder() {
+    g_messageSeam = saved_;
+    current = nullptr;
+}
+
+std::string ScratchDir(const std::string& name) {
+    CreateDirectoryA("C:\\mofatest", nullptr);
+    std::string dir = "C:\\mofatest\\" + name + "\\";
+    RemoveTree(dir);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

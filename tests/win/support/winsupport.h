@@ -1,0 +1,41 @@
+// Helpers for the Windows-side tests: the message recorder, scratch folders
+// and a clean SetupContext per test.
+#pragma once
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/msgbox.h"
+
+struct ShownMessage {
+    bool wide;
+    std::u16string text;     // wide messages
+    std::u16string caption;
+    std::string textA;       // ANSI messages (GBK bytes)
+    std::string captionA;
+    unsigned buttons;
+};
+
+// Takes the message seam for its lifetime: records every message and answers
+// from `answers` (then OK, or No for questions).
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    std::vector<ShownMessage> shown;
+    std::deque<int> answers;
+    static MessageRecorder* current;
+
+private:
+    MessageSeam saved_;
+};
+
+// A fresh empty folder C:\mofatest\<name>\ (with the trailing backslash).
+std::string ScratchDir(const std::string& name);
+// Writes a whole file; true on success.
+bool WriteBytes(const std::string& path, const std::string& bytes);
+// Reads a whole file; empty when missing.
+std::string ReadBytes(const std::string& path);
+bool FileExists(const std::string& path);
