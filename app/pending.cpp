@@ -4,9 +4,7 @@
 #include "archive/report.h"
 #include "ime/checks.h"
 #include "ime/register.h"
-#include "install/sequence.h"
 #include "install/skins.h"
-#include "settings/settings.h"
 
 int BackupUserData() { return 0; }
 void RestoreUserData() {}
@@ -15,9 +13,4 @@ int CheckDefaultInputMethod() { return 1; }
 int CheckImeWindowsInUse() { return 0; }
 int CheckImeSharedMemory() { return 0; }
 int InstallImeModule() { return 0; }
-void RunInstallSequence() {}
 void InstallSkins() {}
-void WriteSettingsFiles() {}
-void FillSiteField() {}
-void UpdateImeConfigRecord() {}
-void WriteInstallStamp() {}
