@@ -1,0 +1,180 @@
+#include "install/deploy.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/context.h"
+#include "app/msgbox.h"
+#include "app/pages.h"
+#include "app/strbuf.h"
+#include "archive/mfz.h"
+#include "ime/register.h"
+#include "install/fileops.h"
+#include "install/locations.h"
+#include "install/patch.h"
+#include "install/sysops.h"
+
+namespace {
+const char kCopyCaption[] = "智能墨筏(墨筏五笔)安装";
+
+typedef char PathText[260];
+
+// installDir + name; an empty path when it does not fit (every use of an
+// empty path then fails harmlessly).
+const char* Installed(PathText& path, const char* name) {
+    StrFormat(path, sizeof path, "%s%s", g_ctx.installDir, name);
+    return path;
+}
+
+// directory + "\" + name.
+const char* InDirectory(PathText& path, const char* directory, const char* name) {
+    StrFormat(path, sizeof path, "%s\\%s", directory, name);
+    return path;
+}
+
+void ReportCopyFailure(const char* target) {
+    char text[400];
+    StrFormat(text, sizeof text, "没有成功复制%s文件，请退出安装程序并手动删除该文件后重新安装！", target);
+    ShowMessageA(text, kCopyCaption);
+}
+
+// Copies to the native system directory (see BeginNativeSystemDirAccess).
+int CopyToSystemDir(const char* source, const char* target, bool retry) {
+    void* token = BeginNativeSystemDirAccess();
+    int ok = CopyOver(source, target);
+    if (!ok && retry) {
+        MoveLockedFileAside(target);
+        ok = CopyOver(source, target);
+    }
+    EndNativeSystemDirAccess(token);
+    if (!ok) ReportCopyFailure(target);
+    return ok;
+}
+
+// The first module to copy: simplified or traditional, version patched.
+const char* PatchedFirstModule(PathText& path, const char* simplified, const char* traditional) {
+    Installed(path, g_ctx.oemCodePage == 950 ? traditional : simplified);
+    PatchVersionString(path);
+    return path;
+}
+
+// From Windows Vista on, the data-management program for Vista replaces the
+// one for older Windows.
+void UseVistaManagementProgram() {
+    PathText older, vista;
+    Installed(older, "mofatyrk.exe");
+    Installed(vista, "mofatyr6.exe");
+    ForceDeleteFile(older);
+    RenameFile(vista, older);
+}
+
+void AskToKeepEarlierData() {
+    const char16_t* question = std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) == 0
+                                   ? u"检测到安装目录下有智能墨筏以前的词组等数据文件，是否保留？"
+                                   : u"检测到有智能墨筏以前的词组等数据文件，是否保留？";
+    if (ShowMessageW(question, u"智能墨筏安装", kMbYesNo) == kIdYes) g_ctx.userDataState = 2;
+}
+
+void ExtractPayload() {
+    PathText path;
+    SetArchiveAttribute(Installed(path, "mofatyr6.exe"));
+    ForceDeleteFile(path);
+    SetArchiveAttribute(Installed(path, "mofatyrk.exe"));
+    ForceDeleteFile(path);
+
+    if (!ExtractArchive(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
+                        g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u)) {
+        ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaption);
+    }
+    // The user's earlier data does not depend on the payload: the question is
+    // asked even when some payload file could not be written, so that an
+    // incomplete extraction never costs the user the dictionaries kept aside.
+    if (g_ctx.userDataState == 1) AskToKeepEarlierData();
+}
+
+void DeployOn64BitWindows(int pass) {
+    PathText source, target;
+    // The 32-bit module goes to SysWOW64.
+    if (pass == 0)
+        PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
+    else
+        Installed(source, "mofahu32.ime");
+    CopyWithRetry(source, InDirectory(target, g_ctx.sysWow64Dir, "mofahu4.ime"));
+
+    // The 64-bit module and uninstaller go to the native system directory.
+    RefreshSystemDir();
+    if (pass == 0)
+        PatchedFirstModule(source, "mofa640.ime", "mofa641.ime");
+    else
+        Installed(source, "mofahu64.ime");
+    CopyToSystemDir(source, InDirectory(target, g_ctx.systemDir, "mofahu4.ime"), true);
+
+    if (pass == 0) {
+        CopyToSystemDir(Installed(source, "mfxdel64.exe"), InDirectory(target, g_ctx.systemDir, "mofadel.exe"), false);
+        SetArchiveAttribute(Installed(source, "mofatyrk.exe"));
+        UseVistaManagementProgram();
+    }
+}
+
+void DeployOn32BitWindows(int pass) {
+    PathText source, target;
+    RefreshSystemDir();
+    if (pass == 0) {
+        if (g_ctx.windowsMajorVersion > 5) UseVistaManagementProgram();
+        PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
+    } else {
+        Installed(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
+    }
+    CopyWithRetry(source, InDirectory(target, g_ctx.systemDir, "mofahu4.ime"));
+    if (pass == 0 && !CopyOver(Installed(source, "mofadel.exe"), InDirectory(target, g_ctx.systemDir, "mofadel.exe")))
+        ReportCopyFailure(target);
+}
+}  // namespace
+
+int CopyOver(const char* source, const char* target) {
+    if (source[0] == '\0' || target[0] == '\0') return 0;
+    SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
+    return CopyFileA(source, target, FALSE) ? 1 : 0;
+}
+
+int CopyWithRetry(const char* source, const char* target) {
+    if (CopyOver(source, target)) return 1;
+    MoveLockedFileAside(target);
+    if (CopyOver(source, target)) return 1;
+    ReportCopyFailure(target);
+    return 0;
+}
+
+void DeployFiles(int pass) {
+    bool interactive = g_ctx.runMode == kRunInteractive;
+    MakeDirectory(g_ctx.installDir);
+    if (g_ctx.windowsMajorVersion > 5) SetLowIntegrity();
+    if (interactive) RepaintConfirmPage();
+    Sleep(50);
+
+    if (pass == 0) ExtractPayload();
+
+    if (interactive) RepaintConfirmPage();
+    PathText source, target;
+    CopyOver(Installed(source, "mofahu4.ime"), Installed(target, "mofahu32.ime"));
+    CopyOver(Installed(source, "mofacyzk.bak"), Installed(target, "mofacyzk.dat"));
+    CopyOver(Installed(source, "mofapyck.bak"), Installed(target, "mofapyck.dat"));
+    Sleep(50);
+    DrawProgressBar(0, 64);
+
+    if (DetectWow64())
+        DeployOn64BitWindows(pass);
+    else
+        DeployOn32BitWindows(pass);
+
+    if (pass == 0) {
+        PatchVersionString(Installed(source, "setupw64.exe"));
+        WriteUninstallEntry();
+    } else {
+        ForceDeleteFile(Installed(source, "mofa320.ime"));
+        ForceDeleteFile(Installed(source, "mofa321.ime"));
+        ForceDeleteFile(Installed(source, "mofa640.ime"));
+        ForceDeleteFile(Installed(source, "mofa641.ime"));
+    }
+}

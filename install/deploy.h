@@ -1,0 +1,14 @@
+// Puts the payload on disk and the input-method modules where Windows loads
+// them, in two passes around the registration of the input method.
+#pragma once
+
+// Pass 0: extraction, the keep-data question, the version-patched first
+// modules. Pass 1: the final modules, and the interim ones removed.
+void DeployFiles(int pass);
+
+// Copies source over target after clearing the target's attributes. 1/0.
+int CopyOver(const char* source, const char* target);
+
+// CopyOver; when it fails the target is moved aside and the copy tried once
+// more; a second failure is reported to the user. 1/0.
+int CopyWithRetry(const char* source, const char* target);

