@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""Checks, file by file, what a silent install left in a wine prefix.
+
+    check_install.py PREFIX PAYLOAD SCENARIO
+
+SCENARIO: win7-64, win7-32 or winxp. Prints one line per failed check and
+exits 1 when any failed."""
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from payload import read_archive  # noqa: E402
+
+FIRST_MODULES = ('mofa320.ime', 'mofa321.ime', 'mofa640.ime', 'mofa641.ime')
+PRODUCT_TEXT = '智能墨筏输入平台'.encode('utf-16-le')
+SETTINGS_TEXT = (b'MFNETURL1=\r\nMFNETURL2=\r\nMFNETTIME=1\r\nMFBJTIME=7\r\nMFWYTIME=3\r\nMFSJOFF=0\r\n'
+                 b'MFNETTIME0=0\r\nMFBJTIME0=0\r\nMFNEONE=1\r\n')
+
+
+def main(prefix, payload_path, scenario):
+    failures = []
+
+    def check(ok, what):
+        if not ok:
+            failures.append(what)
+
+    drive = os.path.join(prefix, 'drive_c')
+    install = os.path.join(drive, 'Program Files', 'mofahu')
+    system = os.path.join(drive, 'windows', 'system32')
+    syswow64 = os.path.join(drive, 'windows', 'syswow64')
+
+    def read(path):
+        try:
+            return open(path, 'rb').read()
+        except OSError:
+            return None
+
+    payload = dict(read_archive(payload_path))
+    vista = scenario != 'winxp'
+    for name, data in payload.items():
+        path = os.path.join(install, name)
+        have = read(path)
+        if name in FIRST_MODULES:
+            check(have is None, '%s still in the install directory after pass 1' % name)
+        elif name == 'mofatyr6.exe':
+            if vista:
+                check(have is None, 'mofatyr6.exe not renamed to mofatyrk.exe')
+            else:
+                check(have == data, 'mofatyr6.exe differs from the payload')
+        elif name == 'mofatyrk.exe':
+            want = payload['mofatyr6.exe'] if vista else data
+            check(have == want, 'mofatyrk.exe is not the payload\'s %s' % ('mofatyr6.exe' if vista else 'own'))
+        elif name == 'setupw64.exe':
+            patched = data.replace(PRODUCT_TEXT + '  6.7'.encode('utf-16-le'), PRODUCT_TEXT + '  7.9'.encode('utf-16-le'))
+            check(patched != data, 'the payload\'s setupw64.exe carries no 6.7 to patch')
+            check(have == patched, 'setupw64.exe does not carry 7.9 in place of 6.7')
+        elif name == 'mofacyzk.bak':
+            sealed = have is not None and (have == data or (have[:len(data)] == data and have[-12:-8] == b'MOFA'))
+            check(sealed, 'mofacyzk.bak is not the payload\'s phrase file, sealed')
+        else:
+            check(have == data, '%s differs from the payload or is missing' % name)
+
+    check(read(os.path.join(install, 'mofahu32.ime')) == payload['mofahu4.ime'], 'mofahu32.ime is not mofahu4.ime')
+    check(read(os.path.join(install, 'mofacyzk.dat')) == read(os.path.join(install, 'mofacyzk.bak')),
+          'mofacyzk.dat is not a copy of mofacyzk.bak')
+    check(read(os.path.join(install, 'mofapyck.dat')) == payload['mofapyck.bak'], 'mofapyck.dat is not mofapyck.bak')
+    check(os.path.isdir(os.path.join(install, 'filer')), 'no filer sub-folder')
+
+    if scenario == 'win7-64':
+        check(read(os.path.join(system, 'mofahu4.ime')) == payload['mofahu64.ime'],
+              'the native system directory\'s mofahu4.ime is not mofahu64.ime')
+        check(read(os.path.join(system, 'mofadel.exe')) == payload['mfxdel64.exe'],
+              'the native system directory\'s mofadel.exe is not mfxdel64.exe')
+        check(read(os.path.join(syswow64, 'mofahu4.ime')) == payload['mofahu4.ime'],
+              'SysWOW64\'s mofahu4.ime is not the payload\'s mofahu4.ime')
+    else:
+        check(read(os.path.join(system, 'mofahu4.ime')) == payload['mofahu4.ime'],
+              'the system directory\'s mofahu4.ime is not the payload\'s mofahu4.ime')
+        check(read(os.path.join(system, 'mofadel.exe')) == payload['mofadel.exe'],
+              'the system directory\'s mofadel.exe is not the payload\'s mofadel.exe')
+
+    recorded = b'C:\\Program Files\\mofahu\\'
+    check(read(os.path.join(drive, 'windows', 'mofapath.mfh')) == recorded,
+          'the Windows directory\'s path file does not hold the install directory')
+    second = read(os.path.join(drive, 'mofahu', 'mofapath.mfh'))
+    if vista:
+        check(second == recorded, 'the fixed drive\'s path file does not hold the install directory')
+    else:
+        check(second is None, 'a second path file was written before Windows Vista')
+
+    check(read(os.path.join(install, 'wbpybz.mfh')) == b'MFWBPYBZ=0\0', 'wbpybz.mfh is not the edition marker')
+    # A silent run writes the block once, before its first text is built.
+    check(read(os.path.join(install, 'mofadat.dat')) == bytes(1000), 'mofadat.dat is not the empty block')
+    check(read(os.path.join(install, 'mfnetsj.dat')) == SETTINGS_TEXT, 'mfnetsj.dat differs')
+
+    for f in failures:
+        print('FAIL:', f)
+    if not failures:
+        print('install checked: %d payload files and the system directories (%s)' % (len(payload), scenario))
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(*sys.argv[1:4]))

@@ -1,0 +1,23 @@
+"""Reads a payload archive (either variant) for the end-to-end checks, written
+independently of the program's own reader: a second reading of the format."""
+import struct
+import zlib
+
+
+def read_archive(path):
+    """Returns [(name, data)] in archive order; names decoded from GBK."""
+    image = open(path, 'rb').read()
+    digest = image[1:2] == b'0'
+    header = 56 if digest else 20
+    name_size = 16 if digest else 14
+    count = struct.unpack_from('<I', image, 6)[0]
+    pos = 10
+    entries = []
+    for _ in range(count):
+        assert image[pos:pos + 2] == b'CF', 'entry marker missing at %d' % pos
+        name = image[pos + 2:pos + 2 + name_size].split(b'\0')[0].decode('gbk')
+        length = struct.unpack_from('<I', image, pos + header - 4)[0]
+        data = zlib.decompress(image[pos + header:pos + header + length])
+        entries.append((name, data))
+        pos += header + length
+    return entries

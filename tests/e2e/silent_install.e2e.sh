@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Silent installs ("setmfsrf32") in fresh prefixes on Windows 7 64-bit, Windows
+# 7 32-bit and Windows XP, each checked file by file and value by value.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+e2e_init silent_install
+e2e_start_x
+here=$(cd "$(dirname "$0")" && pwd)
+PY=/usr/bin/python3
+
+reg_value() {  # reg_value KEY NAME: the data of a REG_SZ value, or nothing
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
+}
+
+POST='HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings\User Agent\Post Platform'
+RUN='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+
+install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
+  local scenario=$1
+  shift
+  e2e_prefix "$@"
+  # Tokens of earlier versions, and one that is not ours.
+  local t
+  for t in tyrk6300 tyrk6400 tyrk6500 tyrk6600 tyrk6700 tyrk6800 tyrk7000 tyrk7100 tyrk7200 tyrk7300 \
+    tyrk7400 tyrk7500 tyrk7600 tyrk7700 tyrk7800 tyrk6200; do
+    wine reg add "$POST" /v "$t" /d old /f >/dev/null 2>&1
+  done
+  e2e_start_setup setmfsrf32
+  local waited=0
+  while e2e_setup_running; do
+    if e2e_box_present; then
+      e2e_shot "$scenario-message" "$E2E_BOX" >/dev/null
+      e2e_fail "$scenario: the silent install showed a message ($(xdotool getwindowname "$E2E_BOX"))"
+    fi
+    ((waited++ < 600)) || e2e_fail "$scenario: still running after 60 s"
+    sleep 0.1
+  done
+  e2e_wait_exit 5
+  [ "$E2E_RC" = 0 ] || e2e_fail "$scenario: exit code $E2E_RC"
+  [ -z "$(e2e_windows_named "$(e2e_wizard_title)")" ] || e2e_fail "$scenario: a wizard window was shown"
+
+  "$PY" "$here/check_install.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$scenario" || e2e_fail "$scenario: files differ"
+
+  [ "$(reg_value "$RUN" mfmxsjgl)" = 'C:\Program Files\mofahu\mofatyrk.exe mf' ] ||
+    e2e_fail "$scenario: autostart value is '$(reg_value "$RUN" mfmxsjgl)'"
+  wine reg query "$POST" /v tyrk7900 >/dev/null 2>&1 || e2e_fail "$scenario: no tyrk7900 token"
+  [ -z "$(reg_value "$POST" tyrk7900)" ] || e2e_fail "$scenario: tyrk7900 is not empty"
+  for t in tyrk6300 tyrk6800 tyrk7000 tyrk7800; do
+    [ -z "$(reg_value "$POST" "$t")" ] || e2e_fail "$scenario: earlier token $t was not removed"
+  done
+  [ "$(reg_value "$POST" tyrk6200)" = old ] || e2e_fail "$scenario: a token that is not ours was removed"
+  e2e_log "$scenario: install checked"
+  timeout 15 wineserver -k >/dev/null 2>&1 || true
+}
+
+install_silently win7-64
+install_silently win7-32 --no-wow64
+install_silently winxp --version winxp64
