@@ -9,17 +9,6 @@
 int BackupUserData() { return 0; }
 void RestoreUserData() {}
 int CheckInstallation() { return 0; }
-int CheckDefaultInputMethod() { return 1; }
-int CheckImeWindowsInUse() { return 0; }
-int CheckImeSharedMemory() { return 0; }
-int InstallImeModule() { return 0; }
 void InstallSkins() {}
 #include <cstdint>
-#include "ime/preload.h"
-int RegisterKeyboardLayout() { return 0; }
-void WriteUninstallEntry() {}
-int ReadPreloadList() { return 0; }
-int FindProductInPreload() { return 0; }
-void PromotePreloadEntry() {}
-void SwapFirstPreloadEntries() {}
 int ExtractArchive(const unsigned char*, uint32_t, unsigned char*, uint32_t) { return 0; }

@@ -1,5 +1,6 @@
 #include "install/sysapi.h"
 
+#include <imm.h>
 #include <shlobj.h>
 
 SysApi g_sys;
@@ -12,6 +13,9 @@ void ResetSysApi() {
     g_sys.getWindowsDirectoryA = GetWindowsDirectoryA;
     g_sys.getSystemDirectoryA = GetSystemDirectoryA;
     g_sys.getSystemDirectoryW = GetSystemDirectoryW;
+    g_sys.immInstallIMEW = ImmInstallIMEW;
+    g_sys.getKeyboardLayout = GetKeyboardLayout;
+    g_sys.immGetDescriptionA = ImmGetDescriptionA;
 }
 
 namespace {

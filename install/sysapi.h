@@ -12,6 +12,10 @@ struct SysApi {
     UINT(WINAPI* getWindowsDirectoryA)(LPSTR, UINT);
     UINT(WINAPI* getSystemDirectoryA)(LPSTR, UINT);
     UINT(WINAPI* getSystemDirectoryW)(LPWSTR, UINT);
+    // The input-method manager and the active input method.
+    HKL(WINAPI* immInstallIMEW)(LPCWSTR, LPCWSTR);
+    HKL(WINAPI* getKeyboardLayout)(DWORD);
+    UINT(WINAPI* immGetDescriptionA)(HKL, LPSTR, UINT);
 };
 
 extern SysApi g_sys;

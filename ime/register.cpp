@@ -1,0 +1,235 @@
+#include "ime/register.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/context.h"
+#include "app/msgbox.h"
+#include "app/strbuf.h"
+#include "ime/layoutid.h"
+#include "ime/regutil.h"
+#include "install/sysapi.h"
+
+namespace {
+const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+const char kCaption[] = "智能墨筏";
+const char kCaptionProduct[] = "智能墨筏(墨筏五笔)";
+const char kAdminText[] = "在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！";
+const char kUserKeyText[] = "Software open error2003";
+const UINT kSystemDirChars = 100;
+
+// Fills layoutKeyNames with the sub-key names of the layouts key, highest
+// index first. Names beyond the table's 250 slots are left out. Returns the
+// number stored.
+int EnumerateLayoutKeys(HKEY layouts) {
+    std::memset(g_ctx.layoutKeyNames, 0, sizeof g_ctx.layoutKeyNames);
+    DWORD subKeys = 0;
+    if (RegQueryInfoKeyA(layouts, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    int stored = 0;
+    for (DWORD index = subKeys + 1; index-- > 0 && stored < static_cast<int>(kLayoutNameSlots);) {
+        char name[kLayoutNameSize] = {0};
+        DWORD length = sizeof name;
+        LONG rc = RegEnumKeyExA(layouts, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) continue;
+        // A name that did not fit comes back cut and maybe unterminated.
+        StrCopyCut(g_ctx.layoutKeyNames[stored++], name);
+    }
+    return stored;
+}
+
+// Scans the names in table order for the product's key. Returns its index,
+// or -1 with *highest raised to the highest id among keys that carry a
+// readable "layout text".
+int FindProductLayoutKey(HKEY layouts, int names, uint32_t* highest) {
+    for (int i = 0; i < names; ++i) {
+        const char* name = g_ctx.layoutKeyNames[i];
+        HKEY sub = OpenKeyRead(layouts, name);
+        if (sub == nullptr) continue;
+        char text[kLayoutTextSize] = {0};
+        int readable = ReadRegText(sub, "layout text", text, sizeof text);
+        CloseKey(sub);
+        if (!readable) continue;
+        if (IsProductLayoutText(text, g_ctx.oemCodePage)) return i;
+        uint32_t id = ParseLayoutId(name);
+        if (id > *highest) *highest = id;
+    }
+    return -1;
+}
+
+void WriteLayoutValues(HKEY key) {
+    // Failures here are silent: the preload entry still follows.
+    WriteRegText(key, "IME file", "MOFAHU4.IME");
+    WriteRegText(key, "layout file", IsWin9xFamily() ? "kbdus.kbd" : "kbdus.dll");
+    WriteRegText(key, "layout text", ProductLayoutText(g_ctx.oemCodePage));
+}
+
+// NT: values "1".."49" of the user's preload key.
+void AddPreloadValue(HKEY preload, const char* id) {
+    for (int k = 1; k <= static_cast<int>(kPreloadSlots); ++k) {
+        char name[4];
+        StrFormat(name, sizeof name, "%d", k);
+        char stored[kLayoutTextSize] = {0};
+        if (!ReadRegText(preload, name, stored, sizeof stored)) {
+            WriteRegText(preload, name, id);
+            return;
+        }
+        PreloadMatch match = ComparePreloadEntry(stored, sizeof stored, id);
+        if (match == kPreloadPresent) return;
+        if (match == kPreloadSameEntry) {
+            WriteRegText(preload, name, id);
+            return;
+        }
+    }
+    WriteRegText(preload, "49", id);
+}
+
+// 9x: the default values of sub-keys "1".."49" of the user's preload key.
+void AddPreloadSubKey(HKEY preload, const char* id) {
+    for (int k = 1; k <= static_cast<int>(kPreloadSlots); ++k) {
+        char name[4];
+        StrFormat(name, sizeof name, "%d", k);
+        HKEY sub = OpenKeyFull(preload, name);
+        if (sub == nullptr) {
+            sub = CreateKeyFull(preload, name);
+            if (sub != nullptr) WriteRegText(sub, nullptr, id);
+            CloseKey(sub);
+            return;
+        }
+        char stored[kLayoutTextSize] = {0};
+        PreloadMatch match = kPreloadOther;
+        if (ReadRegText(sub, nullptr, stored, sizeof stored)) match = ComparePreloadEntry(stored, sizeof stored, id);
+        if (match == kPreloadSameEntry) WriteRegText(sub, nullptr, id);
+        CloseKey(sub);
+        if (match != kPreloadOther) return;
+    }
+    HKEY last = CreateKeyFull(preload, "49");
+    if (last != nullptr) WriteRegText(last, nullptr, id);
+    CloseKey(last);
+}
+
+// Adds the layout id to the current user's preload list. 1 after a failure
+// message, else 0.
+int AddToPreloadList(const char* layoutId) {
+    char id[kLayoutNameSize];
+    StrCopyCut(id, layoutId);
+    // New entries are lower case on NT and upper case on 9x.
+    FoldLayoutId(id, 0);
+    if (IsWin9xFamily()) FoldLayoutId(id, 1);
+
+    if (IsWin9xFamily()) {
+        HKEY preload = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout\\preload");
+        if (preload == nullptr) {
+            ShowMessageA(kUserKeyText, kCaptionProduct);
+            return 1;
+        }
+        AddPreloadSubKey(preload, id);
+        CloseKey(preload);
+        return 0;
+    }
+    HKEY layout = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout");
+    if (layout == nullptr) {
+        ShowMessageA(kUserKeyText, kCaptionProduct);
+        return 1;
+    }
+    HKEY preload = OpenKeyFull(layout, "preload");
+    if (preload != nullptr) AddPreloadValue(preload, id);
+    CloseKey(preload);
+    CloseKey(layout);
+    return 0;
+}
+}  // namespace
+
+int InstallImeModule() {
+    wchar_t systemDir[kSystemDirChars] = {0};
+    UINT n = g_sys.getSystemDirectoryW(systemDir, kSystemDirChars);
+    if (n == 0 || n >= kSystemDirChars) return 0;
+    char16_t path[kSystemDirChars + 16] = {0};
+    if (!U16Copy(path, sizeof path / sizeof path[0], reinterpret_cast<const char16_t*>(systemDir)) ||
+        !U16Append(path, sizeof path / sizeof path[0], u"\\mofahu4.ime"))
+        return 0;
+    HKL layout = g_sys.immInstallIMEW(reinterpret_cast<const wchar_t*>(path),
+                                      reinterpret_cast<const wchar_t*>(u"智能墨筏输入平台  7.9"));
+    g_ctx.imeLayoutHandle = layout;
+    return layout != nullptr ? 1 : 0;
+}
+
+int RegisterKeyboardLayout() {
+    RefreshWindowsVersionWord();
+    int result = 2;
+    const int codePage = g_ctx.oemCodePage;
+
+    HKEY layouts = OpenKeyRead(HKEY_LOCAL_MACHINE, kLayoutsKey);
+    if (layouts == nullptr) {
+        ShowMessageA(IsWin9xFamily() ? "Software open error1003" : kAdminText, kCaption);
+        return 1;
+    }
+
+    int names = EnumerateLayoutKeys(layouts);
+    uint32_t highest = 0;
+    int found = FindProductLayoutKey(layouts, names, &highest);
+
+    char id[kLayoutNameSize] = {0};
+    HKEY target = nullptr;
+    if (found >= 0) {
+        StrCopyCut(id, g_ctx.layoutKeyNames[found]);
+        if (HasExpectedSuffix(id, codePage)) {
+            target = OpenKeyFull(layouts, id);
+        } else {
+            // An earlier key of the other language: it goes, and its number
+            // is reused with the expected suffix. A failed delete leaves the
+            // old key beside the new one; the registration goes on.
+            RegDeleteKeyA(layouts, id);
+            ForceExpectedSuffix(id, sizeof id, codePage);
+            result = 0;
+            target = CreateKeyFull(layouts, id);
+        }
+    } else {
+        result = MakeNewLayoutId(highest, codePage, id, sizeof id);
+        target = CreateKeyFull(layouts, id);
+    }
+    if (target == nullptr) {
+        CloseKey(layouts);
+        ShowMessageA(IsWin9xFamily() ? "Software open error1004" : kAdminText, kCaptionProduct);
+        return 1;
+    }
+    WriteLayoutValues(target);
+    CloseKey(target);
+    CloseKey(layouts);
+
+    if (AddToPreloadList(id)) return 1;
+    return result;
+}
+
+void WriteUninstallEntry() {
+    HKEY uninstall = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0, KEY_READ,
+                      &uninstall) != ERROR_SUCCESS)
+        return;
+    HKEY entry = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(uninstall, L"mofaxwb", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &entry,
+                        &disposition) != ERROR_SUCCESS) {
+        RegCloseKey(uninstall);
+        return;
+    }
+    const char16_t displayName[] = u"墨筏五笔";
+    RegSetValueExW(entry, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(displayName),
+                   static_cast<DWORD>(U16Len(displayName) * sizeof(char16_t)));
+
+    // Without the system directory there is no uninstaller path to record.
+    wchar_t systemDir[kSystemDirChars] = {0};
+    UINT n = g_sys.getSystemDirectoryW(systemDir, kSystemDirChars);
+    char16_t command[kSystemDirChars + 16] = {0};
+    if (n > 0 && n < kSystemDirChars &&
+        U16Copy(command, sizeof command / sizeof command[0], reinterpret_cast<const char16_t*>(systemDir)) &&
+        U16Append(command, sizeof command / sizeof command[0], u"\\mofadel.exe")) {
+        RegSetValueExW(entry, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                       static_cast<DWORD>(U16Len(command) * sizeof(char16_t)));
+    }
+    RegCloseKey(entry);
+    RegCloseKey(uninstall);
+}
