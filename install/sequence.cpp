@@ -22,9 +22,8 @@ void ShowModuleInUse() {
                  u"智能墨筏安装");
 }
 
-// An earlier version's module must leave the system directories before the
-// new one is copied. Returns 0 when one can neither be deleted nor moved
-// aside: the install cannot go on.
+}  // namespace
+
 int RemoveEarlierModule() {
     char path[260];
     RefreshSystemDir();
@@ -53,6 +52,7 @@ int RemoveEarlierModule() {
     return 1;
 }
 
+namespace {
 void RegisterInputMethod() {
     g_ctx.imeInstallResult = InstallImeModule();
     if (g_ctx.imeInstallResult == 0) RegisterKeyboardLayout();

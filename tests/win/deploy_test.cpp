@@ -2,12 +2,7 @@
 // that a running program holds, copying with retry, the version patch on
 // files, and the registry values of the install.
 //
-// "Held by a running program" is reproduced the way Windows holds a loaded
-// input method module: an image section of the file is mapped. Windows (and
-// wine64) then refuse to delete the file but allow it to be renamed. (A plain
-// handle without delete sharing would block the rename too, and loading the
-// same DLL twice under wine returns the first module without mapping the
-// second file.)
+// "Held by a running program": see HoldAsLoadedModule.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,23 +16,6 @@
 #include "support/winsupport.h"
 
 namespace {
-std::string SystemDll() {
-    char dir[MAX_PATH];
-    GetSystemDirectoryA(dir, MAX_PATH);
-    return std::string(dir) + "\\version.dll";
-}
-
-// Copies a real DLL to path and maps it as an image: path is now "in use".
-HANDLE HoldAsLoadedModule(const std::string& path) {
-    if (!CopyFileA(SystemDll().c_str(), path.c_str(), FALSE)) return nullptr;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    HANDLE section = CreateFileMappingA(file, nullptr, PAGE_EXECUTE_READ | SEC_IMAGE, 0, 0, nullptr);
-    CloseHandle(file);
-    return section;
-}
-
 class FileOpsTest : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = ScratchDir("fileops"); }

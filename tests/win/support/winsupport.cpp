@@ -78,3 +78,16 @@ std::string ReadBytes(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+HANDLE HoldAsLoadedModule(const std::string& path) {
+    char dir[MAX_PATH];
+    GetSystemDirectoryA(dir, MAX_PATH);
+    std::string dll = std::string(dir) + "\\version.dll";
+    if (!CopyFileA(dll.c_str(), path.c_str(), FALSE)) return nullptr;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE section = CreateFileMappingA(file, nullptr, PAGE_EXECUTE_READ | SEC_IMAGE, 0, 0, nullptr);
+    CloseHandle(file);
+    return section;
+}

@@ -39,3 +39,11 @@ bool WriteBytes(const std::string& path, const std::string& bytes);
 // Reads a whole file; empty when missing.
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
+
+// Copies a real DLL to path and maps it as an image, the way Windows holds a
+// loaded input-method module: Windows (and wine64) then refuse to delete the
+// file but allow it to be renamed. (A plain handle without delete sharing
+// would block the rename too, and loading the same DLL twice under wine
+// returns the first module without mapping the second file.) Close the
+// returned handle to let go; null on failure.
+HANDLE HoldAsLoadedModule(const std::string& path);

@@ -1,0 +1,117 @@
+// Getting an earlier version's module out of the system directories, with
+// the Windows and system directories stood in by scratch folders.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "install/sequence.h"
+#include "install/sysapi.h"
+#include "support/winsupport.h"
+
+namespace {
+std::string g_windows;  // stand-in Windows directory
+std::string g_system;   // stand-in system directory
+
+UINT WINAPI FakeWindowsDir(LPSTR out, UINT cap) {
+    if (g_windows.size() >= cap) return static_cast<UINT>(g_windows.size() + 1);
+    std::strcpy(out, g_windows.c_str());
+    return static_cast<UINT>(g_windows.size());
+}
+UINT WINAPI FakeSystemDir(LPSTR out, UINT cap) {
+    if (g_system.size() >= cap) return static_cast<UINT>(g_system.size() + 1);
+    std::strcpy(out, g_system.c_str());
+    return static_cast<UINT>(g_system.size());
+}
+
+class EarlierModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSetupContext();
+        ResetSysApi();
+        std::string root = ScratchDir("earlier");
+        g_windows = root + "windows";
+        g_system = g_windows + "\\system32";
+        CreateDirectoryA(g_windows.c_str(), nullptr);
+        CreateDirectoryA(g_system.c_str(), nullptr);
+        std::strcpy(g_ctx.installDir, (root + "mofahu\\").c_str());
+        g_sys.getWindowsDirectoryA = FakeWindowsDir;
+        g_sys.getSystemDirectoryA = FakeSystemDir;
+    }
+    void TearDown() override {
+        for (HANDLE h : held_) CloseHandle(h);
+        ResetSysApi();
+    }
+    void Use64BitWindows() { CreateDirectoryA(Wow64().c_str(), nullptr); }
+    std::string Wow64() const { return g_windows + "\\syswow64"; }
+    void Hold(const std::string& path) {
+        HANDLE h = HoldAsLoadedModule(path);
+        ASSERT_NE(h, nullptr) << path;
+        held_.push_back(h);
+    }
+    std::vector<HANDLE> held_;
+};
+
+const std::u16string kInUse =
+    u"　　你以前安装的墨筏五笔正在使用，请关闭使用墨筏五笔的所有窗口，或者重新启动机器后，才能安装新版本的墨筏五笔！";
+
+TEST_F(EarlierModuleTest, UnusedModulesAreDeletedWithoutARestart) {
+    Use64BitWindows();
+    WriteBytes(Wow64() + "\\mofahu4.ime", "old 32");
+    WriteBytes(g_system + "\\mofahu4.ime", "old 64");
+    MessageRecorder messages;
+    EXPECT_EQ(RemoveEarlierModule(), 1);
+    EXPECT_FALSE(FileExists(Wow64() + "\\mofahu4.ime"));
+    EXPECT_FALSE(FileExists(g_system + "\\mofahu4.ime"));
+    EXPECT_EQ(g_ctx.restartRequired, 0);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(EarlierModuleTest, HeldSysWow64ModuleIsMovedAsideAndNeedsARestart) {
+    Use64BitWindows();
+    Hold(Wow64() + "\\mofahu4.ime");
+    MessageRecorder messages;
+    EXPECT_EQ(RemoveEarlierModule(), 1);
+    EXPECT_FALSE(FileExists(Wow64() + "\\mofahu4.ime"));
+    EXPECT_TRUE(FileExists(Wow64() + "\\mofahu2.ime"));
+    EXPECT_EQ(g_ctx.restartRequired, 1);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(EarlierModuleTest, HeldSystemModuleMovedAsideNeedsNoRestartOn32BitWindows) {
+    Hold(g_system + "\\mofahu4.ime");
+    MessageRecorder messages;
+    EXPECT_EQ(RemoveEarlierModule(), 1);
+    EXPECT_TRUE(FileExists(g_system + "\\mofahu2.ime"));
+    EXPECT_FALSE(FileExists(g_system + "\\mofahu4.ime"));
+    EXPECT_EQ(g_ctx.restartRequired, 0);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(EarlierModuleTest, AModuleThatCannotMoveStopsTheInstall) {
+    // Both names it could be moved to are held too.
+    Hold(g_system + "\\mofahu2.ime");
+    Hold(g_system + "\\mofahu1.ime");
+    Hold(g_system + "\\mofahu4.ime");
+    MessageRecorder messages;
+    EXPECT_EQ(RemoveEarlierModule(), 0);
+    EXPECT_TRUE(FileExists(g_system + "\\mofahu4.ime"));
+    EXPECT_EQ(g_ctx.restartRequired, 1);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(messages.shown[0].wide);
+    EXPECT_EQ(messages.shown[0].text, kInUse);
+    EXPECT_EQ(messages.shown[0].caption, u"智能墨筏安装");
+
+    // The same in SysWOW64 on 64-bit Windows.
+    g_ctx.restartRequired = 0;
+    Use64BitWindows();
+    Hold(Wow64() + "\\mofahu2.ime");
+    Hold(Wow64() + "\\mofahu1.ime");
+    Hold(Wow64() + "\\mofahu4.ime");
+    EXPECT_EQ(RemoveEarlierModule(), 0);
+    EXPECT_EQ(g_ctx.restartRequired, 1);
+    EXPECT_EQ(messages.shown.size(), 2u);
+}
+}  // namespace
