@@ -10,5 +10,3 @@ int BackupUserData() { return 0; }
 void RestoreUserData() {}
 int CheckInstallation() { return 0; }
 void InstallSkins() {}
-#include <cstdint>
-int ExtractArchive(const unsigned char*, uint32_t, unsigned char*, uint32_t) { return 0; }

@@ -1,1 +1,3 @@
-list(APPEND MOFA_PORTABLE_SOURCES archive/text.cpp)
+list(APPEND MOFA_PORTABLE_SOURCES archive/text.cpp archive/mfz.cpp)
+list(APPEND MOFA_HOST_SOURCES archive/md5_host.cpp)
+list(APPEND MOFA_WIN_PORTABLE_SOURCES archive/md5_win.cpp)

@@ -1,0 +1,260 @@
+#!/usr/bin/env python3
+"""Makes the sample payload files: deterministic stand-ins for the 91 product
+files named in manifest.txt, so that the setup program can be built and
+tested without the real ones.
+
+    make_sample.py OUTDIR MANIFEST MFZPACK
+
+writes OUTDIR/<name> for every name of the manifest. The five skin archives
+are packed with MFZPACK from eight small files each.
+
+Every stand-in is distinguishable: binary files start with an ASCII stamp
+"stand-in <name>" and carry filler bytes drawn from a generator seeded by the
+name; the modules and programs carry the UTF-16LE product text with their
+version at offset 0x200.
+"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+PRODUCT_TEXT = '智能墨筏输入平台'
+
+# Sizes of the modules and programs, and the version each carries.
+PROGRAMS = {
+    'mofa320.ime': (40960, '6.3'),
+    'mofa321.ime': (53248, '6.3'),
+    'mofa640.ime': (51712, '6.3'),
+    'mofa641.ime': (51712, '6.3'),
+    'mofahu4.ime': (325632, '7.9'),
+    'mofahu64.ime': (382464, '7.9'),
+    'mofadel.exe': (50176, '7.9'),
+    'mfxdel64.exe': (54272, '7.9'),
+    'mofatyr6.exe': (364544, '7.9'),
+    'mofatyrk.exe': (311296, '7.9'),
+    'setupw64.exe': (47616, '6.7'),
+}
+VERSION_OFFSET = 0x200
+
+# The dictionary-like entry that fills most of the 2 MB work buffer.
+BIG_TEXT = ('jfhzb.txt', 1833364)
+
+SKINS = {
+    # name: (plain variant?, base colour)
+    '冷色瓷面.mfz': (True, (70, 110, 160)),
+    '粉色瓷面.mfz': (True, (220, 150, 170)),
+    '小天使.mfz': (True, (240, 210, 120)),
+    '简短白.mfz': (False, (235, 235, 235)),
+    'qxfc.mfz': (False, (90, 160, 120)),
+}
+SKIN_FILES = ['mfbmp8.mfh'] + ['mfbmpsx%d.bmp' % i for i in range(1, 8)]
+
+
+def rng_for(name):
+    return random.Random(zlib.crc32(name.encode('utf-8')))
+
+
+def stamp(name, size=64):
+    text = ('stand-in %s' % name).encode('utf-8')[:size - 1]
+    return text + b'\0' * (size - len(text))
+
+
+def filler(name, size):
+    """Bytes from a small per-file alphabet: compressible about as well as
+    program code, different for every file."""
+    rng = rng_for(name)
+    alphabet = bytes(rng.randrange(256) for _ in range(24))
+    table = bytes(alphabet[i % len(alphabet)] for i in range(256))
+    return rng.randbytes(size).translate(table)
+
+
+def program(name, size, version):
+    text = (PRODUCT_TEXT + '  ' + version).encode('utf-16-le')
+    body = bytearray(filler(name, size))
+    body[0:64] = stamp(name)
+    body[VERSION_OFFSET:VERSION_OFFSET + len(text)] = text
+    return bytes(body)
+
+
+def hanzi(rng):
+    """One random GB2312 level-1 character, as GBK bytes."""
+    return bytes((rng.randrange(0xB0, 0xD8), rng.randrange(0xA1, 0xFA)))
+
+
+def word_list(name, words):
+    """GBK words of 2-4 characters, each followed by "; "."""
+    rng = rng_for(name)
+    out = bytearray()
+    for _ in range(words):
+        for _ in range(rng.randrange(2, 5)):
+            out += hanzi(rng)
+        out += b'; '
+    return bytes(out)
+
+
+def dictionary_text(name, size):
+    """Lines of a character, a space and a four-letter code, cut to size."""
+    rng = rng_for(name)
+    letters = b'abcdefghijklmnopqrstuvwxy'
+    lines = []
+    total = 0
+    while total < size:
+        line = hanzi(rng) + b' ' + bytes(rng.choice(letters) for _ in range(4)) + b'\r\n'
+        lines.append(line)
+        total += len(line)
+    data = b''.join(lines)[:size]
+    return data
+
+
+def small_text(name):
+    rng = rng_for(name)
+    lines = [('; %s\r\n' % name).encode('ascii')]
+    for _ in range(rng.randrange(8, 40)):
+        lines.append(hanzi(rng) + hanzi(rng) + b'\r\n')
+    return b''.join(lines)
+
+
+def bmp(width, height, pixel):
+    """A 24-bit bottom-up BMP; pixel(x, y) gives (r, g, b) with y from the top."""
+    row_size = (width * 3 + 3) & ~3
+    pad = b'\0' * (row_size - width * 3)
+    rows = []
+    for y in range(height - 1, -1, -1):
+        row = bytearray()
+        for x in range(width):
+            r, g, b = pixel(x, y)
+            row += bytes((b, g, r))
+        rows.append(bytes(row) + pad)
+    image = b''.join(rows)
+    header = struct.pack('<2sIHHI', b'BM', 54 + len(image), 0, 0, 54)
+    info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(image), 2835, 2835, 0, 0)
+    return header + info + image
+
+
+def clamp(v):
+    return max(0, min(255, int(v)))
+
+
+def splash_pixel(x, y):
+    """Ink blue, a lighter title band at the top, a soft wash of ink on the
+    right and a thin frame."""
+    if x in (0, 400) or y in (0, 309):
+        return (150, 170, 210)
+    t = y / 310.0
+    r, g, b = 18 - 10 * t, 42 - 20 * t, 96 - 40 * t
+    if 18 <= y <= 88:
+        # The title area: lighter, fading towards its edges.
+        edge = min(y - 18, 88 - y) / 35.0
+        glow = 0.35 + 0.65 * min(1.0, edge * 2)
+        r, g, b = r + 40 * glow, g + 60 * glow, b + 90 * glow
+        if y in (18, 88):
+            r, g, b = 170, 190, 230
+    dx, dy = (x - 300) / 110.0, (y - 200) / 80.0
+    wash = max(0.0, 1.0 - (dx * dx + dy * dy))
+    r, g, b = r + 30 * wash, g + 45 * wash, b + 70 * wash
+    if y >= 280:
+        r, g, b = r * 0.6, g * 0.6, b * 0.7
+    return (clamp(r), clamp(g), clamp(b))
+
+
+def small_bmp(name, width=24, height=16, base=None):
+    rng = rng_for(name)
+    base = base or (rng.randrange(256), rng.randrange(256), rng.randrange(256))
+    step = rng.randrange(1, 6)
+    return bmp(width, height, lambda x, y: (clamp(base[0] + x * step), clamp(base[1] + y * step), base[2]))
+
+
+def wav(name):
+    """A short 8 kHz 8-bit mono tone with the name stamp in a chunk of its own."""
+    rng = rng_for(name)
+    period = rng.randrange(8, 40)
+    samples = bytes(128 + (40 if (i // period) % 2 else -40) for i in range(800))
+    fmt = struct.pack('<4sIHHIIHH', b'fmt ', 16, 1, 1, 8000, 8000, 1, 8)
+    data = struct.pack('<4sI', b'data', len(samples)) + samples
+    # Players skip unknown chunks: the name stamp keeps every sound distinct.
+    note = struct.pack('<4sI', b'note', 64) + stamp(name)
+    body = fmt + note + data
+    return struct.pack('<4sI4s', b'RIFF', 4 + len(body), b'WAVE') + body
+
+
+def config_record():
+    """The input method's 200-byte configuration record with its defaults."""
+    record = bytearray(200)
+    record[0x08] = 0x36
+    for offset in (0x09, 0x0A, 0x0C, 0x0F, 0x13, 0x16, 0x18, 0x24, 0x29, 0x2B, 0x36, 0x3A):
+        record[offset] = 1
+    return bytes(record)
+
+
+def blob(name):
+    rng = rng_for(name)
+    return stamp(name) + filler(name, rng.randrange(64, 2048))
+
+
+def skin_part(skin, part, colour):
+    if part.endswith('.mfh'):
+        return stamp(skin + ' ' + part) + bytes(colour) * 8
+    index = int(part[len('mfbmpsx'):-len('.bmp')])
+    shade = tuple(clamp(c - 12 * index) for c in colour)
+    return small_bmp(skin + part, 40 + 4 * index, 24, shade)
+
+
+def contents(name):
+    if name in PROGRAMS:
+        size, version = PROGRAMS[name]
+        return program(name, size, version)
+    if name == BIG_TEXT[0]:
+        return dictionary_text(name, BIG_TEXT[1])
+    if name == 'mofacyzk.bak':
+        return word_list(name, 1500)
+    if name == 'mofapyck.bak':
+        return word_list(name, 2500)
+    if name == 'mfszsj43.mfh':
+        return config_record()
+    if name == 'tyrk1.bmp':
+        return bmp(401, 310, splash_pixel)
+    lower = name.lower()
+    if lower.endswith('.txt'):
+        return small_text(name)
+    if lower.endswith('.bmp'):
+        return small_bmp(name)
+    if lower.endswith('.wav'):
+        return wav(name)
+    return blob(name)
+
+
+def pack_skin(mfzpack, outdir, name, plain, colour):
+    parts = os.path.join(outdir, '.skin-parts', name)
+    os.makedirs(parts, exist_ok=True)
+    paths = []
+    for part in SKIN_FILES:
+        path = os.path.join(parts, part)
+        with open(path, 'wb') as f:
+            f.write(skin_part(name, part, colour))
+        paths.append(path)
+    args = [mfzpack, 'create'] + (['--plain'] if plain else []) + [os.path.join(outdir, name)] + paths
+    subprocess.run(args, check=True)
+
+
+def main(outdir, manifest, mfzpack):
+    with open(manifest, encoding='utf-8') as f:
+        names = [line.strip() for line in f if line.strip() and not line.startswith('#')]
+    os.makedirs(outdir, exist_ok=True)
+    for name in names:
+        if name in SKINS:
+            plain, colour = SKINS[name]
+            pack_skin(mfzpack, outdir, name, plain, colour)
+            continue
+        with open(os.path.join(outdir, name), 'wb') as f:
+            f.write(contents(name))
+    shutil.rmtree(os.path.join(outdir, '.skin-parts'), ignore_errors=True)
+    return 0
+
+
+if __name__ == '__main__':
+    if len(sys.argv) != 4:
+        sys.exit('usage: make_sample.py OUTDIR MANIFEST MFZPACK')
+    sys.exit(main(*sys.argv[1:]))
