@@ -217,7 +217,8 @@ void WriteUninstallEntry() {
         return;
     }
     const char16_t displayName[] = u"墨筏五笔";
-    RegSetValueExW(entry, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(displayName),
+    // Value writes fail silently: the entry is a convenience for the user.
+    g_sys.regSetValueExW(entry, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(displayName),
                    static_cast<DWORD>(U16Len(displayName) * sizeof(char16_t)));
 
     // Without the system directory there is no uninstaller path to record.
@@ -227,7 +228,7 @@ void WriteUninstallEntry() {
     if (n > 0 && n < kSystemDirChars &&
         U16Copy(command, sizeof command / sizeof command[0], reinterpret_cast<const char16_t*>(systemDir)) &&
         U16Append(command, sizeof command / sizeof command[0], u"\\mofadel.exe")) {
-        RegSetValueExW(entry, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+        g_sys.regSetValueExW(entry, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
                        static_cast<DWORD>(U16Len(command) * sizeof(char16_t)));
     }
     RegCloseKey(entry);

@@ -16,6 +16,8 @@ void ResetSysApi() {
     g_sys.immInstallIMEW = ImmInstallIMEW;
     g_sys.getKeyboardLayout = GetKeyboardLayout;
     g_sys.immGetDescriptionA = ImmGetDescriptionA;
+    g_sys.regSetValueExA = RegSetValueExA;
+    g_sys.regSetValueExW = RegSetValueExW;
 }
 
 namespace {

@@ -1,0 +1,751 @@
+// Registration, preload lists, the uninstall entry and the default-input-method
+// check, against a registry redirected into scratch keys: HKLM, HKCU and HKU
+// each point at their own sub-key of the real HKCU\Software\mofatest_ime for
+// the length of one test.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/context.h"
+#include "ime/checks.h"
+#include "ime/preload.h"
+#include "ime/register.h"
+#include "install/sysapi.h"
+#include "support/winsupport.h"
+
+namespace {
+const char kScratchRoot[] = "Software\\mofatest_ime";
+const char kLayouts[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+const char kUserPreload[] = "keyboard layout\\preload";
+const char kDefaultPreload[] = ".DEFAULT\\keyboard layout\\preload";
+const char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// Narrow literals are GBK, as the program writes them.
+const std::string kLayoutText = "智能墨筏输入平台  7.9";
+const std::string kNoValue = "<none>";
+
+DWORD WINAPI VersionNt() { return 0x1DB10106; }     // 6.1 build 7601
+DWORD WINAPI Version98() { return 0xC0000A04; }     // 4.10, the 9x high bit
+BOOL WINAPI VersionEx61(LPOSVERSIONINFOA info) {
+    info->dwMajorVersion = 6;
+    info->dwMinorVersion = 1;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    return TRUE;
+}
+
+std::string g_windowsDir;
+UINT WINAPI FakeWindowsDir(LPSTR buffer, UINT size) {
+    std::string dir = g_windowsDir.substr(0, g_windowsDir.size() - 1);  // no trailing backslash
+    if (dir.size() >= size) return static_cast<UINT>(dir.size() + 1);
+    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
+    return static_cast<UINT>(dir.size());
+}
+
+std::u16string g_systemDirW = u"C:\\windows\\system32";
+UINT WINAPI FakeSystemDirW(LPWSTR buffer, UINT size) {
+    if (g_systemDirW.size() >= size) return static_cast<UINT>(g_systemDirW.size() + 1);
+    std::memcpy(buffer, g_systemDirW.c_str(), (g_systemDirW.size() + 1) * sizeof(char16_t));
+    return static_cast<UINT>(g_systemDirW.size());
+}
+
+int g_installCalls;
+HKL WINAPI RefusingInstaller(LPCWSTR, LPCWSTR) {
+    ++g_installCalls;
+    return nullptr;
+}
+
+std::string g_description;
+HKL WINAPI FakeLayout(DWORD) { return reinterpret_cast<HKL>(static_cast<ULONG_PTR>(0xE0050804)); }
+UINT WINAPI FakeDescription(HKL, LPSTR buffer, UINT size) {
+    if (g_description.empty()) return 0;
+    size_t n = g_description.size() < size ? g_description.size() : size;
+    std::memcpy(buffer, g_description.data(), n);  // no NUL when it fills the buffer
+    return static_cast<UINT>(n);
+}
+
+HKEY CreateKey(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << path;
+    return key;
+}
+
+// Stores exactly these bytes as REG_SZ. Windows adds a NUL left out of the
+// count when the byte after the data is one, so the data is followed by
+// another byte here.
+void SetRaw(HKEY root, const std::string& path, const char* name, const std::string& bytes) {
+    std::string buffer = bytes + 'Z';
+    HKEY key = CreateKey(root, path);
+    EXPECT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(buffer.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+void SetText(HKEY root, const std::string& path, const char* name, const std::string& text) {
+    SetRaw(root, path, name, text + '\0');
+}
+
+// The value's text as the ANSI call returns it, without the NUL that Windows
+// stores after a text written without one.
+std::string GetRaw(HKEY root, const std::string& path, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return kNoValue;
+    char data[1024];
+    DWORD size = sizeof data;
+    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return kNoValue;
+    std::string text(data, size);
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+}
+
+// Every value write of the code under test, with the exact byte count it
+// passed (Windows itself would hide a missing NUL).
+struct ValueWrite {
+    std::string name;
+    std::string bytes;
+    bool wide;
+};
+std::vector<ValueWrite> g_writes;
+
+LONG WINAPI RecordSetA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD count) {
+    g_writes.push_back({name != nullptr ? name : "", std::string(reinterpret_cast<const char*>(data), count), false});
+    return RegSetValueExA(key, name, reserved, type, data, count);
+}
+
+LONG WINAPI RecordSetW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD count) {
+    std::string narrow;
+    for (const wchar_t* c = name; c != nullptr && *c != 0; ++c) narrow += static_cast<char>(*c);
+    g_writes.push_back({narrow, std::string(reinterpret_cast<const char*>(data), count), true});
+    return RegSetValueExW(key, name, reserved, type, data, count);
+}
+
+// The bytes of the last write of a value name ("" = default value).
+std::string LastWrite(const std::string& name) {
+    for (auto w = g_writes.rbegin(); w != g_writes.rend(); ++w)
+        if (w->name == name) return w->bytes;
+    return kNoValue;
+}
+
+std::string Utf16Bytes(const std::u16string& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+}
+
+std::u16string GetRawW(HKEY root, const std::string& path, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return u"<none>";
+    char16_t data[512];
+    DWORD size = sizeof data;
+    LONG rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return u"<none>";
+    EXPECT_EQ(size % 2, 0u);
+    std::u16string text(data, size / 2);
+    if (!text.empty() && text.back() == 0) text.pop_back();
+    return text;
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+DWORD SubKeyCount(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    DWORD count = 0;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegCloseKey(key);
+    return count;
+}
+
+std::string Layout(const std::string& id) { return std::string(kLayouts) + "\\" + id; }
+
+class ImeRegistry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSetupContext();
+        g_ctx.oemCodePage = 936;
+        g_ctx.windowsMajorVersion = 5;
+        savedSys_ = g_sys;
+        g_sys.getVersion = VersionNt;
+        g_sys.regSetValueExA = RecordSetA;
+        g_sys.regSetValueExW = RecordSetW;
+        g_writes.clear();
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratchRoot);
+        const char* names[3] = {"hklm", "hkcu", "hku"};
+        for (int i = 0; i < 3; ++i) scratch_[i] = CreateKey(HKEY_CURRENT_USER, std::string(kScratchRoot) + "\\" + names[i]);
+        ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch_[0]), ERROR_SUCCESS);
+        ASSERT_EQ(RegOverridePredefKey(HKEY_USERS, scratch_[2]), ERROR_SUCCESS);
+        ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, scratch_[1]), ERROR_SUCCESS);
+    }
+
+    void TearDown() override {
+        // No text value is ever written with its NUL counted.
+        for (const ValueWrite& w : g_writes) {
+            EXPECT_FALSE(w.bytes.empty()) << w.name;
+            if (w.wide) {
+                EXPECT_NE(w.bytes.substr(w.bytes.size() - 2), std::string(2, '\0')) << w.name;
+            } else {
+                EXPECT_EQ(w.bytes.find('\0'), std::string::npos) << w.name;
+            }
+        }
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegOverridePredefKey(HKEY_USERS, nullptr);
+        for (HKEY key : scratch_) RegCloseKey(key);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratchRoot);
+        g_sys = savedSys_;
+    }
+
+    void Use9x() { g_sys.getVersion = Version98; }
+    bool Is9x() const { return g_sys.getVersion == Version98; }
+
+    // The user's preload list in the family's own form: values on NT,
+    // sub-keys with default values on 9x.
+    void SeedPreload(std::initializer_list<std::pair<int, std::string>> entries) {
+        CreateKey(HKEY_CURRENT_USER, kUserPreload);
+        for (const auto& e : entries) {
+            if (Is9x())
+                SetText(HKEY_CURRENT_USER, std::string(kUserPreload) + "\\" + std::to_string(e.first), nullptr, e.second);
+            else
+                SetText(HKEY_CURRENT_USER, kUserPreload, std::to_string(e.first).c_str(), e.second);
+        }
+    }
+    std::string Preload(int number) const {
+        if (Is9x()) return GetRaw(HKEY_CURRENT_USER, std::string(kUserPreload) + "\\" + std::to_string(number), nullptr);
+        return GetRaw(HKEY_CURRENT_USER, kUserPreload, std::to_string(number).c_str());
+    }
+    std::string DefaultPreload(int number) const {
+        return GetRaw(HKEY_USERS, kDefaultPreload, std::to_string(number).c_str());
+    }
+    // New entries: lower case on NT, upper case on 9x.
+    std::string Entry(const char* lower) const {
+        std::string s = lower;
+        if (Is9x())
+            for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        return s;
+    }
+
+    void SeedStandardLayouts() {
+        SetText(HKEY_LOCAL_MACHINE, Layout("00000409"), "layout text", "US");
+        SetText(HKEY_LOCAL_MACHINE, Layout("00000804"), "layout text", "Chinese (Simplified) - US Keyboard");
+        SetText(HKEY_LOCAL_MACHINE, Layout("E0010804"), "layout text", "other input method");
+        SetText(HKEY_LOCAL_MACHINE, Layout("E0020804"), "layout text", "another input method");
+    }
+    void SeedProductKey(const std::string& id, const char* imeFile = "OLD.IME") {
+        SetText(HKEY_LOCAL_MACHINE, Layout(id), "layout text", "智能墨筏输入平台  7.8");
+        SetText(HKEY_LOCAL_MACHINE, Layout(id), "IME file", imeFile);
+    }
+    void ExpectProductValues(const std::string& id) {
+        EXPECT_EQ(LastWrite("IME file"), "MOFAHU4.IME");
+        EXPECT_EQ(LastWrite("layout file"), Is9x() ? "kbdus.kbd" : "kbdus.dll");
+        EXPECT_EQ(LastWrite("layout text"), kLayoutText);
+        EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout(id), "IME file"), "MOFAHU4.IME");
+        EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout(id), "layout file"), Is9x() ? "kbdus.kbd" : "kbdus.dll");
+        EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout(id), "layout text"), kLayoutText);
+    }
+
+    HKEY scratch_[3] = {};
+    SysApi savedSys_;
+};
+
+// The same behaviour on both families; param true = 9x.
+class ImeRegistryFamily : public ImeRegistry, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        ImeRegistry::SetUp();
+        if (GetParam()) Use9x();
+    }
+};
+
+TEST_P(ImeRegistryFamily, NewKeyAboveTheHighestIdAndAddedToThePreloadList) {
+    SeedStandardLayouts();
+    SeedPreload({{1, "00000804"}});
+    MessageRecorder recorder;
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_TRUE(recorder.shown.empty());
+    ExpectProductValues("E0030804");
+    EXPECT_EQ(SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts), 5u);
+    EXPECT_EQ(Preload(1), "00000804");
+    EXPECT_EQ(Preload(2), Entry("e0030804"));
+    EXPECT_EQ(LastWrite(GetParam() ? "" : "2"), Entry("e0030804"));
+    EXPECT_EQ(Preload(3), kNoValue);
+    EXPECT_EQ((g_ctx.windowsVersionWord & 0x80000000u) != 0, GetParam());
+}
+
+TEST_P(ImeRegistryFamily, EarlierKeyWithTheRightSuffixIsRewrittenInPlace) {
+    SeedStandardLayouts();
+    SeedProductKey("E0050804");
+    SetText(HKEY_LOCAL_MACHINE, Layout("E0060804"), "layout text", "a later input method");
+    SeedPreload({{1, "00000804"}, {2, "e0050804"}});
+    MessageRecorder recorder;
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_TRUE(recorder.shown.empty());
+    ExpectProductValues("E0050804");
+    EXPECT_EQ(SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts), 6u);  // nothing created
+    EXPECT_EQ(Preload(2), "e0050804");                           // present: left as it was
+    EXPECT_EQ(Preload(3), kNoValue);
+}
+
+TEST_P(ImeRegistryFamily, EarlierTraditionalKeyIsReplacedAndItsPreloadEntryOverwritten) {
+    SeedStandardLayouts();
+    SeedProductKey("E0050404");
+    SeedPreload({{1, "00000804"}, {2, "E0050404"}, {3, "00000409"}});
+    EXPECT_EQ(RegisterKeyboardLayout(), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Layout("E0050404")));
+    ExpectProductValues("E0050804");
+    EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout("E0050804"), "IME file"), "MOFAHU4.IME");
+    EXPECT_EQ(Preload(2), Entry("e0050804"));
+    EXPECT_EQ(Preload(3), "00000409");
+    EXPECT_EQ(Preload(4), kNoValue);
+}
+
+TEST_P(ImeRegistryFamily, TraditionalCodePageKeepsA404Key) {
+    g_ctx.oemCodePage = 950;
+    SeedStandardLayouts();
+    SeedPreload({{1, "00000404"}});
+    // The highest id, E0020804, is above the floor E0000404: the new id
+    // follows it and gets its suffix forced.
+    EXPECT_EQ(RegisterKeyboardLayout(), 0);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Layout("E0030404")));
+    EXPECT_EQ(Preload(2), Entry("e0030404"));
+}
+
+TEST_P(ImeRegistryFamily, FirstProductKeyInDescendingEnumerationOrderWins) {
+    SeedStandardLayouts();
+    SeedProductKey("E0040804", "FOUR.IME");
+    SeedProductKey("E0070804", "SEVEN.IME");
+    SeedPreload({{1, "00000804"}});
+    // Which of the two the enumeration reaches first, counting down.
+    std::string first;
+    HKEY layouts = CreateKey(HKEY_LOCAL_MACHINE, kLayouts);
+    for (DWORD i = SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts); i-- > 0 && first.empty();) {
+        char name[200];
+        DWORD len = sizeof name;
+        ASSERT_EQ(RegEnumKeyExA(layouts, i, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        if (std::string(name) == "E0040804" || std::string(name) == "E0070804") first = name;
+    }
+    RegCloseKey(layouts);
+    const std::string other = first == "E0040804" ? "E0070804" : "E0040804";
+
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    ExpectProductValues(first);
+    EXPECT_NE(GetRaw(HKEY_LOCAL_MACHINE, Layout(other), "IME file"), "MOFAHU4.IME");
+    EXPECT_EQ(SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts), 6u);
+    EXPECT_EQ(Preload(2), Entry(first == "E0040804" ? "e0040804" : "e0070804"));
+}
+
+TEST_P(ImeRegistryFamily, KeysWithoutAReadableLayoutTextNeitherMatchNorCount) {
+    SetText(HKEY_LOCAL_MACHINE, Layout("00000804"), "layout text", "Chinese (Simplified) - US Keyboard");
+    SetRaw(HKEY_LOCAL_MACHINE, Layout("E0030804"), "layout text", std::string(199, 'y'));  // fits: counted
+    CreateKey(HKEY_LOCAL_MACHINE, Layout("E0090804"));                                     // no text
+    // The product's text, but 200 bytes without a NUL, and 201 with one.
+    SetRaw(HKEY_LOCAL_MACHINE, Layout("E0080804"), "layout text", kLayoutText + std::string(200 - kLayoutText.size(), 'x'));
+    SetText(HKEY_LOCAL_MACHINE, Layout("E0070804"), "layout text", kLayoutText + std::string(200 - kLayoutText.size(), 'x'));
+    SeedPreload({{1, "00000804"}});
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    ExpectProductValues("E0040804");
+    EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout("E0080804"), "IME file"), kNoValue);
+    EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout("E0070804"), "IME file"), kNoValue);
+    EXPECT_EQ(Preload(2), Entry("e0040804"));
+}
+
+TEST_P(ImeRegistryFamily, FirstGapInThePreloadListWins) {
+    SeedStandardLayouts();
+    SeedProductKey("E0030804");
+    SeedPreload({{1, "00000804"}, {2, "00000409"}, {4, Entry("e0030804")}});
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(Preload(3), Entry("e0030804"));
+    EXPECT_EQ(Preload(4), Entry("e0030804"));
+    EXPECT_EQ(Preload(5), kNoValue);
+}
+
+TEST_P(ImeRegistryFamily, FullListGetsTheProductAsItsLastEntry) {
+    SeedStandardLayouts();
+    SeedProductKey("E0030804");
+    CreateKey(HKEY_CURRENT_USER, kUserPreload);
+    for (int k = 1; k <= 49; ++k) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%08X", 0x10000 + k);
+        SeedPreload({{k, id}});
+    }
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(Preload(48), "00010030");
+    EXPECT_EQ(Preload(49), Entry("e0030804"));
+    EXPECT_EQ(Preload(50), kNoValue);
+}
+
+TEST_P(ImeRegistryFamily, StoredEntryInTheOtherCaseIsPresent) {
+    SeedStandardLayouts();
+    SeedProductKey("E0030804");
+    const char* stored = GetParam() ? "e0030804" : "E0030804";
+    SeedPreload({{1, "00000804"}, {2, stored}});
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(Preload(2), stored);
+    EXPECT_EQ(Preload(3), kNoValue);
+}
+
+TEST_P(ImeRegistryFamily, ReadingStopsAtAValueThatDoesNotFitItsSlot) {
+    SetRaw(HKEY_LOCAL_MACHINE, Layout("00000804"), "layout text", std::string(199, 's'));  // no NUL stored
+    SetRaw(HKEY_LOCAL_MACHINE, Layout("123456789"), "layout text", std::string(200, 'l'));  // too long
+    SeedPreload({{1, "00000804"}, {3, "00000409"}});
+    if (GetParam())
+        SetRaw(HKEY_CURRENT_USER, std::string(kUserPreload) + "\\2", nullptr, "123456789");
+    else
+        SetRaw(HKEY_CURRENT_USER, kUserPreload, "2", "123456789");  // nine characters, no NUL
+    SeedPreload({{4, "0123456789"}, {5, "00000411"}});
+
+    std::memset(g_ctx.preloadIds, '#', sizeof g_ctx.preloadIds);
+    std::memset(g_ctx.preloadTexts, '#', sizeof g_ctx.preloadTexts);
+    g_ctx.preloadTexts[1][199] = '\0';
+    EXPECT_EQ(ReadPreloadList(), 3);
+    EXPECT_EQ(g_ctx.preloadCount, 3);
+    EXPECT_STREQ(g_ctx.preloadIds[0], "00000804");
+    EXPECT_STREQ(g_ctx.preloadIds[1], "123456789");
+    EXPECT_STREQ(g_ctx.preloadIds[2], "00000409");
+    EXPECT_EQ(std::string(g_ctx.preloadIds[3], 10), std::string(10, '#'));  // the 10-character value
+    EXPECT_EQ(std::string(g_ctx.preloadTexts[0]), std::string(199, 's'));
+    EXPECT_EQ(std::string(g_ctx.preloadTexts[1]), std::string(199, '#'));  // unreadable: kept
+    EXPECT_EQ(std::string(g_ctx.preloadTexts[2], 200), std::string(200, '#'));  // no key: kept
+}
+
+TEST_P(ImeRegistryFamily, ProductIsFoundByItsLayoutText) {
+    SeedStandardLayouts();
+    SeedProductKey("E0030804");
+    SeedPreload({{1, "00000804"}, {2, "00000409"}, {3, "E0030804"}});
+    EXPECT_EQ(FindProductInPreload(), 1);
+    EXPECT_EQ(g_ctx.productInPreload, 4);
+    EXPECT_EQ(g_ctx.productPreloadPosition, 3);
+    EXPECT_EQ(g_ctx.preloadCount, 3);
+
+    SeedPreload({{3, "E0010804"}});
+    EXPECT_EQ(FindProductInPreload(), 0);
+    EXPECT_EQ(g_ctx.productInPreload, 0);
+    EXPECT_EQ(g_ctx.productPreloadPosition, 0);
+}
+
+TEST_P(ImeRegistryFamily, PromotionMovesTheProductToSecondPlace) {
+    SeedStandardLayouts();
+    SeedProductKey("E0030804");
+    SetText(HKEY_LOCAL_MACHINE, Layout("00000411"), "layout text", "Japanese");
+    SetText(HKEY_LOCAL_MACHINE, Layout("00000412"), "layout text", "Korean");
+    SeedPreload({{1, "00000804"}, {2, "00000409"}, {3, "00000411"}, {4, "00000412"}, {5, "e0030804"}});
+    for (int k = 1; k <= 6; ++k) SetText(HKEY_USERS, kDefaultPreload, std::to_string(k).c_str(), "0000000" + std::to_string(k));
+
+    // Windows Vista and later: no change.
+    g_ctx.windowsMajorVersion = 6;
+    ASSERT_EQ(FindProductInPreload(), 1);
+    PromotePreloadEntry();
+    EXPECT_EQ(Preload(2), "00000409");
+    EXPECT_EQ(Preload(5), "e0030804");
+
+    g_ctx.windowsMajorVersion = 5;
+    ASSERT_EQ(FindProductInPreload(), 1);
+    PromotePreloadEntry();
+    EXPECT_EQ(Preload(1), "00000804");
+    EXPECT_EQ(Preload(2), "e0030804");
+    EXPECT_EQ(Preload(3), "00000409");
+    EXPECT_EQ(Preload(4), "00000411");
+    EXPECT_EQ(Preload(5), "00000412");
+    EXPECT_EQ(Preload(6), kNoValue);
+    if (GetParam()) {
+        EXPECT_EQ(DefaultPreload(2), "00000002");  // the default user's list is NT's
+    } else {
+        EXPECT_EQ(DefaultPreload(1), "00000001");
+        EXPECT_EQ(DefaultPreload(2), "e0030804");
+        EXPECT_EQ(DefaultPreload(3), "00000409");
+        EXPECT_EQ(DefaultPreload(4), "00000411");
+        EXPECT_EQ(DefaultPreload(5), "00000412");
+        EXPECT_EQ(DefaultPreload(6), "00000006");
+    }
+
+    // Now at place 2: nothing more moves.
+    ASSERT_EQ(FindProductInPreload(), 1);
+    EXPECT_EQ(g_ctx.productPreloadPosition, 2);
+    PromotePreloadEntry();
+    EXPECT_EQ(Preload(2), "e0030804");
+    EXPECT_EQ(Preload(3), "00000409");
+}
+
+TEST_P(ImeRegistryFamily, SwapExchangesTheFirstTwoEntries) {
+    SeedStandardLayouts();
+    SeedProductKey("E0030804");
+    SeedPreload({{1, "e0030804"}, {2, "00000804"}});
+    SetText(HKEY_USERS, kDefaultPreload, "1", "00000409");
+    SetText(HKEY_USERS, kDefaultPreload, "2", "00000411");
+    ASSERT_EQ(FindProductInPreload(), 1);
+    SwapFirstPreloadEntries();
+    EXPECT_EQ(Preload(1), "00000804");
+    EXPECT_EQ(Preload(2), "e0030804");
+    EXPECT_STREQ(g_ctx.preloadIds[0], "e0030804");  // the list as read is left alone
+    EXPECT_EQ(DefaultPreload(1), GetParam() ? "00000409" : "00000804");
+    EXPECT_EQ(DefaultPreload(2), GetParam() ? "00000411" : "e0030804");
+
+    // A list of one entry has nothing to swap with.
+    if (GetParam()) {
+        ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kUserPreload) + "\\2").c_str()), ERROR_SUCCESS);
+    } else {
+        HKEY preload = CreateKey(HKEY_CURRENT_USER, kUserPreload);
+        ASSERT_EQ(RegDeleteValueA(preload, "2"), ERROR_SUCCESS);
+        RegCloseKey(preload);
+    }
+    SeedPreload({{1, "e0030804"}});
+    ASSERT_EQ(FindProductInPreload(), 1);
+    ASSERT_EQ(g_ctx.preloadCount, 1);
+    SwapFirstPreloadEntries();
+    EXPECT_EQ(Preload(1), "e0030804");
+    EXPECT_EQ(Preload(2), kNoValue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, ImeRegistryFamily, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Win9x" : "NT"; });
+
+TEST_F(ImeRegistry, FailureMessagesOfTheRegistration) {
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(RegisterKeyboardLayout(), 1);
+        ASSERT_EQ(recorder.shown.size(), 1u);
+        EXPECT_FALSE(recorder.shown[0].wide);
+        EXPECT_EQ(recorder.shown[0].textA, "在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！");
+        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏");
+        EXPECT_EQ(recorder.shown[0].buttons, kMbOk);
+    }
+    Use9x();
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(RegisterKeyboardLayout(), 1);
+        ASSERT_EQ(recorder.shown.size(), 1u);
+        EXPECT_EQ(recorder.shown[0].textA, "Software open error1003");
+        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏");
+    }
+    // The layout key is written before the user's list is found missing,
+    // and stays.
+    SeedStandardLayouts();
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(RegisterKeyboardLayout(), 1);
+        ASSERT_EQ(recorder.shown.size(), 1u);
+        EXPECT_EQ(recorder.shown[0].textA, "Software open error2003");
+        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏(墨筏五笔)");
+        ExpectProductValues("E0030804");
+    }
+    g_sys.getVersion = VersionNt;
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(RegisterKeyboardLayout(), 1);
+        ASSERT_EQ(recorder.shown.size(), 1u);
+        EXPECT_EQ(recorder.shown[0].textA, "Software open error2003");
+        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏(墨筏五笔)");
+    }
+    // NT with a keyboard-layout key but no preload key: silent, nothing added.
+    CreateKey(HKEY_CURRENT_USER, "keyboard layout");
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(RegisterKeyboardLayout(), 2);
+        EXPECT_TRUE(recorder.shown.empty());
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUserPreload));
+    }
+}
+
+TEST_F(ImeRegistry, MoreLayoutKeysThanTheTableHolds) {
+    HKEY layouts = CreateKey(HKEY_LOCAL_MACHINE, kLayouts);
+    for (int i = 1; i <= 260; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "E%03X0804", i);
+        HKEY key = CreateKey(layouts, name);
+        RegSetValueExA(key, "layout text", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+        RegCloseKey(key);
+    }
+    RegCloseKey(layouts);
+    SeedPreload({{1, "00000804"}});
+    std::memset(g_ctx.preloadIds, '#', sizeof g_ctx.preloadIds);
+
+    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    // The table is full and what follows it in memory is untouched.
+    EXPECT_NE(g_ctx.layoutKeyNames[249][0], '\0');
+    EXPECT_EQ(std::string(&g_ctx.preloadIds[0][0], sizeof g_ctx.preloadIds), std::string(sizeof g_ctx.preloadIds, '#'));
+    ExpectProductValues("E1050804");
+    EXPECT_EQ(Preload(2), "e1050804");
+}
+
+TEST_F(ImeRegistry, UninstallEntryHoldsTwoUtf16ValuesWithoutTheirNul) {
+    g_sys.getSystemDirectoryW = FakeSystemDirW;
+    g_systemDirW = u"C:\\windows\\system32";
+    WriteUninstallEntry();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall));  // the parent is never created
+
+    CreateKey(HKEY_LOCAL_MACHINE, kUninstall);
+    WriteUninstallEntry();
+    const std::string entry = std::string(kUninstall) + "\\mofaxwb";
+    EXPECT_EQ(GetRawW(HKEY_LOCAL_MACHINE, entry, L"DisplayName"), u"墨筏五笔");
+    EXPECT_EQ(GetRawW(HKEY_LOCAL_MACHINE, entry, L"UninstallString"), u"C:\\windows\\system32\\mofadel.exe");
+    EXPECT_EQ(LastWrite("DisplayName"), Utf16Bytes(u"墨筏五笔"));  // 8 bytes
+    EXPECT_EQ(LastWrite("UninstallString"), Utf16Bytes(u"C:\\windows\\system32\\mofadel.exe"));
+
+    // A system directory of 100 characters or more: no uninstaller path.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, entry.c_str());
+    g_systemDirW = u"C:\\" + std::u16string(100, u'd');
+    WriteUninstallEntry();
+    EXPECT_EQ(GetRawW(HKEY_LOCAL_MACHINE, entry, L"DisplayName"), u"墨筏五笔");
+    EXPECT_EQ(GetRawW(HKEY_LOCAL_MACHINE, entry, L"UninstallString"), u"<none>");
+}
+
+TEST_F(ImeRegistry, InputMethodManagerInstallsTheModule) {
+    EXPECT_EQ(InstallImeModule(), 1);
+    ASSERT_NE(g_ctx.imeLayoutHandle, nullptr);
+    char id[16];
+    std::snprintf(id, sizeof id, "%08llX", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(g_ctx.imeLayoutHandle)));
+    EXPECT_EQ(id[0], 'E');
+    const std::string key = Layout(id);
+    ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    // Whatever value names this Windows uses, the description and the
+    // module's path are among the key's values.
+    bool description = false;
+    bool module = false;
+    HKEY layout = CreateKey(HKEY_LOCAL_MACHINE, key);
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[100];
+        DWORD nameLength = 100;
+        char16_t data[300] = {0};
+        DWORD size = sizeof data - 2;
+        if (RegEnumValueW(layout, i, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS)
+            break;
+        std::u16string text(data);
+        description |= text == u"智能墨筏输入平台  7.9";
+        module |= text.size() > 12 && text.substr(text.size() - 12) == u"\\mofahu4.ime";
+    }
+    RegCloseKey(layout);
+    EXPECT_TRUE(description);
+    EXPECT_TRUE(module);
+
+    g_installCalls = 0;
+    g_sys.immInstallIMEW = RefusingInstaller;
+    EXPECT_EQ(InstallImeModule(), 0);
+    EXPECT_EQ(g_ctx.imeLayoutHandle, nullptr);
+    EXPECT_EQ(g_installCalls, 1);
+    // Without the system directory there is no module path to hand over.
+    g_sys.getSystemDirectoryW = FakeSystemDirW;
+    g_systemDirW = u"C:\\" + std::u16string(100, u'd');
+    EXPECT_EQ(InstallImeModule(), 0);
+    EXPECT_EQ(g_installCalls, 1);
+}
+
+// The default-input-method check: the preload cases run on the NT family.
+class ImeDefaultCheck : public ImeRegistry {
+protected:
+    void SetUp() override {
+        ImeRegistry::SetUp();
+        g_sys.getVersionExA = VersionEx61;
+        g_sys.getWindowsDirectoryA = FakeWindowsDir;
+        g_windowsDir = ScratchDir("imewindows");
+        SeedStandardLayouts();
+        SeedProductKey("E0030804");
+    }
+    void With64BitWindows() { ASSERT_TRUE(CreateDirectoryA((g_windowsDir + "syswow64").c_str(), nullptr)); }
+};
+
+const std::u16string kCheckCaption = u"智能墨筏安装";
+const std::u16string kDefaultText =
+    u"　　你以前安装的智能墨筏为系统默认输入法，请设置为系统非默认输入法后，重新启动机器才能安装新版本的智能墨筏！";
+
+TEST_F(ImeDefaultCheck, OnlyEntryEndsTheRun) {
+    SeedPreload({{1, "e0030804"}});
+    MessageRecorder recorder;
+    EXPECT_EQ(CheckDefaultInputMethod(), 0);
+    ASSERT_EQ(recorder.shown.size(), 1u);
+    EXPECT_TRUE(recorder.shown[0].wide);
+    EXPECT_EQ(recorder.shown[0].text,
+              u"　　你以前安装的智能墨筏为系统默认输入法，并且是系统安装的唯一输入法，请通过微软的输入法管理器增加英文输入法，并将智能墨筏输入法设置为系统非默认输入法后，重新启动机器才能安装新版本的智能墨筏！");
+    EXPECT_EQ(recorder.shown[0].caption, kCheckCaption);
+    EXPECT_EQ(recorder.shown[0].buttons, kMbOk);
+}
+
+TEST_F(ImeDefaultCheck, FirstOfSeveralOn32BitWindowsAsksAndSwapsOnYes) {
+    SeedPreload({{1, "e0030804"}, {2, "00000804"}});
+    SetText(HKEY_USERS, kDefaultPreload, "1", "e0030804");
+    SetText(HKEY_USERS, kDefaultPreload, "2", "00000804");
+    MessageRecorder recorder;
+    recorder.answers = {kIdOk, kIdYes, kIdOk};
+    EXPECT_EQ(CheckDefaultInputMethod(), 0);
+    ASSERT_EQ(recorder.shown.size(), 3u);
+    EXPECT_EQ(recorder.shown[0].text, kDefaultText);
+    EXPECT_EQ(recorder.shown[0].buttons, kMbOk);
+    EXPECT_EQ(recorder.shown[1].text, u"是否设置智能墨筏为系统非默认输入法？");
+    EXPECT_EQ(recorder.shown[1].buttons, kMbYesNo);
+    EXPECT_EQ(recorder.shown[2].text, u"请重新启动机器后安装智能墨筏！");
+    for (const ShownMessage& m : recorder.shown) EXPECT_EQ(m.caption, kCheckCaption);
+    EXPECT_EQ(Preload(1), "00000804");
+    EXPECT_EQ(Preload(2), "e0030804");
+    EXPECT_EQ(DefaultPreload(1), "00000804");
+    EXPECT_EQ(DefaultPreload(2), "e0030804");
+}
+
+TEST_F(ImeDefaultCheck, FirstOfSeveralOn32BitWindowsLeavesTheListOnNo) {
+    SeedPreload({{1, "e0030804"}, {2, "00000804"}});
+    MessageRecorder recorder;
+    recorder.answers = {kIdOk, kIdNo};
+    EXPECT_EQ(CheckDefaultInputMethod(), 0);
+    ASSERT_EQ(recorder.shown.size(), 2u);
+    EXPECT_EQ(recorder.shown[0].text, kDefaultText);
+    EXPECT_EQ(recorder.shown[1].buttons, kMbYesNo);
+    EXPECT_EQ(Preload(1), "e0030804");
+    EXPECT_EQ(Preload(2), "00000804");
+}
+
+TEST_F(ImeDefaultCheck, FirstOfSeveralOn64BitWindowsEndsWithoutAQuestion) {
+    With64BitWindows();
+    SeedPreload({{1, "e0030804"}, {2, "00000804"}});
+    MessageRecorder recorder;
+    recorder.answers = {kIdOk, kIdYes};  // a question would be answered Yes
+    EXPECT_EQ(CheckDefaultInputMethod(), 0);
+    ASSERT_EQ(recorder.shown.size(), 1u);
+    EXPECT_EQ(recorder.shown[0].text, kDefaultText);
+    EXPECT_EQ(Preload(1), "e0030804");
+    EXPECT_EQ(Preload(2), "00000804");
+}
+
+TEST_F(ImeDefaultCheck, ActiveInputMethodIsJudgedByItsDescription) {
+    SeedPreload({{1, "00000804"}, {2, "e0030804"}});
+    {
+        // This Windows' own answer for the active layout.
+        MessageRecorder recorder;
+        EXPECT_EQ(CheckDefaultInputMethod(), 1);
+        EXPECT_TRUE(recorder.shown.empty());
+    }
+    g_sys.getKeyboardLayout = FakeLayout;
+    g_sys.immGetDescriptionA = FakeDescription;
+    g_description = "";
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(CheckDefaultInputMethod(), 1);  // not an input method
+        EXPECT_TRUE(recorder.shown.empty());
+    }
+    g_description = "智能墨筏输入平台  7.9" + std::string(60, 'z');  // fills the buffer, no NUL
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(CheckDefaultInputMethod(), 0);
+        ASSERT_EQ(recorder.shown.size(), 1u);
+        EXPECT_EQ(recorder.shown[0].text,
+                  u"　　你以前安装的墨筏五笔为系统默认输入法，请通过微软的输入法管理器将墨筏五笔输入法设置为系统非默认输入法后，重新启动机器才能安装新版本的墨筏五笔！");
+        EXPECT_EQ(recorder.shown[0].caption, kCheckCaption);
+    }
+    g_description = "智能墨筏输入平";
+    {
+        MessageRecorder recorder;
+        EXPECT_EQ(CheckDefaultInputMethod(), 1);
+        EXPECT_TRUE(recorder.shown.empty());
+    }
+}
+}  // namespace
