@@ -42,6 +42,17 @@ test: build
 test-host: host
 	cd $(BUILD)/host && ctest --output-on-failure
 
+# The archive fuzzer (built by the host build when clang++ is present) for
+# FUZZ_SECONDS, and the extraction and packing benchmark.
+FUZZ_SECONDS ?= 60
+fuzz: host
+	@test -x $(BUILD)/host/fuzz/archive_fuzz || { echo "make fuzz: the fuzzer needs clang++" >&2; exit 1; }
+	bash tests/fuzz/run.sh $(BUILD)/host/fuzz/archive_fuzz $(FUZZ_SECONDS) $(BUILD)/fuzz
+
+bench: host
+	@$(LOCK) cmake --build $(BUILD)/host --target archive_bench -j $(JOBS)
+	@$(LOCK) $(BUILD)/host/tests/bench/archive_bench
+
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
