@@ -151,10 +151,17 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Windows folds the case of ASCII letters in names, not of the bytes of
+// double-byte characters.
 bool SameNameFolded(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = a[i], y = b[i];
+        if (x >= 0x81 && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1]) return false;
+            ++i;
+            continue;
+        }
         if (x >= 'a' && x <= 'z') x -= 32;
         if (y >= 'a' && y <= 'z') y -= 32;
         if (x != y) return false;
@@ -360,9 +367,14 @@ int Verify(int argc, char** argv) {
     std::string links = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/mfzpack-verify-XXXXXX";
     if (mkdtemp(&links[0]) == nullptr) return Fail("cannot create a temporary folder: %s", std::strerror(errno));
     for (const ArchiveEntry& entry : entries) {
-        std::string name = EntryName(entry), utf8;
-        if (IsPlainEntryName(entry.nameField, entry.nameFieldSize) && Convert("UTF-8", "GBK", name, &utf8))
-            symlink((dir + "/" + utf8).c_str(), (links + "/" + name).c_str());
+        std::string name = EntryName(entry), utf8, link = links + "/" + name;
+        if (!IsPlainEntryName(entry.nameField, entry.nameFieldSize) || !Convert("UTF-8", "GBK", name, &utf8))
+            continue;  // never extracted: the check reports it
+        if (symlink((dir + "/" + utf8).c_str(), link.c_str()) != 0 && errno != EEXIST) {
+            int error = errno;
+            RemoveTree(links);
+            return Fail("cannot create %s: %s", link.c_str(), std::strerror(error));
+        }
     }
     std::vector<char> report(65536);
     int good = 0;
