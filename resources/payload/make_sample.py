@@ -139,24 +139,26 @@ def clamp(v):
 
 
 def splash_pixel(x, y):
-    """Ink blue, a lighter title band at the top, a soft wash of ink on the
-    right and a thin frame."""
+    """Ink blue with a pale title area across rows 70-135 (the wizard writes
+    its version mark there in dark blue, and white texts lower down on the
+    ink), a soft wash of ink at the top right and a thin frame. The wizard
+    shows the top 400 x 190 pixels."""
     if x in (0, 400) or y in (0, 309):
         return (150, 170, 210)
     t = y / 310.0
     r, g, b = 18 - 10 * t, 42 - 20 * t, 96 - 40 * t
-    if 18 <= y <= 88:
-        # The title area: lighter, fading towards its edges.
-        edge = min(y - 18, 88 - y) / 35.0
-        glow = 0.35 + 0.65 * min(1.0, edge * 2)
-        r, g, b = r + 40 * glow, g + 60 * glow, b + 90 * glow
-        if y in (18, 88):
-            r, g, b = 170, 190, 230
-    dx, dy = (x - 300) / 110.0, (y - 200) / 80.0
+    dx, dy = (x - 330) / 120.0, (y - 20) / 60.0
     wash = max(0.0, 1.0 - (dx * dx + dy * dy))
-    r, g, b = r + 30 * wash, g + 45 * wash, b + 70 * wash
-    if y >= 280:
-        r, g, b = r * 0.6, g * 0.6, b * 0.7
+    r, g, b = r + 40 * wash, g + 60 * wash, b + 90 * wash
+    if 70 <= y <= 135:
+        # The title area: pale, fading into the ink at its edges.
+        edge = min(y - 70, 135 - y) / 12.0
+        light = min(1.0, edge)
+        r = r + (205 - r) * light
+        g = g + (220 - g) * light
+        b = b + (242 - b) * light
+        if y in (72, 133):
+            r, g, b = 60, 90, 150
     return (clamp(r), clamp(g), clamp(b))
 
 
