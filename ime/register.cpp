@@ -219,7 +219,7 @@ void WriteUninstallEntry() {
     const char16_t displayName[] = u"墨筏五笔";
     // Value writes fail silently: the entry is a convenience for the user.
     g_sys.regSetValueExW(entry, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(displayName),
-                   static_cast<DWORD>(U16Len(displayName) * sizeof(char16_t)));
+                         static_cast<DWORD>(U16Len(displayName) * sizeof(char16_t)));
 
     // Without the system directory there is no uninstaller path to record.
     wchar_t systemDir[kSystemDirChars] = {0};
@@ -229,7 +229,7 @@ void WriteUninstallEntry() {
         U16Copy(command, sizeof command / sizeof command[0], reinterpret_cast<const char16_t*>(systemDir)) &&
         U16Append(command, sizeof command / sizeof command[0], u"\\mofadel.exe")) {
         g_sys.regSetValueExW(entry, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                       static_cast<DWORD>(U16Len(command) * sizeof(char16_t)));
+                             static_cast<DWORD>(U16Len(command) * sizeof(char16_t)));
     }
     RegCloseKey(entry);
     RegCloseKey(uninstall);

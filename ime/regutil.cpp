@@ -51,8 +51,8 @@ int ReadRegText(HKEY key, const char* name, char* buf, DWORD cap) {
 
 int WriteRegText(HKEY key, const char* name, const char* text) {
     DWORD bytes = static_cast<DWORD>(std::strlen(text));
-    return g_sys.regSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) == ERROR_SUCCESS ? 1
-                                                                                                          : 0;
+    LONG rc = g_sys.regSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+    return rc == ERROR_SUCCESS ? 1 : 0;
 }
 
 void RefreshWindowsVersionWord() { g_ctx.windowsVersionWord = g_sys.getVersion(); }
