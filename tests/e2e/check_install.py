@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks, file by file, what a silent install left in a wine prefix.
+"""Checks, file by file and value by value, what a silent install left in a
+wine prefix (whose wineserver has ended, so that its registry files are written).
 
     check_install.py PREFIX PAYLOAD SCENARIO
 
@@ -10,6 +11,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from payload import read_archive  # noqa: E402
+from winreg import value  # noqa: E402
 
 FIRST_MODULES = ('mofa320.ime', 'mofa321.ime', 'mofa640.ime', 'mofa641.ime')
 PRODUCT_TEXT = '智能墨筏输入平台'.encode('utf-16-le')
@@ -92,6 +94,17 @@ def main(prefix, payload_path, scenario):
     # A silent run writes the block once, before its first text is built.
     check(read(os.path.join(install, 'mofadat.dat')) == bytes(1000), 'mofadat.dat is not the empty block')
     check(read(os.path.join(install, 'mfnetsj.dat')) == SETTINGS_TEXT, 'mfnetsj.dat differs')
+
+    # Registry values (the prefix's server must have ended).
+    run = 'Software\\Microsoft\\Windows\\CurrentVersion\\Run'
+    post = 'Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform'
+    autostart = value(prefix, 'HKLM', run, 'mfmxsjgl')
+    check(autostart == ('REG_SZ', 'C:\\Program Files\\mofahu\\mofatyrk.exe mf'), 'autostart value is %r' % (autostart,))
+    token = value(prefix, 'HKLM', post, 'tyrk7900')
+    check(token == ('REG_SZ', ''), 'tyrk7900 is %r, not an empty string' % (token,))
+    for old in ['tyrk6%d00' % d for d in range(3, 9)] + ['tyrk7%d00' % d for d in range(0, 9)]:
+        check(value(prefix, 'HKLM', post, old) is None, 'earlier token %s was not removed' % old)
+    check(value(prefix, 'HKLM', post, 'tyrk6200') == ('REG_SZ', 'old'), 'a token that is not ours was removed')
 
     for f in failures:
         print('FAIL:', f)
