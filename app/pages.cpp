@@ -1,14 +1,20 @@
 // The page painters. Every painter repaints its whole page, background
-// included, on each call.
+// included, on each call. Texts kept as GBK bytes are drawn with TextOutA,
+// the others with TextOutW.
 #include "app/pages.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 
 #include "app/context.h"
+#include "app/payload_bitmap.h"
 #include "app/strbuf.h"
+#include "install/sysapi.h"
 
 namespace {
+const int kPageWidth = 400;
+const int kPageHeight = 310;
+
 const COLORREF kBlack = RGB(0, 0, 0);
 const COLORREF kWhite = RGB(255, 255, 255);
 const COLORREF kGrey = RGB(128, 128, 128);
@@ -17,36 +23,49 @@ const COLORREF kVersionColour = RGB(0, 0, 192);
 const COLORREF kEditionColour = RGB(33, 205, 173);
 const COLORREF kHighlight = RGB(255, 187, 187);
 
+// The description the product's input method registers, as GBK bytes.
+const char kProductDescription[] = "智能墨筏输入平台";
+const size_t kDescriptionCompared = 16;
+static_assert(sizeof kProductDescription == kDescriptionCompared + 1, "the description is 16 GBK bytes");
+
 HWND Window() { return static_cast<HWND>(g_ctx.mainWindow); }
+HWND TryItEdit() { return static_cast<HWND>(g_ctx.tryItEdit); }
 
 void TextW(HDC hdc, int x, int y, const wchar_t* text) { TextOutW(hdc, x, y, text, static_cast<int>(wcslen(text))); }
-void TextA(HDC hdc, int x, int y, const char* text) { TextOutA(hdc, x, y, text, static_cast<int>(strlen(text))); }
+void TextA(HDC hdc, int x, int y, const char* text) { TextOutA(hdc, x, y, text, static_cast<int>(std::strlen(text))); }
 
 void SelectFont(HDC hdc, void* font) {
     if (font != nullptr) SelectObject(hdc, static_cast<HGDIOBJ>(font));
 }
 
-// 310 rows, one pen per row.
+// The font the splash page found in its paint context, then the text font.
+void SavedThenTextFont(HDC hdc) {
+    SelectFont(hdc, g_ctx.savedFont);
+    SelectFont(hdc, g_ctx.textFont);
+}
+
+// 310 rows, one pen per row, integer division throughout. The splash green
+// wraps around: 144 at row 0, 254 at row 55, 0 at row 56.
 void PaintBackground(HDC hdc, bool splash) {
-    for (int y = 0; y < 310; ++y) {
+    for (int y = 0; y < kPageHeight; ++y) {
         COLORREF colour = splash ? RGB(0, (2 * y - 112) & 0xFF, 250 - (140 * y) / 310)
                                  : RGB((150 * y) / 310, (255 * y) / 310, 250 - (150 * y) / 310);
         HPEN pen = CreatePen(PS_SOLID, 1, colour);
+        if (pen == nullptr) continue;
         HGDIOBJ old = SelectObject(hdc, pen);
         MoveToEx(hdc, 0, y, nullptr);
-        LineTo(hdc, 400, y);
-        SelectObject(hdc, old);
+        LineTo(hdc, kPageWidth, y);
+        if (old != nullptr) SelectObject(hdc, old);
         DeleteObject(pen);
     }
 }
 
+// Black at (x, y), grey one step 8, 9 and 10 pixels down and right, white at 11.
 void ExtrudedW(HDC hdc, int x, int y, const wchar_t* text) {
     SetTextColor(hdc, kBlack);
     TextW(hdc, x, y, text);
     SetTextColor(hdc, kGrey);
-    TextW(hdc, x + 8, y + 8, text);
-    TextW(hdc, x + 9, y + 9, text);
-    TextW(hdc, x + 10, y + 10, text);
+    for (int step = 8; step <= 10; ++step) TextW(hdc, x + step, y + step, text);
     SetTextColor(hdc, kWhite);
     TextW(hdc, x + 11, y + 11, text);
 }
@@ -55,14 +74,22 @@ void ExtrudedA(HDC hdc, int x, int y, const char* text) {
     SetTextColor(hdc, kBlack);
     TextA(hdc, x, y, text);
     SetTextColor(hdc, kGrey);
-    TextA(hdc, x + 8, y + 8, text);
-    TextA(hdc, x + 9, y + 9, text);
-    TextA(hdc, x + 10, y + 10, text);
+    for (int step = 8; step <= 10; ++step) TextA(hdc, x + step, y + step, text);
     SetTextColor(hdc, kWhite);
     TextA(hdc, x + 11, y + 11, text);
 }
 
-void Frame(HDC hdc, const PageRect& r);
+// The shadowed line of the progress and try-it pages: grey at 88-90, then the
+// highlight twice, one pixel apart, for a bolder face.
+void ShadowedA(HDC hdc, const char* text) {
+    SetTextColor(hdc, kGrey);
+    for (int step = 88; step <= 90; ++step) TextA(hdc, step, step, text);
+    SetTextColor(hdc, kHighlight);
+    TextA(hdc, 91, 91, text);
+    TextA(hdc, 92, 91, text);
+}
+
+void Frame(HDC hdc, const PageRect& r) { DrawRaisedFrame(hdc, r.left, r.top, r.right, r.bottom); }
 
 void Button(HDC hdc, const PageRect& r, const wchar_t* caption) {
     Frame(hdc, r);
@@ -75,22 +102,57 @@ void Buttons(HDC hdc, const wchar_t* okCaption) {
     Button(hdc, g_ctx.exitButtonRect, L"放 弃 退 出");
 }
 
-void Frame(HDC hdc, const PageRect& r) {
-    SelectObject(hdc, GetStockObject(BLACK_PEN));
-    MoveToEx(hdc, r.left, r.bottom, nullptr);
-    LineTo(hdc, r.right, r.bottom);
-    LineTo(hdc, r.right, r.top);
-    SelectObject(hdc, GetStockObject(WHITE_PEN));
-    MoveToEx(hdc, r.right, r.top, nullptr);
-    LineTo(hdc, r.left, r.top);
-    LineTo(hdc, r.left, r.bottom);
+// The first 16 bytes of the layout's description are the product's.
+bool IsProductLayout(HKL layout, UINT bufferSize) {
+    char description[80];
+    std::memset(description, 0, sizeof description);
+    if (bufferSize > sizeof description) bufferSize = sizeof description;
+    if (g_sys.immGetDescriptionA(layout, description, bufferSize) == 0) return false;
+    return std::memcmp(description, kProductDescription, kDescriptionCompared) == 0;
 }
 
-void SavedThenTextFont(HDC hdc) {
-    SelectFont(hdc, g_ctx.savedFont);
-    SelectFont(hdc, g_ctx.textFont);
+void PaintPage(HDC hdc) {
+    int page = g_ctx.currentPage;
+    if (page == 0)
+        PaintSplashPage(hdc);
+    else if (page <= 4)
+        PaintSitePage(hdc);
+    else if (page <= 6)
+        PaintConfirmPage(hdc);
+    else if (page == 7)
+        PaintProgressPage(hdc);
+    else
+        PaintTryItPage(hdc);
+}
+
+// Runs paint on an off-screen copy of hdc and copies the whole page across
+// at once; paints directly when no off-screen bitmap is available.
+void PaintOffScreen(HDC hdc, void (*paint)(HDC)) {
+    HDC memory = CreateCompatibleDC(hdc);
+    HBITMAP bitmap = memory != nullptr ? CreateCompatibleBitmap(hdc, kPageWidth, kPageHeight) : nullptr;
+    HGDIOBJ old = bitmap != nullptr ? SelectObject(memory, bitmap) : nullptr;
+    if (old == nullptr) {
+        paint(hdc);
+    } else {
+        paint(memory);
+        if (!BitBlt(hdc, 0, 0, kPageWidth, kPageHeight, memory, 0, 0, SRCCOPY)) paint(hdc);
+        SelectObject(memory, old);
+    }
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    if (memory != nullptr) DeleteDC(memory);
 }
 }  // namespace
+
+void DrawRaisedFrame(HDC hdc, int left, int top, int right, int bottom) {
+    SelectObject(hdc, GetStockObject(BLACK_PEN));
+    MoveToEx(hdc, left, bottom, nullptr);
+    LineTo(hdc, right, bottom);
+    LineTo(hdc, right, top);
+    SelectObject(hdc, GetStockObject(WHITE_PEN));
+    MoveToEx(hdc, right, top, nullptr);
+    LineTo(hdc, left, top);
+    LineTo(hdc, left, bottom);
+}
 
 void PaintSplashPage(HDC hdc) {
     DWORD n = GetCurrentDirectoryA(sizeof g_ctx.currentDirectory, g_ctx.currentDirectory);
@@ -99,10 +161,13 @@ void PaintSplashPage(HDC hdc) {
     g_ctx.oemCodePage = static_cast<int32_t>(GetOEMCP());
 
     PaintBackground(hdc, true);
+    // Default font and colours, opaque: the picture covers it once drawn.
     TextW(hdc, 50, 150, L"安装程序正在载入文件，请等待……");
     SetBkMode(hdc, TRANSPARENT);
-    HGDIOBJ previous = SelectObject(hdc, static_cast<HGDIOBJ>(g_ctx.textFont));
-    if (g_ctx.textFont != nullptr) g_ctx.savedFont = previous;
+    DrawPayloadBitmap(400, 190, hdc, "tyrk1.bmp", 0, 0, 400, 190, 0, 0, 400, 190);
+
+    HGDIOBJ previous = g_ctx.textFont != nullptr ? SelectObject(hdc, static_cast<HGDIOBJ>(g_ctx.textFont)) : nullptr;
+    if (previous != nullptr) g_ctx.savedFont = previous;
     SetTextColor(hdc, kWhite);
     TextW(hdc, 10, 165, L"您尝试过墨筏语句提示输入吗？");
     TextW(hdc, 50, 195, L"墨筏语句将给你带来新的输入体验……");
@@ -140,6 +205,7 @@ void PaintConfirmPage(HDC hdc) {
     SetTextColor(hdc, kBlack);
     SelectFont(hdc, g_ctx.titleFont);
     ExtrudedW(hdc, 30, 20, L"智能墨筏输入平台");
+    SetTextColor(hdc, kBlack);
     SelectFont(hdc, g_ctx.textFont);
     ExtrudedW(hdc, 100, 80, L"墨筏五笔 7.9 版  系统安装");
     SavedThenTextFont(hdc);
@@ -149,8 +215,9 @@ void PaintConfirmPage(HDC hdc) {
     Frame(hdc, g_ctx.okButtonRect);
     Frame(hdc, g_ctx.exitButtonRect);
     Frame(hdc, g_ctx.siteRowRect);
-    ShowWindow(static_cast<HWND>(g_ctx.tryItEdit), SW_HIDE);
-    char line[256];
+    if (TryItEdit() != nullptr) ShowWindow(TryItEdit(), SW_HIDE);
+    // "安装路径：" (10 bytes) and installDir (under 200) always fit.
+    char line[16 + sizeof g_ctx.installDir];
     StrFormat(line, sizeof line, "安装路径：%s", g_ctx.installDir);
     SetTextColor(hdc, kWhite);
     TextA(hdc, 35, 196, line);
@@ -163,66 +230,111 @@ void PaintProgressPage(HDC hdc) {
     SetTextColor(hdc, kBlack);
     SelectFont(hdc, g_ctx.titleFont);
     ExtrudedA(hdc, 30, 20, "智能墨筏7.9版安装");
-    SelectFont(hdc, g_ctx.textFont);
-    const char* busy = "智能墨筏正在处理有关数据……";
     SetTextColor(hdc, kBlack);
+    SelectFont(hdc, g_ctx.textFont);
+    const char busy[] = "智能墨筏正在处理有关数据……";
     TextA(hdc, 80, 80, busy);
-    SetTextColor(hdc, kGrey);
-    TextA(hdc, 88, 88, busy);
-    TextA(hdc, 89, 89, busy);
-    TextA(hdc, 90, 90, busy);
-    SetTextColor(hdc, kHighlight);
-    TextA(hdc, 91, 91, busy);
-    TextA(hdc, 92, 91, busy);
+    ShadowedA(hdc, busy);
     SavedThenTextFont(hdc);
     SetTextColor(hdc, kWhite);
 }
 
 int PaintTryItPage(HDC hdc) {
-    ShowWindow(static_cast<HWND>(g_ctx.tryItEdit), SW_SHOW);
+    if (TryItEdit() != nullptr) ShowWindow(TryItEdit(), SW_SHOW);
     PaintBackground(hdc, false);
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, kBlack);
     SelectFont(hdc, g_ctx.titleFont);
     ExtrudedA(hdc, 30, 20, "欢迎使用墨筏系统");
     SelectFont(hdc, g_ctx.textFont);
-    const char* welcome = "欢迎使用墨筏输入系统";
-    SetTextColor(hdc, kGrey);
-    TextA(hdc, 88, 88, welcome);
-    TextA(hdc, 89, 89, welcome);
-    TextA(hdc, 90, 90, welcome);
-    SetTextColor(hdc, kHighlight);
-    TextA(hdc, 91, 91, welcome);
-    TextA(hdc, 92, 91, welcome);
+    ShadowedA(hdc, "欢迎使用墨筏输入系统");  // no black copy on this page
     SavedThenTextFont(hdc);
     SetTextColor(hdc, kWhite);
     TextA(hdc, 50, 130, "智能墨筏已经安装在你的系统中!");
     TextA(hdc, 50, 155, "请在下面的框中试着用墨筏系统输入你的姓名。");
     TextA(hdc, 10, 190, "请输入你的姓名：");
     Buttons(hdc, L"确 定 退 出");
-    return 0;
+    return ActivateProductIme();
 }
+
+void PaintCurrentPage(HDC hdc) { PaintOffScreen(hdc, PaintPage); }
 
 void RepaintConfirmPage() {
     HDC hdc = GetDC(Window());
-    PaintConfirmPage(hdc);
+    if (hdc == nullptr) return;
+    PaintOffScreen(hdc, PaintConfirmPage);
     ReleaseDC(Window(), hdc);
+}
+
+void DrawProgressBarOn(HDC hdc, int done, int total) {
+    int x = g_ctx.progressRect[0];
+    int length = g_ctx.progressRect[2];
+    // 64-bit product: a large done cannot overflow before the division.
+    int fill = total == 0 ? 0 : (total < done ? length : static_cast<int>(static_cast<int64_t>(done) * length / total));
+    if (done >= 1) {
+        HGDIOBJ old = SelectObject(hdc, static_cast<HGDIOBJ>(g_ctx.redBrush));
+        Rectangle(hdc, x, 191, x + fill, 218);
+        if (old != nullptr) SelectObject(hdc, old);
+    } else {
+        HGDIOBJ old = SelectObject(hdc, GetStockObject(WHITE_BRUSH));
+        Rectangle(hdc, x, 191, x + length, 218);
+        if (old != nullptr) SelectObject(hdc, old);
+    }
 }
 
 void DrawProgressBar(int done, int total) {
     if (IsSilentRun()) return;
     HDC hdc = GetDC(Window());
-    int x = g_ctx.progressRect[0];
-    int length = g_ctx.progressRect[2];
-    int fill = total == 0 ? 0 : (total < done ? length : done * length / total);
-    if (done >= 1) {
-        HGDIOBJ old = SelectObject(hdc, static_cast<HGDIOBJ>(g_ctx.redBrush));
-        Rectangle(hdc, x, 191, x + fill, 218);
-        SelectObject(hdc, old);
-    } else {
-        HGDIOBJ old = SelectObject(hdc, GetStockObject(WHITE_BRUSH));
-        Rectangle(hdc, x, 191, x + length, 218);
-        SelectObject(hdc, old);
-    }
+    if (hdc == nullptr) return;
+    DrawProgressBarOn(hdc, done, total);
     ReleaseDC(Window(), hdc);
+}
+
+void DrawPayloadBitmap(int maxRight, int maxBottom, HDC hdc, const char* name, int xDest, int yDest, int wDest,
+                       int hDest, int xSrc, int ySrc, int wSrc, int hSrc) {
+    // Only the bytes uncompress produced are looked at: a header, colour
+    // table or pixel rows beyond them mean no picture.
+    uint32_t produced = LoadPayloadEntry(name);
+    if (produced == 0) return;
+    const unsigned char* file = g_ctx.workBuffer + kPayloadEntryOffset;
+    BitmapFileLayout layout;
+    if (!CheckBitmapFile(file, produced, &layout)) return;
+    BitmapClip c = ClipPayloadBitmap(maxRight, maxBottom, static_cast<int>(layout.width),
+                                     static_cast<int>(layout.height), xDest, yDest, wDest, hDest, xSrc, ySrc, wSrc,
+                                     hSrc);
+    if (c.dw <= 0 || c.dh <= 0) return;  // the destination lies beyond the clipping edge
+
+    const BITMAPINFO* info = reinterpret_cast<const BITMAPINFO*>(file + layout.infoOffset);
+    HBITMAP bitmap = CreateDIBitmap(hdc, &info->bmiHeader, CBM_INIT, file + layout.pixelOffset, info, DIB_RGB_COLORS);
+    if (bitmap == nullptr) return;
+    HDC memory = CreateCompatibleDC(hdc);
+    if (memory != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (old != nullptr) {
+            StretchBlt(hdc, c.dx, c.dy, c.dw, c.dh, memory, c.sx, c.sy, c.sw, c.sh, SRCCOPY);
+            SelectObject(memory, old);
+        }
+        DeleteDC(memory);
+    }
+    DeleteObject(bitmap);
+}
+
+int ActivateProductIme() {
+    if (g_ctx.currentPage < 7) return 0;
+    HKL current = g_sys.getKeyboardLayout(0);
+    if (current != nullptr && IsProductLayout(current, 50)) return 0;
+    if (g_ctx.imeLayoutHandle == nullptr) {
+        HKL layouts[50];
+        int count = g_sys.getKeyboardLayoutList(50, layouts);
+        if (count > 50) count = 50;
+        for (int i = 0; i < count; ++i) {
+            if (IsProductLayout(layouts[i], 80)) {
+                g_ctx.imeLayoutHandle = layouts[i];
+                break;
+            }
+        }
+    }
+    if (g_ctx.imeLayoutHandle != nullptr)
+        g_sys.activateKeyboardLayout(static_cast<HKL>(g_ctx.imeLayoutHandle), KLF_SETFORPROCESS);
+    return 1;
 }

@@ -67,17 +67,7 @@ void OnPaint(HWND window) {
     HDC hdc = BeginPaint(window, &ps);
     TEXTMETRICA metrics;
     GetTextMetricsA(hdc, &metrics);
-    int page = g_ctx.currentPage;
-    if (page == 0)
-        PaintSplashPage(hdc);
-    else if (page <= 4)
-        PaintSitePage(hdc);
-    else if (page <= 6)
-        PaintConfirmPage(hdc);
-    else if (page == 7)
-        PaintProgressPage(hdc);
-    else
-        PaintTryItPage(hdc);
+    PaintCurrentPage(hdc);
     EndPaint(window, &ps);
 }
 

@@ -18,6 +18,8 @@ void ResetSysApi() {
     g_sys.immGetDescriptionA = ImmGetDescriptionA;
     g_sys.regSetValueExA = RegSetValueExA;
     g_sys.regSetValueExW = RegSetValueExW;
+    g_sys.getKeyboardLayoutList = GetKeyboardLayoutList;
+    g_sys.activateKeyboardLayout = ActivateKeyboardLayout;
 }
 
 namespace {

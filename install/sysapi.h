@@ -16,6 +16,8 @@ struct SysApi {
     HKL(WINAPI* immInstallIMEW)(LPCWSTR, LPCWSTR);
     HKL(WINAPI* getKeyboardLayout)(DWORD);
     UINT(WINAPI* immGetDescriptionA)(HKL, LPSTR, UINT);
+    int(WINAPI* getKeyboardLayoutList)(int, HKL*);
+    HKL(WINAPI* activateKeyboardLayout)(HKL, UINT);
     // Registry value writes: Windows quietly stores a NUL the caller left out
     // of the byte count, so only a stand-in sees the count itself.
     LONG(WINAPI* regSetValueExA)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
