@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Silent installs over an earlier version: its layout in the preload list and
+# its module held by a running program in the system directories.
+#   XP: preload A,B,C,P becomes A,P,B,C in the user's list and values 2 to 4 of
+#       .DEFAULT become P,B,C; the held module is moved aside.
+#   Windows 7 64-bit: both held modules (SysWOW64 and the native system
+#       directory) are moved aside and replaced; the uninstall entry is written.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+e2e_init preload_upgrade
+e2e_start_x
+here=$(cd "$(dirname "$0")" && pwd)
+HOLD=$(dirname "$MOFA_EXE")/tests/win/holdfile.exe
+[ -f "$HOLD" ] || e2e_fail "no holdfile.exe at $HOLD"
+LAYOUTS='HKLM\System\CurrentControlSet\Control\Keyboard Layouts'
+
+seed_earlier_version() {  # seed_earlier_version PRELOAD-IDS...: the product's earlier layout is e0200804
+  wine reg add "$LAYOUTS\\e0200804" /v 'layout text' /d '智能墨筏输入平台  6.3' /f >/dev/null 2>&1
+  wine reg add "$LAYOUTS\\e0200804" /v 'IME file' /d 'MOFAHU4.IME' /f >/dev/null 2>&1
+  local k=1 id
+  wine reg delete 'HKCU\keyboard layout\preload' /f >/dev/null 2>&1 || true
+  for id in "$@"; do
+    wine reg add 'HKCU\keyboard layout\preload' /v "$k" /d "$id" /f >/dev/null 2>&1
+    k=$((k + 1))
+  done
+  wine reg delete 'HKU\.DEFAULT\keyboard layout\preload' /f >/dev/null 2>&1 || true
+  for k in 1 2 3 4; do
+    wine reg add 'HKU\.DEFAULT\keyboard layout\preload' /v "$k" /d "0000040$k" /f >/dev/null 2>&1
+  done
+}
+
+hold_modules() {  # hold_modules WINDOWS-PATH...: a running program holds these earlier modules
+  local path
+  for path in "$@"; do
+    cp "$WINEPREFIX/drive_c/windows/system32/version.dll" "$(e2e_prefix_path "$path")"
+  done
+  wine "$HOLD" "$@" >"$E2E_WORK/hold.log" 2>&1 &
+  local i
+  for ((i = 0; i < 100; i++)); do
+    grep -q held "$E2E_WORK/hold.log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  e2e_fail "holdfile.exe did not hold $*: $(cat "$E2E_WORK/hold.log")"
+}
+
+install_silently() {
+  e2e_start_setup setmfsrf32
+  local waited=0
+  while e2e_setup_running; do
+    if e2e_box_present; then
+      e2e_shot "$1-message" "$E2E_BOX" >/dev/null
+      e2e_fail "$1: the silent install showed a message ($(xdotool getwindowname "$E2E_BOX"))"
+    fi
+    ((waited++ < 600)) || e2e_fail "$1: still running after 60 s"
+    sleep 0.1
+  done
+  e2e_wait_exit 5
+  [ "$E2E_RC" = 0 ] || e2e_fail "$1: exit code $E2E_RC"
+  timeout 15 wineserver -k >/dev/null 2>&1 || true
+  /usr/bin/python3 "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$1" || e2e_fail "$1: the upgrade differs"
+  e2e_log "$1: checked"
+}
+
+e2e_prefix --version winxp64
+seed_earlier_version 00000409 00000804 00000411 e0200804
+hold_modules 'C:\windows\system32\mofahu4.ime'
+install_silently winxp
+
+e2e_prefix
+seed_earlier_version 00000409 e0200804
+hold_modules 'C:\windows\syswow64\mofahu4.ime' 'C:\windows\system32\mofahu4.ime'
+install_silently win7-64
