@@ -1,0 +1,224 @@
+// The two deployment passes on a small payload, with the Windows and system
+// directories stood in by scratch folders: which module lands where on 64-bit
+// and 32-bit Windows, for the simplified and the traditional code page.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "archive/mfz.h"
+#include "install/deploy.h"
+#include "install/sysapi.h"
+#include "support/winsupport.h"
+
+namespace {
+std::string g_windows;
+std::string g_system;
+
+UINT WINAPI FakeWindowsDir(LPSTR out, UINT cap) {
+    if (g_windows.size() >= cap) return static_cast<UINT>(g_windows.size() + 1);
+    std::strcpy(out, g_windows.c_str());
+    return static_cast<UINT>(g_windows.size());
+}
+DWORD g_major = 6;
+BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info) {
+    info->dwMajorVersion = g_major;
+    return TRUE;
+}
+UINT WINAPI FakeSystemDir(LPSTR out, UINT cap) {
+    if (g_system.size() >= cap) return static_cast<UINT>(g_system.size() + 1);
+    std::strcpy(out, g_system.c_str());
+    return static_cast<UINT>(g_system.size());
+}
+
+std::string Utf16(const std::u16string& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+// A module stand-in: its own name, then the product text and a version.
+std::string Module(const std::string& name, const std::u16string& version) {
+    return "MZ" + name + std::string(30, '\0') + Utf16(u"智能墨筏输入平台" + version) + std::string(8, '\0');
+}
+
+const char* const kModules[] = {"mofa320.ime", "mofa321.ime", "mofa640.ime", "mofa641.ime"};
+
+class DeployPassesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSetupContext();
+        ResetSysApi();
+        std::string root = ScratchDir("deploy");
+        g_windows = root + "windows";
+        g_system = g_windows + "\\system32";
+        CreateDirectoryA(g_windows.c_str(), nullptr);
+        CreateDirectoryA(g_system.c_str(), nullptr);
+        install_ = root + "mofahu\\";
+        std::strcpy(g_ctx.installDir, install_.c_str());
+        g_sys.getWindowsDirectoryA = FakeWindowsDir;
+        g_sys.getSystemDirectoryA = FakeSystemDir;
+        g_sys.getVersionExA = FakeVersion;
+        g_major = 6;
+        g_ctx.runMode = kRunSilent;
+        g_ctx.oemCodePage = 936;
+        g_ctx.windowsMajorVersion = 6;
+        work_.assign(kWorkBufferSize, 0);
+        g_ctx.workBuffer = work_.data();
+
+        for (const char* name : kModules) files_.push_back({name, Module(name, u"  6.3")});
+        files_.push_back({"mofahu4.ime", Module("mofahu4.ime", u"  7.9")});
+        files_.push_back({"mofahu64.ime", Module("mofahu64.ime", u"  7.9")});
+        files_.push_back({"mofadel.exe", "uninstaller 32"});
+        files_.push_back({"mfxdel64.exe", "uninstaller 64"});
+        files_.push_back({"mofatyrk.exe", "manager for XP"});
+        files_.push_back({"mofatyr6.exe", "manager for Vista"});
+        files_.push_back({"setupw64.exe", Module("setupw64.exe", u"  6.7")});
+        files_.push_back({"mofapyck.bak", "拼音; 词库; "});
+        image_.assign(1 << 16, 0);
+        ArchiveWriter writer;
+        ASSERT_EQ(BeginArchive(&writer, image_.data(), static_cast<uint32_t>(image_.size()), 1), 1);
+        for (const auto& f : files_)
+            ASSERT_EQ(AppendArchiveEntry(&writer, f.first.c_str(), f.second.data(), static_cast<uint32_t>(f.second.size()), 9), 1);
+        g_ctx.payloadData = image_.data();
+        g_ctx.payloadSize = writer.size;
+
+        // The uninstall entry goes to a scratch registry.
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\mofatest\\deploy");
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\mofatest\\deploy", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hklm_, nullptr);
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, hklm_);
+    }
+    void TearDown() override {
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegCloseKey(hklm_);
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\mofatest\\deploy");
+        ResetSysApi();
+        g_ctx.workBuffer = nullptr;
+        g_ctx.payloadData = nullptr;
+    }
+    std::string Payload(const std::string& name) const {
+        for (const auto& f : files_)
+            if (f.first == name) return f.second;
+        return {};
+    }
+    std::string Patched(const std::string& name) const {
+        std::string bytes = Payload(name);
+        for (const char* old : {"6.3", "6.7"}) {
+            std::string from = Utf16(u"  ") + Utf16(std::u16string(old, old + 3));
+            size_t at = bytes.find(from);
+            if (at != std::string::npos) bytes.replace(at, from.size(), Utf16(u"  7.9"));
+        }
+        return bytes;
+    }
+    void Use64BitWindows() { CreateDirectoryA((g_windows + "\\syswow64").c_str(), nullptr); }
+    std::string Wow64(const char* name) const { return ReadBytes(g_windows + "\\syswow64\\" + name); }
+    std::string System(const char* name) const { return ReadBytes(g_system + "\\" + name); }
+    std::string Installed(const char* name) const { return ReadBytes(install_ + name); }
+
+    std::string install_;
+    std::vector<unsigned char> work_;
+    std::vector<unsigned char> image_;
+    std::vector<std::pair<std::string, std::string>> files_;
+    HKEY hklm_ = nullptr;
+};
+
+TEST_F(DeployPassesTest, SixtyFourBitWindowsGetsBothModulesFromDifferentSources) {
+    Use64BitWindows();
+    MessageRecorder messages;
+    DeployFiles(0);
+    EXPECT_EQ(Wow64("mofahu4.ime"), Patched("mofa320.ime"));
+    EXPECT_EQ(System("mofahu4.ime"), Patched("mofa640.ime"));
+    EXPECT_EQ(System("mofadel.exe"), "uninstaller 64");
+    EXPECT_EQ(Installed("mofatyrk.exe"), "manager for Vista");
+    EXPECT_FALSE(FileExists(install_ + "mofatyr6.exe"));
+    EXPECT_EQ(Installed("setupw64.exe"), Patched("setupw64.exe"));
+    EXPECT_EQ(Installed("mofahu32.ime"), Payload("mofahu4.ime"));
+    EXPECT_EQ(Installed("mofapyck.dat"), Payload("mofapyck.bak"));
+
+    DeployFiles(1);
+    EXPECT_EQ(Wow64("mofahu4.ime"), Payload("mofahu4.ime"));
+    EXPECT_EQ(System("mofahu4.ime"), Payload("mofahu64.ime"));
+    for (const char* name : kModules) EXPECT_FALSE(FileExists(install_ + name)) << name;
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DeployPassesTest, TraditionalCodePageCopiesTheTraditionalFirstModules) {
+    Use64BitWindows();
+    g_ctx.oemCodePage = 950;
+    DeployFiles(0);
+    EXPECT_EQ(Wow64("mofahu4.ime"), Patched("mofa321.ime"));
+    EXPECT_EQ(System("mofahu4.ime"), Patched("mofa641.ime"));
+    // The simplified ones are extracted but never patched.
+    EXPECT_EQ(Installed("mofa320.ime"), Payload("mofa320.ime"));
+}
+
+TEST_F(DeployPassesTest, ThirtyTwoBitWindowsUsesTheSystemDirectoryOnly) {
+    DeployFiles(0);
+    EXPECT_EQ(System("mofahu4.ime"), Patched("mofa320.ime"));
+    EXPECT_EQ(System("mofadel.exe"), "uninstaller 32");
+    EXPECT_FALSE(FileExists(g_windows + "\\syswow64"));
+    EXPECT_EQ(Installed("mofatyrk.exe"), "manager for Vista");
+    DeployFiles(1);
+    EXPECT_EQ(System("mofahu4.ime"), Payload("mofahu4.ime"));  // from mofahu32.ime
+}
+
+TEST_F(DeployPassesTest, BeforeVistaTheManagerForXpStays) {
+    g_major = 5;
+    g_ctx.windowsMajorVersion = 5;
+    g_ctx.oemCodePage = 950;
+    Use64BitWindows();  // 64-bit XP counts as 32-bit Windows
+    DeployFiles(0);
+    EXPECT_EQ(System("mofahu4.ime"), Patched("mofa321.ime"));
+    EXPECT_EQ(Installed("mofatyrk.exe"), "manager for XP");
+    EXPECT_EQ(Installed("mofatyr6.exe"), "manager for Vista");
+    DeployFiles(1);
+    EXPECT_EQ(System("mofahu4.ime"), Payload("mofahu4.ime"));
+}
+
+TEST_F(DeployPassesTest, KeepDataQuestionFollowsTheBackup) {
+    g_ctx.userDataState = 1;
+    std::strcpy(g_ctx.previousInstallDir, install_.c_str());
+    {
+        MessageRecorder messages;
+        messages.answers.push_back(kIdYes);
+        DeployFiles(0);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text, u"检测到安装目录下有智能墨筏以前的词组等数据文件，是否保留？");
+        EXPECT_EQ(messages.shown[0].caption, u"智能墨筏安装");
+        EXPECT_EQ(messages.shown[0].buttons, static_cast<unsigned>(kMbYesNo));
+        EXPECT_EQ(g_ctx.userDataState, 2);
+    }
+    g_ctx.userDataState = 1;
+    std::strcpy(g_ctx.previousInstallDir, "D:\\elsewhere\\");
+    {
+        MessageRecorder messages;
+        messages.answers.push_back(kIdNo);
+        DeployFiles(0);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text, u"检测到有智能墨筏以前的词组等数据文件，是否保留？");
+        EXPECT_EQ(g_ctx.userDataState, 1);
+    }
+}
+
+TEST_F(DeployPassesTest, IncompleteExtractionIsReportedAndTheQuestionStillAsked) {
+    g_ctx.userDataState = 1;
+    // A file that can be neither replaced nor moved aside.
+    CreateDirectoryA(install_.c_str(), nullptr);
+    WriteBytes(install_ + "mofadel.exe", "locked");
+    HANDLE lock = CreateFileA((install_ + "mofadel.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    MessageRecorder messages;
+    messages.answers = {kIdOk, kIdOk, kIdOk, kIdYes};
+    DeployFiles(0);
+    CloseHandle(lock);
+    bool reported = false;
+    bool asked = false;
+    for (const auto& m : messages.shown) {
+        if (!m.wide && m.textA == std::string("文件解压不完整，请到智能墨筏网站") + MOFA_VENDOR_SITE + "重新下载安装。")
+            reported = m.captionA == "智能墨筏(墨筏五笔)安装";
+        if (m.wide && m.buttons == kMbYesNo) asked = true;
+    }
+    EXPECT_TRUE(reported);
+    EXPECT_TRUE(asked);
+}
+}  // namespace
