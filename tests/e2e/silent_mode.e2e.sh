@@ -41,7 +41,17 @@ want='C:\Program Files\mofahu\'
 got=$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')
 [ "$got" = "$want" ] || e2e_fail "mofapath.mfh holds \"$got\", expected \"$want\""
 
+# The run installed without a window: extracted files and settings files are
+# in the install directory.
+for f in mofatyrk.exe mofadat.dat; do
+  [ -f "$(e2e_prefix_path "C:\\Program Files\\mofahu\\$f")" ] ||
+    e2e_fail "the silent run left no $f in C:\\Program Files\\mofahu"
+done
+
+rm -rf "$(e2e_prefix_path 'C:\Program Files\mofahu')"
 silent_run /Q SETMFSRF32
+[ -f "$(e2e_prefix_path 'C:\Program Files\mofahu\mofadat.dat')" ] ||
+  e2e_fail "the silent run with SETMFSRF32 installed nothing"
 
 # One character short of the word: the interactive wizard.
 e2e_start_setup setmfsrf3
