@@ -6,7 +6,3 @@
 #include "ime/register.h"
 #include "install/skins.h"
 
-int BackupUserData() { return 0; }
-void RestoreUserData() {}
-int CheckInstallation() { return 0; }
-void InstallSkins() {}

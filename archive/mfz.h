@@ -30,7 +30,8 @@ enum : uint32_t {
 
 // Writes every entry of the archive into g_ctx.installDir. 1 when every
 // entry counted in the header was written, else 0 (each failing entry shows
-// its own message). image may be null (no payload): returns 0.
+// its own message). image may be null (no payload): returns 0. A digest-
+// variant entry whose digest is that of no bytes is written as an empty file.
 int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize);
 
 // Checks the files in g_ctx.installDir against the archive. Returns the good

@@ -17,6 +17,10 @@ int MoveLockedFileAside(const char* path);
 // created and every byte written.
 int WriteWholeFile(const char* path, const void* data, uint32_t len);
 
+// Writes len bytes at offset into an existing file, keeping the rest of it.
+// 1 only when every byte was written.
+int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len);
+
 // Reads at most cap bytes from the start of path into buf. Returns 1 when the
 // file could be opened (even if it is empty), 0 otherwise; *got = bytes read.
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got);

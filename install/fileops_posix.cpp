@@ -28,6 +28,22 @@ int WriteWholeFile(const char* path, const void* data, uint32_t len) {
     return closed && done == len ? 1 : 0;
 }
 
+int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    uint32_t done = 0;
+    while (done < len) {
+        ssize_t n = pwrite(fd, static_cast<const char*>(data) + done, len - done, static_cast<off_t>(offset) + done);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    int closed = close(fd) == 0;
+    return closed && done == len ? 1 : 0;
+}
+
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
     *got = 0;
     int fd = open(path, O_RDONLY | O_CLOEXEC);

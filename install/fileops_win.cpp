@@ -20,6 +20,17 @@ int WriteWholeFile(const char* path, const void* data, uint32_t len) {
     return ok && written == len ? 1 : 0;
 }
 
+int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    BOOL ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && (len == 0 || WriteFile(h, data, len, &written, nullptr));
+    BOOL closed = CloseHandle(h);
+    return ok && closed && written == len ? 1 : 0;
+}
+
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
     *got = 0;
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

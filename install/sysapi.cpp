@@ -20,6 +20,7 @@ void ResetSysApi() {
     g_sys.regSetValueExW = RegSetValueExW;
     g_sys.getKeyboardLayoutList = GetKeyboardLayoutList;
     g_sys.activateKeyboardLayout = ActivateKeyboardLayout;
+    g_sys.getFileAttributesA = GetFileAttributesA;
 }
 
 namespace {

@@ -22,6 +22,9 @@ struct SysApi {
     // of the byte count, so only a stand-in sees the count itself.
     LONG(WINAPI* regSetValueExA)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
     LONG(WINAPI* regSetValueExW)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+    // Attributes of the install directory: wine keeps no read-only or
+    // archive bit on a directory, so only a stand-in shows them.
+    DWORD(WINAPI* getFileAttributesA)(LPCSTR);
 };
 
 extern SysApi g_sys;
