@@ -2,6 +2,7 @@
 """Checks the 32-bit product program: PE32 for i386, GUI subsystem, the
 payload resource equal to the archive built, the icon and the manifest, and
 no DLL imports beyond Windows' own."""
+import struct
 import sys
 
 import pefile
@@ -23,6 +24,91 @@ def resource_entries(pe):
                 data = rlang.data.struct
                 blob = pe.get_data(data.OffsetToData, data.Size)
                 yield key(rtype), key(rname), rlang.id, blob
+
+
+def sz_or_ord(blob, pos):
+    """A dialog template's name field: (value, next position); an ordinal
+    is an int, a name a str, nothing is None."""
+    first = struct.unpack_from('<H', blob, pos)[0]
+    if first == 0:
+        return None, pos + 2
+    if first == 0xFFFF:
+        return struct.unpack_from('<H', blob, pos + 2)[0], pos + 4
+    end = pos
+    while struct.unpack_from('<H', blob, end)[0] != 0:
+        end += 2
+    return blob[pos:end].decode('utf-16-le'), end + 2
+
+
+def parse_dialog(blob):
+    """(size, title, (points, face), [(id, class, text, (x, y, cx, cy), style)]) of a DIALOG template."""
+    style, _ex, count, x, y, cx, cy = struct.unpack_from('<IIHhhhh', blob, 0)
+    pos = 18
+    _menu, pos = sz_or_ord(blob, pos)
+    _cls, pos = sz_or_ord(blob, pos)
+    title, pos = sz_or_ord(blob, pos)
+    font = None
+    if style & 0x40:  # DS_SETFONT
+        points = struct.unpack_from('<H', blob, pos)[0]
+        face, pos = sz_or_ord(blob, pos + 2)
+        font = (points, face)
+    items = []
+    for _ in range(count):
+        pos = (pos + 3) & ~3
+        istyle, _iex, ix, iy, icx, icy, iid = struct.unpack_from('<IIhhhhH', blob, pos)
+        pos += 18
+        cls, pos = sz_or_ord(blob, pos)
+        text, pos = sz_or_ord(blob, pos)
+        extra = struct.unpack_from('<H', blob, pos)[0]
+        pos += 2 + extra
+        items.append((iid if iid != 0xFFFF else -1, cls, text, (ix, iy, icx, icy), istyle))
+    return (cx, cy), title, font, items
+
+
+# The skin and status-window dialogs: (id, class atom, text, position, size).
+BUTTON, STATIC = 0x80, 0x82
+DIALOG_CONTROLS = [
+    (105, BUTTON, ('确定', '確定'), (88, 117, 44, 14), 0x1),       # BS_DEFPUSHBUTTON
+    (-1, BUTTON, ('输入法状态窗口模式选择', '輸入法狀態窗口模式選擇'), (6, 8, 204, 39), 0x7),  # BS_GROUPBOX
+    (-1, BUTTON, ('输入法皮肤选择', '輸入法皮膚選擇'), (6, 54, 204, 39), 0x7),
+    (101, BUTTON, ('双行窗口', '雙行窗口'), (15, 25, 44, 10), 0x9),  # BS_AUTORADIOBUTTON
+    (102, BUTTON, ('单行窗口', '單行窗口'), (66, 25, 44, 10), 0x9),
+    (106, BUTTON, ('双窗口', '雙窗口'), (113, 25, 36, 10), 0x9),
+    (107, BUTTON, ('仿WIN窗口', '仿WIN窗口'), (155, 25, 48, 10), 0x9),
+    (110, BUTTON, ('冷色瓷面', '冷色瓷面'), (15, 72, 48, 10), 0x9),
+    (111, BUTTON, ('粉色瓷面', '粉色瓷面'), (84, 72, 48, 10), 0x9),
+    (112, BUTTON, ('小天使', '小天使'), (150, 71, 40, 10), 0x9),
+    (-1, STATIC, ('注：你也可在安装完毕后改变这些参数。', '註：你也可在安裝完畢後改變這些參數。'), (13, 99, 145, 8), None),
+]
+DIALOGS = {
+    # name: (language, variant, title, font)
+    'PYKEY': (2052, 0, '智能墨筏皮肤及窗口模式选择', (12, '宋体')),
+    'PYKEYB': (1028, 1, '智能墨筏皮膚及窗口模式選擇', (10, 'System')),
+}
+
+
+def check_dialogs(resources, failures):
+    dialogs = {r[1]: r for r in resources if r[0] == pefile.RESOURCE_TYPE['RT_DIALOG']}
+    for name, (language, variant, title, font) in DIALOGS.items():
+        if name not in dialogs:
+            failures.append('no dialog "%s"' % name)
+            continue
+        if dialogs[name][2] != language:
+            failures.append('dialog %s has language %d, not %d' % (name, dialogs[name][2], language))
+        size, got_title, got_font, items = parse_dialog(dialogs[name][3])
+        if size != (219, 140):
+            failures.append('dialog %s is %dx%d' % (name, size[0], size[1]))
+        if got_title != title:
+            failures.append('dialog %s has the title %r' % (name, got_title))
+        if got_font != font:
+            failures.append('dialog %s has the font %r' % (name, got_font))
+        got = [(i[0], i[1], i[2], i[3], i[4] & 0xF if i[1] == BUTTON else None) for i in items]
+        want = [(c[0], c[1], c[2][variant], c[3], c[4]) for c in DIALOG_CONTROLS]
+        if got != want:
+            failures.append('dialog %s controls differ: %r' % (name, got))
+        # No WS_GROUP on a radio button: the procedure keeps the groups itself.
+        if any(i[1] == BUTTON and i[4] & 0xF == 0x9 and i[4] & 0x00020000 for i in items):
+            failures.append('dialog %s has a radio button with a group mark' % name)
 
 
 def main(exe, payload):
@@ -64,6 +150,8 @@ def main(exe, payload):
     for r in resources:
         if r[0] in (pefile.RESOURCE_TYPE['RT_ACCELERATOR'], pefile.RESOURCE_TYPE['RT_MENU']):
             failures.append('unexpected accelerator or menu resource %r' % (r[1],))
+
+    check_dialogs(resources, failures)
 
     for f in failures:
         print('FAIL:', f)
