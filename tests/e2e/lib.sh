@@ -344,6 +344,33 @@ e2e_answer_box() {
   e2e_fail "message box $box did not close on $key"
 }
 
+# Wizard titles in every Windows kind and code page.
+E2E_WIZARD_TITLES='^智能墨筏系(统安装32(64)?|統安裝)$'
+
+# e2e_silent_run ARGS...: runs setup and watches the screen until it ends; a
+# wizard window or a message box fails the test, and so does an exit code
+# other than 0 or a run longer than E2E_SILENT_SECONDS (default 60).
+e2e_silent_run() {
+  local end=$((SECONDS + ${E2E_SILENT_SECONDS:-60})) polls=0 shot
+  e2e_start_setup "$@"
+  while e2e_setup_running; do
+    if [ -n "$(e2e_windows_named "$E2E_WIZARD_TITLES")" ]; then
+      e2e_fail "mofasetup.exe $* showed the wizard window"
+    fi
+    if e2e_box_present; then
+      shot=$(e2e_shot "box-$polls" "$E2E_BOX")
+      e2e_answer_box
+      e2e_fail "mofasetup.exe $* showed a message box ($shot)"
+    fi
+    ((SECONDS < end)) || e2e_fail "mofasetup.exe $* still running after ${E2E_SILENT_SECONDS:-60} s"
+    polls=$((polls + 1))
+    sleep 0.2
+  done
+  e2e_wait_exit 1
+  [ "$E2E_RC" = 0 ] || e2e_fail "mofasetup.exe $* ended with exit code $E2E_RC, expected 0"
+  e2e_log "silent run \"$*\" watched $polls times, no window"
+}
+
 # e2e_prefix_path 'C:\windows\mofapath.mfh': the Unix path inside the prefix.
 e2e_prefix_path() {
   local win=$1 rest

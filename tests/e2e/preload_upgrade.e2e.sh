@@ -43,19 +43,8 @@ hold_modules() {  # hold_modules WINDOWS-PATH...: a running program holds these 
   e2e_fail "holdfile.exe did not hold $*: $(cat "$E2E_WORK/hold.log")"
 }
 
-install_silently() {
-  e2e_start_setup setmfsrf32
-  local waited=0
-  while e2e_setup_running; do
-    if e2e_box_present; then
-      e2e_shot "$1-message" "$E2E_BOX" >/dev/null
-      e2e_fail "$1: the silent install showed a message ($(xdotool getwindowname "$E2E_BOX"))"
-    fi
-    ((waited++ < 600)) || e2e_fail "$1: still running after 60 s"
-    sleep 0.1
-  done
-  e2e_wait_exit 5
-  [ "$E2E_RC" = 0 ] || e2e_fail "$1: exit code $E2E_RC"
+install_silently() {  # install_silently SCENARIO: the silent install and its checks
+  e2e_silent_run setmfsrf32
   timeout 15 wineserver -k >/dev/null 2>&1 || true
   /usr/bin/python3 "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$1" || e2e_fail "$1: the upgrade differs"
   e2e_log "$1: checked"

@@ -14,25 +14,6 @@
 #include "support/winsupport.h"
 
 namespace {
-std::string g_windows;
-std::string g_system;
-
-UINT WINAPI FakeWindowsDir(LPSTR out, UINT cap) {
-    if (g_windows.size() >= cap) return static_cast<UINT>(g_windows.size() + 1);
-    std::strcpy(out, g_windows.c_str());
-    return static_cast<UINT>(g_windows.size());
-}
-DWORD g_major = 6;
-BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info) {
-    info->dwMajorVersion = g_major;
-    return TRUE;
-}
-UINT WINAPI FakeSystemDir(LPSTR out, UINT cap) {
-    if (g_system.size() >= cap) return static_cast<UINT>(g_system.size() + 1);
-    std::strcpy(out, g_system.c_str());
-    return static_cast<UINT>(g_system.size());
-}
-
 std::string Utf16(const std::u16string& text) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
@@ -50,16 +31,9 @@ protected:
         ResetSetupContext();
         ResetSysApi();
         std::string root = ScratchDir("deploy");
-        g_windows = root + "windows";
-        g_system = g_windows + "\\system32";
-        CreateDirectoryA(g_windows.c_str(), nullptr);
-        CreateDirectoryA(g_system.c_str(), nullptr);
+        UseStandInWindows(root + "windows");
         install_ = root + "mofahu\\";
         std::strcpy(g_ctx.installDir, install_.c_str());
-        g_sys.getWindowsDirectoryA = FakeWindowsDir;
-        g_sys.getSystemDirectoryA = FakeSystemDir;
-        g_sys.getVersionExA = FakeVersion;
-        g_major = 6;
         g_ctx.runMode = kRunSilent;
         g_ctx.oemCodePage = 936;
         g_ctx.windowsMajorVersion = 6;
@@ -110,9 +84,9 @@ protected:
         }
         return bytes;
     }
-    void Use64BitWindows() { CreateDirectoryA((g_windows + "\\syswow64").c_str(), nullptr); }
-    std::string Wow64(const char* name) const { return ReadBytes(g_windows + "\\syswow64\\" + name); }
-    std::string System(const char* name) const { return ReadBytes(g_system + "\\" + name); }
+    void Use64BitWindows() { CreateDirectoryA((g_standIn.windows + "\\syswow64").c_str(), nullptr); }
+    std::string Wow64(const char* name) const { return ReadBytes(g_standIn.windows + "\\syswow64\\" + name); }
+    std::string System(const char* name) const { return ReadBytes(g_standIn.system + "\\" + name); }
     std::string Installed(const char* name) const { return ReadBytes(install_ + name); }
 
     std::string install_;
@@ -156,14 +130,14 @@ TEST_F(DeployPassesTest, ThirtyTwoBitWindowsUsesTheSystemDirectoryOnly) {
     DeployFiles(0);
     EXPECT_EQ(System("mofahu4.ime"), Patched("mofa320.ime"));
     EXPECT_EQ(System("mofadel.exe"), "uninstaller 32");
-    EXPECT_FALSE(FileExists(g_windows + "\\syswow64"));
+    EXPECT_FALSE(FileExists(g_standIn.windows + "\\syswow64"));
     EXPECT_EQ(Installed("mofatyrk.exe"), "manager for Vista");
     DeployFiles(1);
     EXPECT_EQ(System("mofahu4.ime"), Payload("mofahu4.ime"));  // from mofahu32.ime
 }
 
 TEST_F(DeployPassesTest, BeforeVistaTheManagerForXpStays) {
-    g_major = 5;
+    g_standIn.major = 5;
     g_ctx.windowsMajorVersion = 5;
     g_ctx.oemCodePage = 950;
     Use64BitWindows();  // 64-bit XP counts as 32-bit Windows

@@ -15,7 +15,6 @@
 namespace {
 std::string g_programFiles;  // what the stand-in shell answers
 bool g_shellFails = false;
-std::string g_windowsDir;    // the stand-in Windows directory
 DWORD g_major = 6;
 std::string g_fixedDrives;   // letters whose drive type is DRIVE_FIXED
 std::string g_drivesAsked;
@@ -24,11 +23,6 @@ BOOL WINAPI FakeSpecialFolder(HWND, LPSTR out, int, BOOL) {
     if (g_shellFails) return FALSE;
     std::strcpy(out, g_programFiles.c_str());
     return TRUE;
-}
-UINT WINAPI FakeWindowsDir(LPSTR out, UINT cap) {
-    if (g_windowsDir.size() >= cap) return static_cast<UINT>(g_windowsDir.size() + 1);
-    std::strcpy(out, g_windowsDir.c_str());
-    return static_cast<UINT>(g_windowsDir.size());
 }
 BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info) {
     if (info->dwOSVersionInfoSize != 156) return FALSE;  // the EX size is what setup passes
@@ -47,16 +41,14 @@ protected:
         ResetSetupContext();
         ResetSysApi();
         scratch_ = ScratchDir("locations");
-        g_windowsDir = scratch_ + "windows";
-        CreateDirectoryA(g_windowsDir.c_str(), nullptr);
+        UseStandInWindows(scratch_ + "windows");
         g_programFiles = "C:\\Program Files";
         g_shellFails = false;
         g_major = 6;
         g_fixedDrives = "c";
         g_drivesAsked.clear();
         g_sys.getSpecialFolderPathA = FakeSpecialFolder;
-        g_sys.getWindowsDirectoryA = FakeWindowsDir;
-        g_sys.getVersionExA = FakeVersion;
+        g_sys.getVersionExA = FakeVersion;  // also checks the size setup passes
         g_sys.getDriveTypeA = FakeDriveType;
         DeleteFileA(kDrivePathFile);
     }
@@ -64,7 +56,7 @@ protected:
         ResetSysApi();
         DeleteFileA(kDrivePathFile);
     }
-    std::string PathFile() const { return g_windowsDir + "\\mofapath.mfh"; }
+    std::string PathFile() const { return g_standIn.windows + "\\mofapath.mfh"; }
     static constexpr const char* kDrivePathFile = "c:\\mofahu\\mofapath.mfh";
     std::string scratch_;
 };
@@ -176,9 +168,9 @@ TEST_F(LocationsTest, Wow64NeedsVersionSixAndASysWow64Folder) {
     g_major = 6;
     EXPECT_EQ(DetectWow64(), 0);  // the scratch Windows directory has no syswow64
     EXPECT_EQ(g_ctx.windowsMajorVersion, 6);
-    EXPECT_EQ(std::string(g_ctx.sysWow64Dir), g_windowsDir + "\\syswow64");
+    EXPECT_EQ(std::string(g_ctx.sysWow64Dir), g_standIn.windows + "\\syswow64");
 
-    CreateDirectoryA((g_windowsDir + "\\syswow64").c_str(), nullptr);
+    CreateDirectoryA((g_standIn.windows + "\\syswow64").c_str(), nullptr);
     EXPECT_EQ(DetectWow64(), 1);
 
     // 64-bit XP and 2003 count as 32-bit.
@@ -188,7 +180,7 @@ TEST_F(LocationsTest, Wow64NeedsVersionSixAndASysWow64Folder) {
 }
 
 TEST_F(LocationsTest, PathExistsOpensFilesAndFoldersButNotOnesHeldForWriting) {
-    EXPECT_EQ(PathExists(g_windowsDir.c_str()), 1);
+    EXPECT_EQ(PathExists(g_standIn.windows.c_str()), 1);
     std::string file = scratch_ + "held.txt";
     WriteBytes(file, "x");
     EXPECT_EQ(PathExists(file.c_str()), 1);
@@ -217,7 +209,7 @@ TEST_F(LocationsTest, AdminProbeLeavesTheRealDirectoryRecorded) {
 }
 
 TEST_F(LocationsTest, AdminProbeFailsWhenThePathFileCannotBeWritten) {
-    g_windowsDir = scratch_ + "missing";  // writes there fail, as without rights
+    g_standIn.windows = scratch_ + "missing";  // writes there fail, as without rights
     ResolveInstallDir();
     EXPECT_EQ(CheckAdminRights(), 1);
     EXPECT_STREQ(g_ctx.installDir, "C:\\Program Files\\mofahu\\");
@@ -226,7 +218,7 @@ TEST_F(LocationsTest, AdminProbeFailsWhenThePathFileCannotBeWritten) {
 TEST_F(LocationsTest, NoAdminProbeBeforeVersionSix) {
     g_major = 5;
     ResolveInstallDir();
-    g_windowsDir = scratch_ + "missing";
+    g_standIn.windows = scratch_ + "missing";
     EXPECT_EQ(CheckAdminRights(), 0);
     EXPECT_FALSE(FileExists(kDrivePathFile));
 }

@@ -12,40 +12,21 @@
 #include "support/winsupport.h"
 
 namespace {
-std::string g_windows;  // stand-in Windows directory
-std::string g_system;   // stand-in system directory
-
-UINT WINAPI FakeWindowsDir(LPSTR out, UINT cap) {
-    if (g_windows.size() >= cap) return static_cast<UINT>(g_windows.size() + 1);
-    std::strcpy(out, g_windows.c_str());
-    return static_cast<UINT>(g_windows.size());
-}
-UINT WINAPI FakeSystemDir(LPSTR out, UINT cap) {
-    if (g_system.size() >= cap) return static_cast<UINT>(g_system.size() + 1);
-    std::strcpy(out, g_system.c_str());
-    return static_cast<UINT>(g_system.size());
-}
-
 class EarlierModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetSetupContext();
         ResetSysApi();
         std::string root = ScratchDir("earlier");
-        g_windows = root + "windows";
-        g_system = g_windows + "\\system32";
-        CreateDirectoryA(g_windows.c_str(), nullptr);
-        CreateDirectoryA(g_system.c_str(), nullptr);
+        UseStandInWindows(root + "windows");
         std::strcpy(g_ctx.installDir, (root + "mofahu\\").c_str());
-        g_sys.getWindowsDirectoryA = FakeWindowsDir;
-        g_sys.getSystemDirectoryA = FakeSystemDir;
     }
     void TearDown() override {
         for (HANDLE h : held_) CloseHandle(h);
         ResetSysApi();
     }
     void Use64BitWindows() { CreateDirectoryA(Wow64().c_str(), nullptr); }
-    std::string Wow64() const { return g_windows + "\\syswow64"; }
+    std::string Wow64() const { return g_standIn.windows + "\\syswow64"; }
     void Hold(const std::string& path) {
         HANDLE h = HoldAsLoadedModule(path);
         ASSERT_NE(h, nullptr) << path;
@@ -60,11 +41,11 @@ const std::u16string kInUse =
 TEST_F(EarlierModuleTest, UnusedModulesAreDeletedWithoutARestart) {
     Use64BitWindows();
     WriteBytes(Wow64() + "\\mofahu4.ime", "old 32");
-    WriteBytes(g_system + "\\mofahu4.ime", "old 64");
+    WriteBytes(g_standIn.system + "\\mofahu4.ime", "old 64");
     MessageRecorder messages;
     EXPECT_EQ(RemoveEarlierModule(), 1);
     EXPECT_FALSE(FileExists(Wow64() + "\\mofahu4.ime"));
-    EXPECT_FALSE(FileExists(g_system + "\\mofahu4.ime"));
+    EXPECT_FALSE(FileExists(g_standIn.system + "\\mofahu4.ime"));
     EXPECT_EQ(g_ctx.restartRequired, 0);
     EXPECT_TRUE(messages.shown.empty());
 }
@@ -81,23 +62,23 @@ TEST_F(EarlierModuleTest, HeldSysWow64ModuleIsMovedAsideAndNeedsARestart) {
 }
 
 TEST_F(EarlierModuleTest, HeldSystemModuleMovedAsideNeedsNoRestartOn32BitWindows) {
-    Hold(g_system + "\\mofahu4.ime");
+    Hold(g_standIn.system + "\\mofahu4.ime");
     MessageRecorder messages;
     EXPECT_EQ(RemoveEarlierModule(), 1);
-    EXPECT_TRUE(FileExists(g_system + "\\mofahu2.ime"));
-    EXPECT_FALSE(FileExists(g_system + "\\mofahu4.ime"));
+    EXPECT_TRUE(FileExists(g_standIn.system + "\\mofahu2.ime"));
+    EXPECT_FALSE(FileExists(g_standIn.system + "\\mofahu4.ime"));
     EXPECT_EQ(g_ctx.restartRequired, 0);
     EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(EarlierModuleTest, AModuleThatCannotMoveStopsTheInstall) {
     // Both names it could be moved to are held too.
-    Hold(g_system + "\\mofahu2.ime");
-    Hold(g_system + "\\mofahu1.ime");
-    Hold(g_system + "\\mofahu4.ime");
+    Hold(g_standIn.system + "\\mofahu2.ime");
+    Hold(g_standIn.system + "\\mofahu1.ime");
+    Hold(g_standIn.system + "\\mofahu4.ime");
     MessageRecorder messages;
     EXPECT_EQ(RemoveEarlierModule(), 0);
-    EXPECT_TRUE(FileExists(g_system + "\\mofahu4.ime"));
+    EXPECT_TRUE(FileExists(g_standIn.system + "\\mofahu4.ime"));
     EXPECT_EQ(g_ctx.restartRequired, 1);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(messages.shown[0].wide);

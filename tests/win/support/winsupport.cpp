@@ -1,7 +1,10 @@
 #include "support/winsupport.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "install/sysapi.h"
 
 MessageRecorder* MessageRecorder::current = nullptr;
 
@@ -90,4 +93,33 @@ HANDLE HoldAsLoadedModule(const std::string& path) {
     HANDLE section = CreateFileMappingA(file, nullptr, PAGE_EXECUTE_READ | SEC_IMAGE, 0, 0, nullptr);
     CloseHandle(file);
     return section;
+}
+
+StandInWindows g_standIn;
+
+namespace {
+UINT CopyStandIn(const std::string& text, LPSTR out, UINT cap) {
+    if (text.size() >= cap) return static_cast<UINT>(text.size() + 1);
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return static_cast<UINT>(text.size());
+}
+UINT WINAPI StandInWindowsDir(LPSTR out, UINT cap) { return CopyStandIn(g_standIn.windows, out, cap); }
+UINT WINAPI StandInSystemDir(LPSTR out, UINT cap) { return CopyStandIn(g_standIn.system, out, cap); }
+BOOL WINAPI StandInVersion(LPOSVERSIONINFOA info) {
+    if (info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) return FALSE;
+    info->dwMajorVersion = g_standIn.major;
+    info->dwMinorVersion = 1;
+    return TRUE;
+}
+}  // namespace
+
+void UseStandInWindows(const std::string& windowsDir, DWORD major) {
+    g_standIn.windows = windowsDir;
+    g_standIn.system = windowsDir + "\\system32";
+    g_standIn.major = major;
+    CreateDirectoryA(g_standIn.windows.c_str(), nullptr);
+    CreateDirectoryA(g_standIn.system.c_str(), nullptr);
+    g_sys.getWindowsDirectoryA = StandInWindowsDir;
+    g_sys.getSystemDirectoryA = StandInSystemDir;
+    g_sys.getVersionExA = StandInVersion;
 }

@@ -47,3 +47,14 @@ bool FileExists(const std::string& path);
 // returns the first module without mapping the second file.) Close the
 // returned handle to let go; null on failure.
 HANDLE HoldAsLoadedModule(const std::string& path);
+
+// Stands in the Windows directory, the system directory (its "system32") and
+// the Windows major version of g_sys; ResetSysApi() restores the real ones.
+// Creates both folders. 64-bit Windows needs a "syswow64" folder too.
+struct StandInWindows {
+    std::string windows;
+    std::string system;
+    DWORD major;
+};
+extern StandInWindows g_standIn;
+void UseStandInWindows(const std::string& windowsDir, DWORD major = 6);
