@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# Upgrades as a user makes them, walked by real clicks on 64-bit Windows 7:
+#   keep:    an earlier installation in C:\Program Files\mofahu\ (path file,
+#            user files of known bytes, a whole skin); Yes to keeping the
+#            data: every backed-up file comes back with its bytes (the phrase
+#            file sealed), the count is shown, no skin dialog, and the try-it
+#            page follows 1.6 s later; its exit button runs the report (a
+#            whole install: nothing) and the closing message.
+#   discard: the same, No: the payload's files stay, nothing is restored, the
+#            skin dialog is shown.
+#   fresh:   no earlier installation; "双窗口" and "粉色瓷面" chosen in the
+#            dialog: the configuration record's byte 0 is 4 and the pink
+#            skin's files are in place.
+# The texts of the message boxes come from wine's msgbox trace in setup.log.
+set -euo pipefail
+export WINEDEBUG=-all,+msgbox
+source "$(dirname "$0")/lib.sh"
+e2e_init upgrade
+e2e_start_x
+here=$(cd "$(dirname "$0")" && pwd)
+PY=/usr/bin/python3
+
+INSTALL='C:\Program Files\mofahu\'
+SKIN_TITLE='^智能墨筏皮肤及窗口模式选择$'
+KEEP_QUESTION='检测到安装目录下有智能墨筏以前的词组等数据文件，是否保留？'
+CLOSING='安装完毕，如不能使用，请重新启动计算机！'
+
+# The message texts shown so far, one a line (\r and \n written as such).
+shown_texts() {
+  "$PY" - "$E2E_WORK/setup.log" <<'PY'
+import re, sys
+for line in open(sys.argv[1], encoding='utf-8', errors='replace'):
+    m = re.search(r'trace:msgbox:MSGBOX_OnInit L"(.*)"\s*$', line)
+    if not m:
+        continue
+    s, out, i = m.group(1), [], 0
+    while i < len(s):
+        if s[i] == '\\' and i + 1 < len(s):
+            c = s[i + 1]
+            if c in 'nrt':
+                out.append({'n': '\\n', 'r': '\\r', 't': '\\t'}[c])
+                i += 2
+                continue
+            if re.match(r'[0-9a-fA-F]{4}', s[i + 1:i + 5]):
+                out.append(chr(int(s[i + 1:i + 5], 16)))
+                i += 5
+                continue
+            out.append(c)
+            i += 2
+            continue
+        out.append(s[i])
+        i += 1
+    print(''.join(out))
+PY
+}
+
+# The earlier installation: the path file and the user's files. Every file
+# carries its own name; the phrase file's last word lacks its "; ".
+seed_earlier() {
+  local dir name
+  dir=$(e2e_prefix_path "$INSTALL")
+  mkdir -p "$dir"
+  printf '%s' "$INSTALL" >"$(e2e_prefix_path 'C:\windows\mofapath.mfh')"
+  for name in mfszsj43.mfh cfontset.mfh cwbzlcz1.mfh mfwbcmxz.mfh mfdhzcm.mfh mofadhz.mfh mfgbkhz.mfh \
+    mofadwdw.txt mofazdym.mfh mfpyzdym.mfh mfwbpy.txt mofaynhz.txt mofazdfh.mfh userck.txt delck.txt \
+    ftmfzdym.txt ftpyzdym.txt cwb.ov1 mofapymb.ov1 mfgbkbh.mfh mfszsj05.mfh mfszsj06.mfh; do
+    printf 'earlier %s\r\n' "$name" >"$dir/$name"
+    head -c 3000 /dev/urandom >>"$dir/$name"
+  done
+  # The earlier configuration record: a mode of the user's own.
+  printf '\x04user record' >"$dir/mfszsj43.mfh"
+  printf '\xd6\xd0\xb9\xfa; \xc8\xcb\xc3\xf1; \xb5\xe7\xc4\xd4\xc8\xed\xbc\xfe' >"$dir/mofacyzk.mfh"
+  for name in mfbmp8.mfh mfbmpsx1.bmp mfbmpsx2.bmp mfbmpsx3.bmp mfbmpsx4.bmp mfbmpsx5.bmp mfbmpsx6.bmp mfbmpsx7.bmp; do
+    printf 'the user skin %s' "$name" >"$dir/$name"
+  done
+  rm -rf "$E2E_WORK/before"
+  cp -a "$dir" "$E2E_WORK/before"
+}
+
+# Clicks a control of the skin dialog by its dialog-unit rectangle: the X
+# window is the dialog's client area, 219 x 140 dialog units.
+click_dialog_unit() { # WINDOW X Y W H
+  local geometry w h
+  geometry=$(xdotool getwindowgeometry --shell "$1")
+  w=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
+  h=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
+  xdotool mousemove --window "$1" $(((2 * $2 + $4) * w / 438)) $(((2 * $3 + $5) * h / 280)) click 1 ||
+    e2e_fail "cannot click in the skin dialog"
+  sleep 0.3
+}
+
+# A screenshot of the dialog; import has been seen to hang on a dialog just
+# clicked, so it gets a bounded time and may be skipped.
+dialog_shot() { # WINDOW NAME
+  timeout 10 import -window "$1" "$E2E_SHOTS/$2.png" 2>>"$E2E_WORK/import.log" || e2e_log "no screenshot $2"
+}
+
+# Walks the wizard to the install and on to the end. KEEP (y or n) answers
+# the keep-data question; CHOICE ("mode skin" as dialog-unit rectangles or
+# "ok") is what to do in the skin dialog. Sets DIALOG_SHOWN, TRYIT_DELAY.
+walk() { # SCENARIO KEEP CHOICE...
+  local scenario=$1 keep=$2 end text started=0 closed_at=0 now i
+  shift 2
+  DIALOG_SHOWN=0
+  TRYIT_DELAY=
+  e2e_start_setup
+  e2e_find_wizard 30
+  e2e_wait_page splash 15 "$scenario-splash" >/dev/null
+  e2e_click 90 257
+  e2e_wait_page site 10 "$scenario-site" >/dev/null
+  e2e_click 90 257
+  e2e_wait_page confirm 10 "$scenario-confirm" >/dev/null
+  e2e_click 90 257
+  end=$((SECONDS + 90))
+  while e2e_setup_running; do
+    ((SECONDS < end)) || e2e_fail "$scenario: still running 90 s after the install was confirmed"
+    if e2e_box_present; then
+      text=$(shown_texts | tail -n 1)
+      e2e_log "$scenario: message \"$text\""
+      e2e_shot "$scenario-box-$started" "$E2E_BOX" >/dev/null
+      started=$((started + 1))
+      if [ "$text" = "$KEEP_QUESTION" ] && [ "$keep" = n ]; then e2e_answer_box "$E2E_BOX" n; else e2e_answer_box; fi
+      closed_at=$(date +%s%N)
+      continue
+    fi
+    local dialog
+    dialog=$(e2e_windows_named "$SKIN_TITLE" | head -n 1)
+    if [ -n "$dialog" ]; then
+      DIALOG_SHOWN=$((DIALOG_SHOWN + 1))
+      ((DIALOG_SHOWN < 3)) || e2e_fail "$scenario: the skin dialog stays open after OK"
+      dialog_shot "$dialog" "$scenario-skin-dialog"
+      # Esc leaves the dialog open.
+      xdotool mousemove --window "$dialog" 2 2 click 1
+      e2e_key Escape
+      sleep 0.5
+      [ -n "$(e2e_windows_named "$SKIN_TITLE")" ] || e2e_fail "$scenario: Esc closed the skin dialog"
+      if [ "$1" != ok ]; then
+        click_dialog_unit "$dialog" $1
+        click_dialog_unit "$dialog" $2
+      fi
+      dialog_shot "$dialog" "$scenario-skin-chosen"
+      click_dialog_unit "$dialog" 88 117 44 14
+      closed_at=$(date +%s%N)
+      for ((i = 0; i < 30; i++)); do
+        [ -n "$(e2e_windows_named "$SKIN_TITLE")" ] || break
+        sleep 0.1
+      done
+      continue
+    fi
+    now=$(e2e_shot "$scenario-current" 2>/dev/null) || break
+    if [ "$(e2e_page_of "$now" 2>/dev/null || true)" = tryit ]; then
+      if [ -z "$TRYIT_DELAY" ]; then
+        TRYIT_DELAY=$((($(date +%s%N) - closed_at) / 1000000))
+        e2e_shot "$scenario-tryit" >/dev/null
+        e2e_log "$scenario: try-it page ${TRYIT_DELAY} ms after the last message closed"
+        e2e_click 310 257 # the exit button: the report, then the closing message
+      fi
+    fi
+    sleep 0.2
+  done
+  e2e_wait_exit 10
+  [ "$E2E_RC" = 0 ] || e2e_fail "$scenario: exit code $E2E_RC"
+  [ -n "$TRYIT_DELAY" ] || e2e_fail "$scenario: no try-it page was shown"
+  # The timer shows the try-it page 1.6 s after the install returned.
+  ((TRYIT_DELAY >= 1400)) || e2e_fail "$scenario: the try-it page came after ${TRYIT_DELAY} ms, not 1.6 s"
+  timeout 15 wineserver -k >/dev/null 2>&1 || true
+  shown_texts >"$E2E_WORK/$scenario-messages.txt"
+  grep -q '安装情况报告' "$E2E_WORK/$scenario-messages.txt" && e2e_fail "$scenario: the report was shown"
+  [ "$(tail -n 1 "$E2E_WORK/$scenario-messages.txt")" = "$CLOSING" ] ||
+    e2e_fail "$scenario: the last message is not the closing message: $(tail -n 1 "$E2E_WORK/$scenario-messages.txt")"
+  return 0
+}
+
+# Compares the install directory with the earlier files and the payload.
+check() { # SCENARIO
+  "$PY" - "$1" "$(e2e_prefix_path "$INSTALL")" "$E2E_WORK/before" "$MOFA_PAYLOAD" "$here" \
+    "$E2E_WORK/$1-messages.txt" <<'PY'
+import os, struct, sys, tempfile
+scenario, install, before, payload_path, here, messages = sys.argv[1:]
+sys.path.insert(0, here)
+from payload import read_archive
+
+failures = []
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+def read(folder, name):
+    path = os.path.join(folder, name)
+    return open(path, 'rb').read() if os.path.exists(path) else None
+
+payload = {name: data for name, data in read_archive(payload_path)}
+shown = open(messages, encoding='utf-8').read().splitlines()
+copied = ['mofacyzk', 'mfszsj43', 'cfontset', 'cwbzlcz1', 'mfwbcmxz', 'mfdhzcm', 'mofadhz', 'mfgbkhz']
+itself = ['mfszsj43.mfh', 'mofadwdw.txt', 'mofazdym.mfh', 'mfpyzdym.mfh', 'mfwbpy.txt', 'mofaynhz.txt',
+          'mofazdfh.mfh', 'userck.txt', 'delck.txt', 'ftmfzdym.txt', 'ftpyzdym.txt', 'cwb.ov1', 'mofapymb.ov1',
+          'mfgbkbh.mfh', 'mfszsj05.mfh', 'mfszsj06.mfh']
+skin = ['mfbmp8.mfh'] + ['mfbmpsx%d.bmp' % i for i in range(1, 8)]
+
+def sealed(words):
+    """The phrase file as sealing leaves it: the words, the bare last one
+    given its separator, then "MOFA", the byte sum and the word count."""
+    body = b''.join(w + b'; ' for w in words)
+    total = sum(b for w in words for b in w)
+    return body + b'MOFA' + struct.pack('<II', total, len(words))
+
+def skin_files(archive_name):
+    with tempfile.NamedTemporaryFile(suffix='.mfz') as f:
+        f.write(payload[archive_name])
+        f.flush()
+        return dict(read_archive(f.name))
+
+if scenario == 'keep':
+    check('成功恢复了24个原有数据文件！' in shown, 'the count message was not shown: %r' % shown)
+    for stem in copied[1:]:
+        check(read(install, stem + '.bak') == read(before, stem + '.mfh'), stem + '.bak differs from the earlier ' + stem + '.mfh')
+    for name in itself:
+        check(read(install, name) == read(before, name), name + ' differs from the earlier one')
+    words = read(before, 'mofacyzk.mfh').split(b'; ')
+    check(read(install, 'mofacyzk.bak') == sealed(words), 'the phrase file is not the sealed earlier one')
+    for name in skin:
+        check(read(install, name) == read(before, name), 'the skin file %s was replaced' % name)
+elif scenario == 'discard':
+    check(not any('成功恢复' in s for s in shown), 'a restore was reported')
+    for name in itself:
+        if name in payload and name != 'mfszsj43.mfh':
+            check(read(install, name) == payload[name], name + ' is not the payload\'s')
+    check(read(install, 'mfszsj43.mfh')[0] == 0, 'the configuration record was not written afresh')
+    for name, data in skin_files('冷色瓷面.mfz').items():
+        check(read(install, name) == data, 'the default skin file %s is not in place' % name)
+else:
+    record = read(install, 'mfszsj43.mfh')
+    check(record is not None and record[0] == 4, 'byte 0 of the configuration record is %r, not 4' % (record[:1],))
+    for name, data in skin_files('粉色瓷面.mfz').items():
+        check(read(install, name) == data, 'the pink skin file %s is not in place' % name)
+    check(read(install, 'mofaback.mfz') is None, 'a backup was made with no earlier installation')
+
+for f in failures:
+    print('FAIL:', f)
+sys.exit(1 if failures else 0)
+PY
+}
+
+# --- keep the earlier data ---------------------------------------------------
+e2e_prefix
+seed_earlier
+walk keep y ok
+[ "$DIALOG_SHOWN" = 0 ] || e2e_fail "keep: the skin dialog was shown although the earlier skin is whole"
+grep -qx "$KEEP_QUESTION" "$E2E_WORK/keep-messages.txt" || e2e_fail "keep: the keep-data question was not asked"
+check keep || e2e_fail "keep: the restored files differ"
+e2e_log "keep: checked"
+
+# --- discard it ----------------------------------------------------------------
+e2e_prefix
+seed_earlier
+walk discard n ok
+[ "$DIALOG_SHOWN" = 1 ] || e2e_fail "discard: the skin dialog was shown $DIALOG_SHOWN times"
+check discard || e2e_fail "discard: the install differs"
+e2e_log "discard: checked"
+
+# --- a fresh install: dual window and the pink skin ----------------------------
+e2e_prefix
+walk fresh y "113 25 36 10" "84 72 48 10"
+[ "$DIALOG_SHOWN" = 1 ] || e2e_fail "fresh: the skin dialog was shown $DIALOG_SHOWN times"
+grep -q '是否保留' "$E2E_WORK/fresh-messages.txt" && e2e_fail "fresh: the keep-data question was asked"
+check fresh || e2e_fail "fresh: the install differs"
+# Nor in the folder setup was started from.
+[ ! -e "$E2E_WORK/mofaback.mfz" ] || e2e_fail "fresh: a backup archive was left in the current folder"
+e2e_log "fresh: checked"
