@@ -138,23 +138,6 @@ TEST_F(BackupWinTest, BacksUpTheEarlierInstallationAndRestoresItTwice) {
     EXPECT_EQ(ReadBytes(earlier_ + "mofazdym.mfh"), "user mofazdym.mfh");
 }
 
-TEST_F(BackupWinTest, NoEarlierInstallationLeavesNoArchiveAnywhere) {
-    // No path file: previousInstallDir stays empty.
-    ReadPathFile(1);
-    ASSERT_STREQ(g_ctx.previousInstallDir, "");
-    char saved[MAX_PATH];
-    ASSERT_GT(GetCurrentDirectoryA(sizeof saved, saved), 0u);
-    const std::string here = ScratchDir("backup_cwd");
-    ASSERT_TRUE(SetCurrentDirectoryA(here.c_str()));
-    EXPECT_EQ(BackupUserData(), 0);
-    EXPECT_FALSE(FileExists(here + "mofaback.mfz"));
-    EXPECT_EQ(Listing(here), "");
-    MessageRecorder recorder;
-    RestoreUserData();  // nothing to restore, nothing said
-    EXPECT_TRUE(recorder.shown.empty());
-    SetCurrentDirectoryA(saved);
-}
-
 // A user may replace the archive between the backup and the restore: the
 // restore, run with administrator rights, writes only plain names into the
 // install directory and believes no length or count of the file.
