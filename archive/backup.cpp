@@ -75,8 +75,8 @@ bool InDir(char* out, const char* dir, const char* name) {
     return StrFormat(out, kPathSize, "%s%s", dir, name) != 0;
 }
 
-// Reads the whole archive at path into a fresh block; null when it cannot be
-// read. *size = its length.
+// Reads a file, at most limit bytes of it, into a fresh block with extra
+// zero bytes behind; null when it cannot be read. *size = the bytes read.
 unsigned char* ReadWholeFile(const char* path, uint32_t limit, uint32_t extra, uint32_t* size) {
     *size = 0;
     int64_t length = FileSizeOf(path);

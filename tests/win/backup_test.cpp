@@ -53,6 +53,18 @@ std::string Listing(const std::string& dir) {
     return out;
 }
 
+// A digest entry of the archive writer, renamed byte by byte afterwards.
+std::string EntryNamed(const std::string& name, const std::string& body) {
+    std::vector<unsigned char> buffer(kArchiveHeaderSize + ArchiveEntryBound(static_cast<uint32_t>(body.size())));
+    ArchiveWriter writer;
+    EXPECT_EQ(BeginArchive(&writer, buffer.data(), static_cast<uint32_t>(buffer.size()), 1), 1);
+    EXPECT_EQ(AppendArchiveEntry(&writer, "placeholder", body.data(), static_cast<uint32_t>(body.size()), 9), 1);
+    std::string entry(buffer.begin() + kArchiveHeaderSize, buffer.begin() + writer.size);
+    std::string field = name;
+    field.resize(kDigestNameFieldSize, '\0');
+    return entry.replace(2, kDigestNameFieldSize, field);
+}
+
 class BackupWinTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -149,25 +161,11 @@ TEST_F(BackupWinTest, HostileArchiveChangesNothingOutsideTheInstallDirectory) {
     const std::string outsideBefore = Listing(root_);
     const std::string rootBefore = Listing("C:\\");
 
-    // Real entries with hostile names, built with the archive writer's
-    // header and then renamed byte by byte.
+    // Real entries with hostile names.
     std::vector<std::string> names = {"..\\victim.txt", "C:\\evil.txt", "c:evil.txt", "..\\..\\evil.txt",
                                       "good.txt",        "x/../y.txt",  "nul"};
     std::string image = std::string("C0") + Le32(0) + Le32(0);
-    uint32_t count = 0;
-    for (const std::string& name : names) {
-        std::string body = "hostile " + name;
-        std::vector<unsigned char> buffer(kArchiveHeaderSize + ArchiveEntryBound(static_cast<uint32_t>(body.size())));
-        ArchiveWriter writer;
-        ASSERT_EQ(BeginArchive(&writer, buffer.data(), static_cast<uint32_t>(buffer.size()), 1), 1);
-        ASSERT_EQ(AppendArchiveEntry(&writer, "placeholder", body.data(), static_cast<uint32_t>(body.size()), 9), 1);
-        std::string entry(buffer.begin() + kArchiveHeaderSize, buffer.begin() + writer.size);
-        std::string field = name;
-        field.resize(kDigestNameFieldSize, '\0');
-        entry.replace(2, kDigestNameFieldSize, field);
-        image += entry;
-        ++count;
-    }
+    for (const std::string& name : names) image += EntryNamed(name, "hostile " + name);
     // Then an entry whose length runs far past the end, and a count that
     // promises millions of entries.
     image += "CF" + std::string("late.txt").append(8, '\0') + std::string(34, 'A') + Le32(0xFFFFFF00u) + "zz";
@@ -198,5 +196,15 @@ TEST_F(BackupWinTest, HostileArchiveChangesNothingOutsideTheInstallDirectory) {
     const std::string closing = "有文件没有成功解压，请重新下载安装！\r\n\r\n\r\n原有数据文件没有成功复制，原有数据不能使用！\r\n";
     ASSERT_GE(report.size(), closing.size());
     EXPECT_EQ(report.substr(report.size() - closing.size()), closing);
+
+    // The backup never holds more than 24 entries: no more are walked, so a
+    // file of many refused names cannot bury the user under messages.
+    image = std::string("C0") + Le32(0) + Le32(300);
+    for (int i = 0; i < 300; ++i) image += EntryNamed("..\\e" + std::to_string(i), "x");
+    ASSERT_TRUE(WriteBytes(install + "mofaback.mfz", image));
+    recorder.shown.clear();
+    RestoreUserData();
+    EXPECT_EQ(recorder.shown.size(), 24u + 1u);
+    EXPECT_EQ(Listing(root_), outsideBefore);
 }
 }  // namespace
