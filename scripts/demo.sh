@@ -44,12 +44,16 @@ wait_page() {
   echo "  screenshot $file"
 }
 
-# answer_boxes: screenshots and answers every message box now shown.
+# Message boxes and the skin dialog (its default button is OK).
+BOXES='^智能墨筏(安装|\(墨筏五笔\)安装|皮肤及窗口模式选择)?$'
+
+# answer_boxes: screenshots and answers every message box or dialog now shown.
 answer_boxes() {
-  local answered=1
-  while e2e_box_present; do
-    e2e_log "message box \"$(xdotool getwindowname "$E2E_BOX" 2>/dev/null || true)\": answered with Return"
-    shot message "$E2E_BOX"
+  local answered=1 title
+  while e2e_box_present "$BOXES"; do
+    title=$(xdotool getwindowname "$E2E_BOX" 2>/dev/null || true)
+    e2e_log "\"$title\": answered with Return"
+    if [[ $title == *皮肤* ]]; then shot skin "$E2E_BOX"; else shot message "$E2E_BOX"; fi
     e2e_answer_box
     answered=0
   done

@@ -222,7 +222,9 @@ e2e_key() { xdotool key --clearmodifiers "$@" || e2e_fail "xdotool could not pre
 # screenshot folder; prints its path.
 e2e_shot() {
   local file=$E2E_SHOTS/$1.png window=${2:-$E2E_WINDOW}
-  import -window "$window" "$file" 2>>"$E2E_WORK/import.log" || e2e_fail "cannot take a screenshot of window $window"
+  # import now and then hangs on a window that has just been clicked: bounded.
+  timeout 10 import -window "$window" "$file" 2>>"$E2E_WORK/import.log" ||
+    e2e_fail "cannot take a screenshot of window $window"
   echo "$file"
 }
 
