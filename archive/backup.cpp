@@ -113,14 +113,28 @@ int FindAppendPoint(const char* archivePath, const char* name, uint32_t* end, ui
     return ok;
 }
 
+// Decompressed size of the largest entry of a backup (entries beyond the
+// user-file limit, or broken, count as 0: they fail as they would anyway).
+uint32_t LargestEntry(const unsigned char* image, uint32_t size) {
+    ArchiveWalk walk;
+    uint32_t largest = 0;
+    if (!BeginArchiveWalk(&walk, image, size)) return 0;
+    ArchiveEntry entry;
+    while (NextArchiveEntry(&walk, &entry)) {
+        uint32_t entrySize = 0;
+        if (MeasureEntry(&entry, kMaxUserFile, &entrySize) && entrySize > largest) largest = entrySize;
+    }
+    return largest;
+}
+
 // The phrase twin is sealed in the backup itself: extraction then writes it
 // byte for byte and the restore's verification sees the file it stored.
 void SealPhraseTwin(const char* path) {
-    // A file too large to extract is left whole rather than cut to a part.
+    // A file too large to back up is left whole rather than cut to a part.
     int64_t fileSize = FileSizeOf(path);
-    if (fileSize < 0 || fileSize > kMaxEntryDataSize) return;
+    if (fileSize < 0 || fileSize > kMaxUserFile) return;
     uint32_t size = 0;
-    unsigned char* block = ReadWholeFile(path, kMaxEntryDataSize, 14, &size);
+    unsigned char* block = ReadWholeFile(path, kMaxUserFile, 14, &size);
     if (block == nullptr) return;
     uint32_t length = EndLastPhrase(block, size);
     uint32_t kept = SealPhraseFile(block, length);
@@ -234,10 +248,9 @@ void RestoreUserData() {
         if (InDir(earlier, g_ctx.previousInstallDir, kBackupName)) CopyFileOver(earlier, archive);
     }
 
-    // No more than the backup can ever hold is read: 24 entries of the
-    // largest file extraction takes. A longer file is read in part, and what
-    // lies beyond counts as not restored.
-    const uint32_t limit = kArchiveHeaderSize + kBackupRowCount * ArchiveEntryBound(kMaxEntryDataSize);
+    // No more is read than the backup can hold of the user's files. A longer
+    // file is read in part, and what lies beyond counts as not restored.
+    const uint32_t limit = kMaxUserFile;
     uint32_t size = 0;
     unsigned char* image = ReadWholeFile(archive, limit, 200, &size);
     if (image == nullptr) return;
@@ -252,8 +265,21 @@ void RestoreUserData() {
         image[7] = image[8] = image[9] = 0;
     }
 
+    // The user's files may have grown past the 2 MB of the work buffer (the
+    // backup stores them whole): such a backup is extracted through a work
+    // area as large as its largest entry, so that no dictionary is kept in
+    // the archive only.
+    uint32_t largest = LargestEntry(image, size);
+    unsigned char* own = nullptr;
+    if (largest > kMaxEntryDataSize)
+        own = static_cast<unsigned char*>(std::calloc(WorkAreaSizeFor(largest), 1));
+    if (own != nullptr)
+        ExtractArchiveUpTo(image, size, own, WorkAreaSizeFor(largest), largest);
+    else
+        ExtractArchive(image, size, g_ctx.workBuffer, kWorkBufferSize);
+    std::free(own);
+
     unsigned char* work = g_ctx.workBuffer;
-    ExtractArchive(image, size, work, kWorkBufferSize);
 
     char* report = reinterpret_cast<char*>(work);
     char* tolerance = reinterpret_cast<char*>(work + kRestoreReportSize);

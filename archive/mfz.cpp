@@ -62,11 +62,12 @@ bool IsDeviceName(const char* name) {
     return false;
 }
 
-uint32_t WorkCapacity(uint32_t workAreaSize) {
-    const uint32_t reserved = kWorkNameSlotSize + kWorkDigestGap + kDigestTextSize;
-    if (workAreaSize <= reserved) return 0;
-    uint32_t room = workAreaSize - reserved;
-    return room < kMaxEntryDataSize ? room : kMaxEntryDataSize;
+const uint32_t kWorkReserved = kWorkNameSlotSize + kWorkDigestGap + kDigestTextSize;
+
+uint32_t WorkCapacity(uint32_t workAreaSize, uint32_t maxEntrySize) {
+    if (workAreaSize <= kWorkReserved) return 0;
+    uint32_t room = workAreaSize - kWorkReserved;
+    return room < maxEntrySize ? room : maxEntrySize;
 }
 
 bool BuildTargetPath(char* path, const char* name) {
@@ -84,11 +85,12 @@ bool InflateForWrite(const ArchiveEntry& entry, unsigned char* out, uint32_t cap
 }
 
 // Decompresses, checks and writes one entry; the caller reports a failure.
-bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* workArea, uint32_t workAreaSize) {
+bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* workArea, uint32_t workAreaSize,
+                uint32_t maxEntrySize) {
     if (!IsPlainEntryName(entry.nameField, entry.nameFieldSize)) return false;
     char target[kPathSize];
     if (!BuildTargetPath(target, name)) return false;
-    uint32_t capacity = WorkCapacity(workAreaSize);
+    uint32_t capacity = WorkCapacity(workAreaSize, maxEntrySize);
     if (workArea == nullptr || capacity == 0) return false;
 
     unsigned char* data = workArea + kWorkNameSlotSize;
@@ -197,6 +199,29 @@ int InflateEntry(const ArchiveEntry* entry, unsigned char* out, uint32_t cap, ui
     return 1;
 }
 
+int MeasureEntry(const ArchiveEntry* entry, uint32_t limit, uint32_t* size) {
+    *size = 0;
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (inflateInit(&stream) != Z_OK) return 0;
+    stream.next_in = const_cast<Bytef*>(entry->data);
+    stream.avail_in = entry->dataSize;
+    unsigned char scratch[16384];
+    int status = Z_OK;
+    uint64_t total = 0;
+    while (status == Z_OK && total <= limit) {
+        stream.next_out = scratch;
+        stream.avail_out = sizeof scratch;
+        status = inflate(&stream, Z_NO_FLUSH);
+        total += sizeof scratch - stream.avail_out;
+        if (status == Z_BUF_ERROR && stream.avail_in == 0) break;  // the stream is cut short
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END || total > limit) return 0;
+    *size = static_cast<uint32_t>(total);
+    return 1;
+}
+
 // ---- Names ----
 
 int IsPlainEntryName(const char* field, uint32_t fieldSize) {
@@ -262,6 +287,15 @@ uint32_t FileMd5Hex(const char* path, char* digestOut) {
 // ---- Extraction and verification ----
 
 int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize) {
+    return ExtractArchiveUpTo(image, imageSize, workArea, workAreaSize, kMaxEntryDataSize);
+}
+
+uint32_t WorkAreaSizeFor(uint32_t dataSize) {
+    return dataSize > UINT32_MAX - kWorkReserved ? UINT32_MAX : dataSize + kWorkReserved;
+}
+
+int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
+                       uint32_t workAreaSize, uint32_t maxEntrySize) {
     ArchiveWalk walk;
     if (!BeginArchiveWalk(&walk, image, imageSize)) return 0;
     uint32_t written = 0;
@@ -271,7 +305,7 @@ int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char
         CopyEntryName(&entry, name, sizeof name);
         if (workArea != nullptr && workAreaSize >= kWorkNameSlotSize)
             StrCopyCut(reinterpret_cast<char*>(workArea), kWorkNameSlotSize, name);
-        if (WriteEntry(entry, name, workArea, workAreaSize))
+        if (WriteEntry(entry, name, workArea, workAreaSize, maxEntrySize))
             ++written;
         else
             ShowEntryFailure(name);

@@ -34,6 +34,16 @@ enum : uint32_t {
 // variant entry whose digest is that of no bytes is written as an empty file.
 int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize);
 
+// ExtractArchive with another bound on one entry's decompressed size than the
+// 2,097,152 bytes of the work buffer: the restore of the user's own files,
+// which may have grown past it. The work area must hold maxEntrySize bytes
+// behind its name slot, and the digest gap and text behind them.
+int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
+                       uint32_t workAreaSize, uint32_t maxEntrySize);
+
+// Work-area size ExtractArchiveUpTo needs for entries of up to dataSize bytes.
+uint32_t WorkAreaSizeFor(uint32_t dataSize);
+
 // Checks the files in g_ctx.installDir against the archive. Returns the good
 // count; the names of the others (each followed by "....") and, when any
 // failed, a closing line are built in report (capacity reportCap, never
@@ -93,6 +103,10 @@ void CopyEntryName(const ArchiveEntry* entry, char* out, uint32_t cap);
 // Decompresses an entry into out (capacity cap): 1 with *produced when zlib
 // reports success and at least one byte came out.
 int InflateEntry(const ArchiveEntry* entry, unsigned char* out, uint32_t cap, uint32_t* produced);
+
+// Decompressed size of an entry, counted without keeping the data: 1 with
+// *size when the stream is whole and yields at most limit bytes, else 0.
+int MeasureEntry(const ArchiveEntry* entry, uint32_t limit, uint32_t* size);
 
 // ---- Writing ----
 

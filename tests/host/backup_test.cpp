@@ -221,6 +221,23 @@ TEST_F(BackupTest, RestoreBringsTheBytesBackAndCountsThem) {
     EXPECT_TRUE(shown_.empty());
 }
 
+TEST_F(BackupTest, DictionariesLargerThanTheWorkBufferComeBackWhole) {
+    SeedEarlier();
+    // A user dictionary grown past the 2 MB work buffer, and one that does
+    // not compress at all.
+    const std::string grown = Noise(3 * 1024 * 1024 + 17, 11);
+    WriteAll(earlier_ + "mofazdym.mfh", grown);
+    ASSERT_EQ(BackupUserData(), 1);
+
+    // The install writes the fresh files over the earlier ones, then restores.
+    std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", earlier_.c_str());
+    WriteAll(earlier_ + "mofazdym.mfh", "fresh");
+    RestoreUserData();
+    EXPECT_TRUE(ReadAll(earlier_ + "mofazdym.mfh") == grown) << "the grown dictionary did not come back whole";
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].text, "成功恢复了15个原有数据文件！");
+}
+
 TEST(PhraseEnding, OnlyABareLastWordGetsItsSeparator) {
     struct Case {
         std::string in, out;
