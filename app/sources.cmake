@@ -4,4 +4,4 @@
 list(APPEND MOFA_PORTABLE_SOURCES app/context.cpp app/strbuf.cpp app/cmdline.cpp app/payload_bitmap.cpp)
 list(APPEND MOFA_HOST_SOURCES app/msgbox_host.cpp)
 list(APPEND MOFA_WIN_PORTABLE_SOURCES app/msgbox_win.cpp)
-list(APPEND MOFA_WINDOWS_SOURCES app/entry.cpp app/window.cpp app/pages.cpp app/pending.cpp)
+list(APPEND MOFA_WINDOWS_SOURCES app/entry.cpp app/window.cpp app/pages.cpp)
