@@ -75,3 +75,27 @@ e2e_shot 07-closing "$E2E_BOX" >/dev/null
 e2e_answer_box
 e2e_wait_exit 10
 [ "$E2E_RC" = 0 ] || e2e_fail "exit code $E2E_RC"
+
+# What the interactive run wrote for the input method: the typed site under
+# key 2, the block with the text of the site page's confirm, the record with
+# the default status window, and the install stamp.
+dir='C:\Program Files\mofahu\'
+settings=$(e2e_read_prefix_file "${dir}mfnetsj.dat" | tr -d '\r')
+[[ $settings == *$'\nMFNETURL2=www.example.gov.cn\n'* ]] || e2e_fail "mfnetsj.dat lacks the typed site: $settings"
+/usr/bin/python3 - "$(e2e_prefix_path "${dir}mofadat.dat")" "$(e2e_prefix_path "${dir}mfszsj43.mfh")" \
+  "$(e2e_prefix_path "${dir}install.mfh")" <<'PY' || e2e_fail "settings written by the window differ"
+import sys
+block, record, stamp = (open(p, 'rb').read() for p in sys.argv[1:4])
+text = (b'MFNETURL1=\r\nMFNETURL2=www.example.gov.cn\r\nMFNETTIME=1\r\nMFBJTIME=7\r\nMFWYTIME=3\r\n'
+        b'MFSJOFF=0\r\nMFNETTIME0=0\r\nMFBJTIME0=0\r\nMFNEONE=1\r\n')
+bad = []
+if len(block) != 1000 or block[200:219] != b'www.example.gov.cn\0' or block[300:300 + len(text) + 1] != text + b'\0':
+    bad.append('mofadat.dat does not carry the site and the first text')
+if len(record) != 200 or record[0] != 0 or record[0x15] != 0 or record[1] != 1 or record[0x36] != 0:
+    bad.append('mfszsj43.mfh is not the record of the default status window')
+if not stamp.lstrip(b'-').isdigit():
+    bad.append('install.mfh is %r, not a decimal tick count' % stamp)
+for b in bad:
+    print('FAIL:', b)
+sys.exit(1 if bad else 0)
+PY
