@@ -9,6 +9,13 @@ JOBS ?= 2
 LOCK := flock $(BUILD)/.lock
 PAYLOAD := $(BUILD)/host/payload/payload.mfz
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=Release
+# A vendor's build: `make PRODUCT_FILES=/path/to/files VENDOR_SITE=www.vendor.cn`.
+ifdef PRODUCT_FILES
+CMAKE_COMMON += -DMOFA_PRODUCT_FILES=$(abspath $(PRODUCT_FILES))
+endif
+ifdef VENDOR_SITE
+CMAKE_COMMON += -DMOFA_VENDOR_SITE=$(VENDOR_SITE)
+endif
 
 .PHONY: all bootstrap build host win32 win64 test test-host demo fuzz bench clean
 
