@@ -214,35 +214,8 @@ TEST_F(ImeWindowsInUse, DISABLED_LongListIsCutAtALineEndInsideItsSpace) {
 }
 
 TEST_F(ImeWindowsInUse, CasesRunInAFreshProcess) {
-    char program[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
-    ASSERT_TRUE(n > 0 && n < sizeof program);
-    std::string command = std::string("\"") + program +
-                          "\" --gtest_also_run_disabled_tests --gtest_filter=ImeWindowsInUse.DISABLED_*";
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION child = {};
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
-    CloseHandle(writeEnd);
-    ASSERT_TRUE(started);
-    std::string output;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
-    CloseHandle(readEnd);
-    WaitForSingleObject(child.hProcess, INFINITE);
     DWORD exitCode = 1;
-    GetExitCodeProcess(child.hProcess, &exitCode);
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
+    std::string output = RunTestsInFreshProcess("ImeWindowsInUse.DISABLED_*", &exitCode);
     EXPECT_EQ(exitCode, 0u) << output;
     EXPECT_NE(output.find("[  PASSED  ] 3 tests."), std::string::npos) << output;
 }

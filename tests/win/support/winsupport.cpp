@@ -123,3 +123,39 @@ void UseStandInWindows(const std::string& windowsDir, DWORD major) {
     g_sys.getSystemDirectoryA = StandInSystemDir;
     g_sys.getVersionExA = StandInVersion;
 }
+
+std::string RunTestsInFreshProcess(const std::string& filter, DWORD* exitCode) {
+    *exitCode = 1;
+    char program[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
+    if (n == 0 || n >= sizeof program) return "no program name";
+    std::string command =
+        std::string("\"") + program + "\" --gtest_also_run_disabled_tests --gtest_filter=" + filter;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return "no pipe";
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION child = {};
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return "the test program could not be started again";
+    }
+    std::string output;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
+    CloseHandle(readEnd);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    GetExitCodeProcess(child.hProcess, exitCode);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return output;
+}

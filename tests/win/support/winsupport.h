@@ -58,3 +58,9 @@ struct StandInWindows {
 };
 extern StandInWindows g_standIn;
 void UseStandInWindows(const std::string& windowsDir, DWORD major = 6);
+
+// Runs this test program again in a fresh process with the given gtest
+// filter (disabled tests included) and returns what it printed; *exitCode is
+// its exit code. For cases that need a process of their own, e.g. one whose
+// windows live on wine's null display driver.
+std::string RunTestsInFreshProcess(const std::string& filter, DWORD* exitCode);
