@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,29 +32,6 @@ std::u16string Heading(int count) {
     return u"智能墨筏安装软件检测到有下列 " + std::u16string(digits.begin(), digits.end()) + u" 个软件在使用智能墨筏输入法:\r\n\r\n";
 }
 
-const char kDriversKey[] = "Software\\Wine\\Drivers";
-bool g_driverPending = false;  // the display-driver setting is to be put back
-bool g_driverHadValue = false;
-char g_driverValue[64];
-
-HDESK TestDesktop() {
-    static HDESK desktop = nullptr;
-    if (desktop != nullptr) return desktop;
-    HKEY drivers = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kDriversKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &drivers, nullptr) ==
-        ERROR_SUCCESS) {
-        DWORD size = sizeof g_driverValue - 1;
-        g_driverHadValue = RegQueryValueExA(drivers, "Graphics", nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(g_driverValue), &size) == ERROR_SUCCESS;
-        g_driverValue[g_driverHadValue ? size : 0] = '\0';
-        g_driverPending = RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>("null"), 5) ==
-                          ERROR_SUCCESS;
-        RegCloseKey(drivers);
-    }
-    desktop = CreateDesktopA("mofaimetest", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    return desktop;
-}
-
 // Registered from the desktop's thread: wine loads a process's display driver
 // at the first call that needs one, for the desktop of the calling thread.
 void RegisterTestClasses() {
@@ -68,49 +44,17 @@ void RegisterTestClasses() {
     RegisterClassW(&wc);
 }
 
-// The desktop reads the setting when its first window is made; after that
-// the prefix gets its own setting back.
-void RestoreDisplayDriver() {
-    if (!g_driverPending) return;
-    g_driverPending = false;
-    HKEY drivers = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kDriversKey, 0, KEY_ALL_ACCESS, &drivers) != ERROR_SUCCESS) return;
-    if (g_driverHadValue)
-        RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(g_driverValue),
-                       static_cast<DWORD>(std::strlen(g_driverValue) + 1));
-    else
-        RegDeleteValueA(drivers, "Graphics");
-    RegCloseKey(drivers);
-}
-
 // Runs body on a new thread attached to the test desktop; the windows it
-// makes go when the thread ends.
+// makes go when the thread ends. One desktop serves every case of the
+// process: made at the first call, it keeps its driver, and the driver
+// setting goes back after that first call.
 void OnTestDesktop(const std::function<void()>& body) {
-    HDESK desktop = TestDesktop();
-    ASSERT_NE(desktop, nullptr);
-    struct Job {
-        const std::function<void()>* body;
-        bool attached;
-    } job = {&body, false};
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](LPVOID param) -> DWORD {
-            Job* j = static_cast<Job*>(param);
-            // A handle of its own: wine closes the thread's desktop handle
-            // when the thread ends.
-            HDESK own = OpenDesktopA("mofaimetest", 0, FALSE, GENERIC_ALL);
-            j->attached = own != nullptr && SetThreadDesktop(own) != FALSE;
-            if (!j->attached) return 0;
-            RegisterTestClasses();
-            (*j->body)();
-            return 0;
-        },
-        &job, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    RestoreDisplayDriver();
-    EXPECT_TRUE(job.attached);
+    static NullDriverDesktop desktop("mofaimetest");
+    ASSERT_NE(desktop.handle(), nullptr);
+    EXPECT_TRUE(desktop.Run([&] {
+        RegisterTestClasses();
+        body();
+    }));
 }
 
 HWND Owner(const std::u16string& title) {

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -148,73 +147,6 @@ TEST_F(SkinTest, ADamagedSkinIsReportedAfterItsEntryMessage) {
 
 // ---- The dialog, in a child process on a desktop with wine's null driver ----
 
-const char kDriversKey[] = "Software\\Wine\\Drivers";
-
-// Sets the display driver to "null" for the desktop made next; restores the
-// earlier setting once that desktop has its driver.
-class NullDriverDesktop {
-public:
-    NullDriverDesktop() {
-        HKEY drivers = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kDriversKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &drivers, nullptr) !=
-            ERROR_SUCCESS)
-            return;
-        DWORD size = sizeof saved_ - 1;
-        hadValue_ = RegQueryValueExA(drivers, "Graphics", nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &size) ==
-                    ERROR_SUCCESS;
-        saved_[hadValue_ ? size : 0] = '\0';
-        changed_ = RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>("null"), 5) ==
-                   ERROR_SUCCESS;
-        RegCloseKey(drivers);
-        desktop_ = CreateDesktopA("mofaskintest", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    }
-    ~NullDriverDesktop() {
-        Restore();
-        if (desktop_ != nullptr) CloseDesktop(desktop_);
-    }
-    void Restore() {
-        if (!changed_) return;
-        changed_ = false;
-        HKEY drivers = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kDriversKey, 0, KEY_ALL_ACCESS, &drivers) != ERROR_SUCCESS) return;
-        if (hadValue_)
-            RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_),
-                           static_cast<DWORD>(std::strlen(saved_) + 1));
-        else
-            RegDeleteValueA(drivers, "Graphics");
-        RegCloseKey(drivers);
-    }
-    // Runs body on a fresh thread attached to the desktop.
-    bool Run(const std::function<void()>& body) {
-        if (desktop_ == nullptr) return false;
-        struct Job {
-            const std::function<void()>* body;
-            bool attached;
-        } job = {&body, false};
-        HANDLE thread = CreateThread(
-            nullptr, 0,
-            [](LPVOID param) -> DWORD {
-                Job* j = static_cast<Job*>(param);
-                HDESK own = OpenDesktopA("mofaskintest", 0, FALSE, GENERIC_ALL);
-                j->attached = own != nullptr && SetThreadDesktop(own) != FALSE;
-                if (j->attached) (*j->body)();
-                return 0;
-            },
-            &job, 0, nullptr);
-        if (thread == nullptr) return false;
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        Restore();
-        return job.attached;
-    }
-
-private:
-    HDESK desktop_ = nullptr;
-    bool changed_ = false;
-    bool hadValue_ = false;
-    char saved_[64] = {};
-};
-
 // The program built beside this test, whose resources hold the dialogs.
 HMODULE DialogResources() {
     char path[MAX_PATH];
@@ -287,7 +219,7 @@ void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
 // window at (37, 41).
 DialogLog RunWithDialog(const std::vector<int>& clicks) {
     DialogLog log;
-    NullDriverDesktop desktop;
+    NullDriverDesktop desktop("mofaskintest");  // a desktop, and the driver setting, for each dialog
     bool ran = desktop.Run([&] {
         HMODULE resources = DialogResources();
         ASSERT_NE(resources, nullptr) << "mofasetup.exe is built beside the tests";

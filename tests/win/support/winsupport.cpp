@@ -159,3 +159,67 @@ std::string RunTestsInFreshProcess(const std::string& filter, DWORD* exitCode) {
     CloseHandle(child.hThread);
     return output;
 }
+
+namespace {
+const char kDriversKey[] = "Software\\Wine\\Drivers";
+}  // namespace
+
+NullDriverDesktop::NullDriverDesktop(const char* name) : name_(name) {
+    HKEY drivers = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kDriversKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &drivers, nullptr) ==
+        ERROR_SUCCESS) {
+        DWORD size = sizeof saved_ - 1;
+        hadValue_ = RegQueryValueExA(drivers, "Graphics", nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &size) ==
+                    ERROR_SUCCESS;
+        saved_[hadValue_ ? size : 0] = '\0';
+        changed_ = RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>("null"), 5) ==
+                   ERROR_SUCCESS;
+        RegCloseKey(drivers);
+    }
+    desktop_ = CreateDesktopA(name_.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+}
+
+NullDriverDesktop::~NullDriverDesktop() {
+    RestoreDriverSetting();
+    if (desktop_ != nullptr) CloseDesktop(desktop_);
+}
+
+void NullDriverDesktop::RestoreDriverSetting() {
+    if (!changed_) return;
+    changed_ = false;
+    HKEY drivers = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kDriversKey, 0, KEY_ALL_ACCESS, &drivers) != ERROR_SUCCESS) return;
+    if (hadValue_)
+        RegSetValueExA(drivers, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_),
+                       static_cast<DWORD>(std::strlen(saved_) + 1));
+    else
+        RegDeleteValueA(drivers, "Graphics");
+    RegCloseKey(drivers);
+}
+
+bool NullDriverDesktop::Run(const std::function<void()>& body) {
+    if (desktop_ == nullptr) return false;
+    struct Job {
+        const char* name;
+        const std::function<void()>* body;
+        bool attached;
+    } job = {name_.c_str(), &body, false};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID param) -> DWORD {
+            Job* j = static_cast<Job*>(param);
+            // A handle of its own: wine closes the thread's desktop handle
+            // when the thread ends, and desktop_ must outlive it.
+            HDESK own = OpenDesktopA(j->name, 0, FALSE, GENERIC_ALL);
+            j->attached = own != nullptr && SetThreadDesktop(own) != FALSE;
+            if (j->attached) (*j->body)();
+            return 0;
+        },
+        &job, 0, nullptr);
+    if (thread == nullptr) return false;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    // The desktop has its driver now; the prefix gets its own setting back.
+    RestoreDriverSetting();
+    return job.attached;
+}

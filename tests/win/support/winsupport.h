@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,3 +65,31 @@ void UseStandInWindows(const std::string& windowsDir, DWORD major = 6);
 // its exit code. For cases that need a process of their own, e.g. one whose
 // windows live on wine's null display driver.
 std::string RunTestsInFreshProcess(const std::string& filter, DWORD* exitCode);
+
+// A private desktop whose windows live on wine's null display driver: without
+// X, wine creates no windows at all unless the desktop uses the null driver,
+// which it reads from the user's "Graphics" setting when it makes its first
+// window. The constructor sets "null" (keeping the earlier value) and makes or
+// opens the desktop `name`; the value goes back after the first Run, or when
+// this object goes. On Windows the setting means nothing and the desktop only
+// keeps other windows apart.
+class NullDriverDesktop {
+public:
+    explicit NullDriverDesktop(const char* name);
+    ~NullDriverDesktop();
+    NullDriverDesktop(const NullDriverDesktop&) = delete;
+    NullDriverDesktop& operator=(const NullDriverDesktop&) = delete;
+    HDESK handle() const { return desktop_; }
+    // Runs body on a fresh thread attached to the desktop (a thread that
+    // already has windows cannot switch desktops), waits for it and puts the
+    // driver setting back. False when the thread could not run on the desktop.
+    bool Run(const std::function<void()>& body);
+    void RestoreDriverSetting();
+
+private:
+    std::string name_;
+    HDESK desktop_ = nullptr;
+    bool changed_ = false;
+    bool hadValue_ = false;
+    char saved_[64] = {};
+};
