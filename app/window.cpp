@@ -113,7 +113,9 @@ void Install() {
     }
     g_ctx.checkResult = CheckImeWindowsInUse();
     if (g_ctx.checkResult > 0) {
-        ShowMessageW(reinterpret_cast<const char16_t*>(g_ctx.workBuffer), kCaption);
+        // Without a work buffer the windows are counted but no text is built.
+        const char16_t* text = g_ctx.workBuffer != nullptr ? reinterpret_cast<const char16_t*>(g_ctx.workBuffer) : u"";
+        ShowMessageW(text, kCaption);
         g_ctx.currentPage = 6;
         return;
     }
