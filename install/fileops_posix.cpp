@@ -12,12 +12,12 @@ int ForceDeleteFile(const char* path) {
     return unlink(path) == 0 ? 0 : -1;
 }
 
-int WriteWholeFile(const char* path, const void* data, uint32_t len) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return 0;
+namespace {
+// Writes all of data at offset, then closes fd. 1 when every byte went out.
+int WriteAllAndClose(int fd, off_t offset, const void* data, uint32_t len) {
     uint32_t done = 0;
     while (done < len) {
-        ssize_t n = write(fd, static_cast<const char*>(data) + done, len - done);
+        ssize_t n = pwrite(fd, static_cast<const char*>(data) + done, len - done, offset + done);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) continue;
             break;
@@ -27,21 +27,16 @@ int WriteWholeFile(const char* path, const void* data, uint32_t len) {
     int closed = close(fd) == 0;
     return closed && done == len ? 1 : 0;
 }
+}  // namespace
+
+int WriteWholeFile(const char* path, const void* data, uint32_t len) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return fd < 0 ? 0 : WriteAllAndClose(fd, 0, data, len);
+}
 
 int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
     int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    uint32_t done = 0;
-    while (done < len) {
-        ssize_t n = pwrite(fd, static_cast<const char*>(data) + done, len - done, static_cast<off_t>(offset) + done);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            break;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    int closed = close(fd) == 0;
-    return closed && done == len ? 1 : 0;
+    return fd < 0 ? 0 : WriteAllAndClose(fd, static_cast<off_t>(offset), data, len);
 }
 
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
