@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/strbuf.h"
-#include "archive/text.h"
+#include "base/context.h"
+#include "base/strbuf.h"
+#include "base/text.h"
 
 void ReadRunMode(const char* commandLine) {
     g_ctx.registerOnly = 0;

@@ -3,15 +3,15 @@
 #include <cstring>
 
 #include "app/cmdline.h"
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 #include "ime/register.h"
-#include "install/locations.h"
-#include "install/sequence.h"
+#include "install/plan.h"
 
 namespace {
-const char16_t kCaption[] = u"智能墨筏";
 const char kProbeText[] = "mofaisadmin";
 }  // namespace
 
@@ -97,7 +97,7 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     if (CheckAdminRights() != 0) {
         ShowMessageW(u"本安装程序需要以管理员权限运行，请退出后重新以管理员权限运行。（运行方式为：用鼠标右键点击安装程序，"
                      u"在弹出菜单中点击“以管理员身份运行”）",
-                     kCaption);
+                     kCaptionW);
         return 0;
     }
 
@@ -109,13 +109,13 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
         ParseRegisterArgument(commandLine);
         PersistInstallDir();
         InstallImeModule();
-        ShowMessageW(u"智能墨筏已安装成功，如不能使用，请重新启动计算机！", kCaption);
+        ShowMessageW(u"智能墨筏已安装成功，如不能使用，请重新启动计算机！", kCaptionW);
         return 0;
     }
 
     if (IsSilentRun()) {
         // No window: set up what it would own, so that deployment can extract.
-        if (LoadPayloadAndWorkBuffer()) RunInstallSequence();
+        if (LoadPayloadAndWorkBuffer()) RunInstallPlan();
         ReleasePayloadAndWorkBuffer();
         return 0;
     }

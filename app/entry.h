@@ -25,6 +25,3 @@ void ReleasePayloadAndWorkBuffer();
 
 // 1 when (x, y) lies inside rect, edges included.
 int PointInPageRect(const struct PageRect& rect, unsigned x, unsigned y);
-
-// The closing message of a finished install.
-void ShowClosingMessage();

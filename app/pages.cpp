@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/context.h"
 #include "app/payload_bitmap.h"
-#include "app/strbuf.h"
-#include "install/sysapi.h"
+#include "base/context.h"
+#include "base/strbuf.h"
+#include "base/sysapi.h"
 
 namespace {
 const int kPageWidth = 400;
@@ -258,13 +258,6 @@ int PaintTryItPage(HDC hdc) {
 }
 
 void PaintCurrentPage(HDC hdc) { PaintOffScreen(hdc, PaintPage); }
-
-void RepaintConfirmPage() {
-    HDC hdc = GetDC(Window());
-    if (hdc == nullptr) return;
-    PaintOffScreen(hdc, PaintConfirmPage);
-    ReleaseDC(Window(), hdc);
-}
 
 void DrawProgressBarOn(HDC hdc, int done, int total) {
     int x = g_ctx.progressRect[0];

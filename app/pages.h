@@ -17,9 +17,6 @@ int PaintTryItPage(HDC hdc);
 // straight onto hdc when no off-screen bitmap can be had.
 void PaintCurrentPage(HDC hdc);
 
-// Paints the confirm page onto the window (used while installing).
-void RepaintConfirmPage();
-
 // Advances the progress bar on the window; silent runs draw nothing.
 void DrawProgressBar(int done, int total);
 // The bar itself, on any paint context: red from x 30 for done x 340 / total

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/context.h"
 #include "archive/mfz.h"
+#include "base/context.h"
 
 namespace {
 uint32_t Le16(const unsigned char* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }

@@ -1,25 +1,32 @@
 // The wizard window: its resources, the page number and the clicks on the
-// two painted buttons that move the pages on.
+// two painted buttons that move the pages on. The install itself is the
+// plan of install/plan.h, which reaches this window through the table of
+// callbacks set up at creation.
 #include <windows.h>
 
 #include <cstring>
 
-#include "app/context.h"
 #include "app/entry.h"
-#include "app/msgbox.h"
 #include "app/pages.h"
-#include "archive/backup.h"
-#include "archive/report.h"
-#include "ime/checks.h"
-#include "install/locations.h"
-#include "install/sequence.h"
-#include "install/skins.h"
+#include "app/skin_dialog.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/ui.h"
+#include "install/plan.h"
 #include "settings/settings.h"
 
 namespace {
-const char16_t kCaption[] = u"智能墨筏";
 const UINT_PTR kTryItTimer = 2;
 const UINT kTryItDelayMs = 1600;
+// Paint messages handled at one progress report; a window whose painting
+// never validates it must not hold the install.
+const int kMaxPaintsPerReport = 64;
+
+// While the plan runs, clicks on the wizard do nothing (message boxes and
+// the skin dialog dispatch them to it meanwhile).
+bool g_installing = false;
+// Set when the user leaves the try-it page.
+bool g_tryItLeft = false;
 
 HWND Window() { return static_cast<HWND>(g_ctx.mainWindow); }
 HWND TryItEdit() { return static_cast<HWND>(g_ctx.tryItEdit); }
@@ -32,8 +39,69 @@ void HideAndShow(HWND control) {
     ShowWindow(control, SW_SHOW);
 }
 
+// ---- What the install plan shows through this window ----
+
+// Handles the paint messages waiting for the thread's windows, and nothing
+// else: the page comes back wherever it was covered, input waits.
+void RepaintPending() {
+    MSG msg;
+    for (int i = 0; i < kMaxPaintsPerReport && PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        DispatchMessageA(&msg);
+}
+
+void RepaintPage() {
+    Invalidate();
+    RepaintPending();
+}
+
+void ProgressBar(int done, int total) {
+    RepaintPending();
+    DrawProgressBar(done, total);
+}
+
+// Clicks that came in while the window could not take them are dropped.
+void DropQueuedClicks() {
+    MSG msg;
+    while (PeekMessageA(&msg, Window(), WM_LBUTTONDOWN, WM_MBUTTONDBLCLK, PM_REMOVE)) {
+    }
+}
+
+// 64-bit Windows: the try-it page 1.6 s after the install, until the user
+// leaves it. Messages are handled here meanwhile; 0 when the run ended.
+int TryIt() {
+    if (!DetectWow64()) return 1;
+    DropQueuedClicks();
+    g_installing = false;
+    g_tryItLeft = false;
+    Invalidate();
+    SetTimer(Window(), kTryItTimer, kTryItDelayMs, nullptr);
+    MSG msg;
+    while (!g_tryItLeft) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+            return 0;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 1;
+}
+
+// The window's part of the table; messages keep the boxes (or a test's
+// recorder) already in it.
+void UseWindowUi() {
+    g_ui.repaint = RepaintPage;
+    g_ui.progressBar = ProgressBar;
+    g_ui.chooseSkin = ChooseSkinByDialog;
+    g_ui.tryIt = TryIt;
+}
+
+// ---- The window's own messages ----
+
 void OnCreate(HWND window) {
     g_ctx.mainWindow = window;
+    UseWindowUi();
     if (g_ctx.oemCodePage == 950) SetWindowTextW(window, L"智能墨筏系統安裝");
     g_ctx.textFont = CreateFontA(22, 7, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "宋体");
     g_ctx.titleFont = CreateFontA(40, 20, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "楷体");
@@ -47,8 +115,8 @@ void OnCreate(HWND window) {
     g_ctx.progressRect[3] = 30;
     if (!LoadPayloadAndWorkBuffer()) return;
     g_ctx.userDataState = 0;
-    if (BackupUserData() != 0) g_ctx.userDataState = 1;
-    // The backup reads the earlier installation's directory: resolve afresh.
+    // Resolved afresh here as before the install, whatever an earlier step
+    // left in installDir.
     std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
     ResolveInstallDir();
 }
@@ -72,12 +140,6 @@ void OnPaint(HWND window) {
 }
 
 void EndRun() { PostMessageA(Window(), WM_DESTROY, 0, 0); }
-
-// After the install (pages 8 and 9) the integrity report comes first.
-void FinishAfterTryIt() {
-    if (CheckInstallation() == 0) ShowClosingMessage();
-    EndRun();
-}
 
 void ConfirmSitePages() {
     SiteUrl2()[0] = '\0';
@@ -104,37 +166,19 @@ void ConfirmSitePages() {
     Invalidate();
 }
 
+// The confirm page's OK: the whole install, on the progress page.
 void Install() {
     g_ctx.currentPage = 7;
-    g_ctx.checkResult = CheckDefaultInputMethod();
-    if (g_ctx.checkResult == 0) {
-        EndRun();
-        return;
-    }
-    g_ctx.checkResult = CheckImeWindowsInUse();
-    if (g_ctx.checkResult > 0) {
-        // Without a work buffer the windows are counted but no text is built.
-        const char16_t* text = g_ctx.workBuffer != nullptr ? reinterpret_cast<const char16_t*>(g_ctx.workBuffer) : u"";
-        ShowMessageW(text, kCaption);
+    g_installing = true;
+    PlanOutcome outcome = RunInstallPlan();
+    g_installing = false;
+    DropQueuedClicks();
+    if (outcome == kPlanBackToConfirm) {
+        // Nothing was installed: the user may close those programs and
+        // confirm again.
         g_ctx.currentPage = 6;
         return;
     }
-    g_ctx.checkResult = CheckImeSharedMemory();
-    if (g_ctx.checkResult > 0) ShowMessageW(u"检测到内存中有智能墨筏数据没有退出，请安装后重新启动机器再使用！", kCaption);
-
-    RunInstallSequence();
-    InstallSkins();
-    UpdateImeConfigRecord();
-    WriteInstallStamp();
-    if (g_ctx.userDataState == 2) RestoreUserData();
-
-    if (DetectWow64()) {
-        // 64-bit Windows: the try-it page follows after a moment.
-        Invalidate();
-        SetTimer(Window(), kTryItTimer, kTryItDelayMs, nullptr);
-        return;
-    }
-    if (CheckInstallation() == 0) ShowClosingMessage();
     EndRun();
 }
 
@@ -155,16 +199,18 @@ void OnOkButton() {
         g_ctx.currentPage = 9;
         Invalidate();
     } else {
-        FinishAfterTryIt();
+        g_tryItLeft = true;
     }
 }
 
 void OnClick(LPARAM lParam) {
+    if (g_installing) return;
     unsigned x = LOWORD(lParam);
     unsigned y = HIWORD(lParam);
     if (PointInPageRect(g_ctx.exitButtonRect, x, y)) {
+        // After the install (pages 8 and 9) the plan goes on to its report.
         if (g_ctx.currentPage == 8 || g_ctx.currentPage == 9)
-            FinishAfterTryIt();
+            g_tryItLeft = true;
         else
             EndRun();
     } else if (PointInPageRect(g_ctx.okButtonRect, x, y)) {
@@ -178,11 +224,6 @@ int PointInPageRect(const PageRect& rect, unsigned x, unsigned y) {
                    static_cast<int>(y) <= rect.bottom
                ? 1
                : 0;
-}
-
-void ShowClosingMessage() {
-    ShowMessageW(g_ctx.restartRequired == 1 ? u"安装完毕，请立即重新启动计算机！" : u"安装完毕，如不能使用，请重新启动计算机！",
-                 kCaption);
 }
 
 ATOM RegisterSetupWindowClass(HINSTANCE instance) {

@@ -5,16 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
 #include "archive/mfz.h"
-#include "install/fileops.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 
 namespace {
 const char kBackupName[] = "mofaback.mfz";
 const char kPhraseTwin[] = "mofacyzk.bak";
-const char kCaption[] = "智能墨筏";
 const char kRestoreFailed[] = "原有数据文件没有成功复制，原有数据不能使用！\r\n";
 const char kRestoreCount[] = "成功恢复了%d个原有数据文件！";
 const char kReportGap[] = "\r\n\r\n";
@@ -49,14 +50,6 @@ const BackupRow kRows[kBackupRowCount] = {
     {"mfszsj05.mfh", nullptr, kOptional},      {"mfszsj06.mfh", nullptr, kOptional},
 };
 
-// The name after the last separator (or drive colon) of a path.
-const char* BaseName(const char* path) {
-    const char* base = path;
-    for (const char* p = path; *p != '\0'; ++p)
-        if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
-    return base;
-}
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // An earlier directory the backup may read: rooted ("X:\", "\\server\" or
@@ -69,10 +62,6 @@ bool IsUsableEarlierDir(const char* dir) {
     bool drive = ((dir[0] >= 'A' && dir[0] <= 'Z') || (dir[0] >= 'a' && dir[0] <= 'z')) && dir[1] == ':' &&
                  IsSeparator(dir[2]);
     return drive || IsSeparator(dir[0]);
-}
-
-bool InDir(char* out, const char* dir, const char* name) {
-    return StrFormat(out, kPathSize, "%s%s", dir, name) != 0;
 }
 
 // Reads a file, at most limit bytes of it, into a fresh block with extra
@@ -221,17 +210,17 @@ int BackupUserData() {
     if (!IsUsableEarlierDir(g_ctx.previousInstallDir)) return 0;
     if (!StrCopy(g_ctx.installDir, g_ctx.previousInstallDir)) return 0;
     const char* dir = g_ctx.installDir;
-    if (!StrFormat(g_ctx.backupArchivePath, sizeof g_ctx.backupArchivePath, "%s%s", dir, kBackupName)) return 0;
+    if (!JoinPath(g_ctx.backupArchivePath, dir, kBackupName)) return 0;
     // An archive that cannot be removed is not ours to append to.
     if (ForceDeleteFile(g_ctx.backupArchivePath) != 0) return 0;
 
     for (const BackupRow& row : kRows) {
         char path[kPathSize];
-        if (!InDir(path, dir, row.stored)) return 0;
+        if (!JoinPath(path, dir, row.stored)) return 0;
         if (row.kind == kCopied) {
             char source[kPathSize];
             // As before: a missing ".mfh" leaves an earlier twin to be stored.
-            if (InDir(source, dir, row.source)) CopyFileOver(source, path);
+            if (JoinPath(source, dir, row.source)) CopyFileOver(source, path);
             if (std::strcmp(row.stored, kPhraseTwin) == 0) SealPhraseTwin(path);
         }
         if (!AddFileToArchive(g_ctx.backupArchivePath, path) && row.kind != kOptional) return 0;
@@ -242,10 +231,10 @@ int BackupUserData() {
 void RestoreUserData() {
     char archive[kPathSize];
     if (g_ctx.workBuffer == nullptr || g_ctx.previousInstallDir[0] == '\0') return;
-    if (!InDir(archive, g_ctx.installDir, kBackupName)) return;
+    if (!JoinPath(archive, g_ctx.installDir, kBackupName)) return;
     if (std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) != 0) {
         char earlier[kPathSize];
-        if (InDir(earlier, g_ctx.previousInstallDir, kBackupName)) CopyFileOver(earlier, archive);
+        if (JoinPath(earlier, g_ctx.previousInstallDir, kBackupName)) CopyFileOver(earlier, archive);
     }
 
     // No more is read than the backup can hold of the user's files. A longer
@@ -290,10 +279,10 @@ void RestoreUserData() {
     if (report[0] != '\0') {
         StrAppend(report, kRestoreReportSize, kReportGap);
         StrAppend(report, kRestoreReportSize, kRestoreFailed);
-        ShowMessageA(report, kCaption);
+        ShowMessageA(report, kCaptionA);
     } else {
         char text[64];
-        if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaption);
+        if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
     }
     std::free(image);
 }

@@ -5,13 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
-#include "install/fileops.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 
 namespace {
-const char kCaption[] = "智能墨筏安装";
 const char kEntryFailed[] = "没有成功解压复制%s文件！请重新下载安装。";
 const char kReportClosing[] = "有文件没有成功解压，请重新下载安装！\r\n";
 const char kPhraseFileName[] = "mofacyzk.bak";
@@ -71,7 +72,7 @@ uint32_t WorkCapacity(uint32_t workAreaSize, uint32_t maxEntrySize) {
 }
 
 bool BuildTargetPath(char* path, const char* name) {
-    return StrCopy(path, kPathSize, g_ctx.installDir) && StrAppend(path, kPathSize, name);
+    return JoinPath(path, kPathSize, g_ctx.installDir, name);
 }
 
 // An entry that inflates to no bytes is an empty file only when its digest
@@ -115,7 +116,7 @@ bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* work
 void ShowEntryFailure(const char* name) {
     char text[160];
     if (!StrFormat(text, sizeof text, kEntryFailed, name)) return;
-    ShowMessageA(text, kCaption, kMbOk);
+    ShowMessageA(text, kSetupCaptionA, kMbOk);
 }
 
 // Appends name and "...." while the closing line still fits behind it.

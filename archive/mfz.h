@@ -12,7 +12,8 @@
 #pragma once
 #include <cstdint>
 
-#include "archive/text.h"  // ContainsText, SealPhraseFile
+#include "archive/seal.h"
+#include "base/text.h"
 
 enum : uint32_t {
     kArchiveHeaderSize = 10,

@@ -4,16 +4,16 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/msgbox.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/sysapi.h"
+#include "base/ui.h"
 #include "ime/layoutid.h"
 #include "ime/preload.h"
 #include "ime/winlist.h"
-#include "install/locations.h"
-#include "install/sysapi.h"
 
 namespace {
-const char16_t kCaption[] = u"智能墨筏安装";
 const char16_t kOnlyInputMethod[] = u"　　你以前安装的智能墨筏为系统默认输入法，并且是系统安装的唯一输入法，请通过微软的输入法管理器增加英文输入法，并将智能墨筏输入法设置为系统非默认输入法后，重新启动机器才能安装新版本的智能墨筏！";
 const char16_t kDefaultInputMethod[] = u"　　你以前安装的智能墨筏为系统默认输入法，请设置为系统非默认输入法后，重新启动机器才能安装新版本的智能墨筏！";
 const char16_t kAskNonDefault[] = u"是否设置智能墨筏为系统非默认输入法？";
@@ -65,14 +65,14 @@ int CheckDefaultInputMethod() {
     FindProductInPreload();
     if (g_ctx.productInPreload == 4 && g_ctx.productPreloadPosition == 1) {
         if (g_ctx.preloadCount < 2) {
-            ShowMessageW(kOnlyInputMethod, kCaption);
+            ShowMessageW(kOnlyInputMethod, kSetupCaptionW);
             return 0;
         }
-        ShowMessageW(kDefaultInputMethod, kCaption);
+        ShowMessageW(kDefaultInputMethod, kSetupCaptionW);
         if (DetectWow64()) return 0;
-        if (ShowMessageW(kAskNonDefault, kCaption, kMbYesNo) != kIdYes) return 0;
+        if (ShowMessageW(kAskNonDefault, kSetupCaptionW, kMbYesNo) != kIdYes) return 0;
         SwapFirstPreloadEntries();
-        ShowMessageW(kRestartFirst, kCaption);
+        ShowMessageW(kRestartFirst, kSetupCaptionW);
         return 0;
     }
 
@@ -85,7 +85,7 @@ int CheckDefaultInputMethod() {
     text[sizeof text - 1] = '\0';
     // The input method reports its description in GBK under every code page.
     if (IsProductLayoutText(text, kSimplifiedCodePage)) {
-        ShowMessageW(kActiveInputMethod, kCaption);
+        ShowMessageW(kActiveInputMethod, kSetupCaptionW);
         return 0;
     }
     return 1;

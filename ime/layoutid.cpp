@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/strbuf.h"
+#include "base/strbuf.h"
 
 namespace {
 // GBK: the compiler stores narrow literals in the GBK code page.

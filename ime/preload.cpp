@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-#include "app/context.h"
-#include "app/strbuf.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/registry.h"
+#include "base/strbuf.h"
 #include "ime/layoutid.h"
-#include "ime/regutil.h"
 
 namespace {
 const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";

@@ -5,17 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/registry.h"
+#include "base/strbuf.h"
+#include "base/sysapi.h"
+#include "base/ui.h"
 #include "ime/layoutid.h"
-#include "ime/regutil.h"
-#include "install/sysapi.h"
 
 namespace {
 const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
-const char kCaption[] = "智能墨筏";
-const char kCaptionProduct[] = "智能墨筏(墨筏五笔)";
 const char kAdminText[] = "在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！";
 const char kUserKeyText[] = "Software open error2003";
 const UINT kSystemDirChars = 100;
@@ -25,19 +25,12 @@ const UINT kSystemDirChars = 100;
 // number stored.
 int EnumerateLayoutKeys(HKEY layouts) {
     std::memset(g_ctx.layoutKeyNames, 0, sizeof g_ctx.layoutKeyNames);
-    DWORD subKeys = 0;
-    if (RegQueryInfoKeyA(layouts, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
+    DWORD subKeys = CountSubKeys(layouts);
     int stored = 0;
-    for (DWORD index = subKeys + 1; index-- > 0 && stored < static_cast<int>(kLayoutNameSlots);) {
-        char name[kLayoutNameSize] = {0};
-        DWORD length = sizeof name;
-        LONG rc = RegEnumKeyExA(layouts, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) continue;
-        // A name that did not fit comes back cut and maybe unterminated.
-        StrCopyCut(g_ctx.layoutKeyNames[stored++], name);
-    }
+    // Index subKeys itself yields no name: the enumeration starts one past
+    // the last key.
+    for (DWORD index = subKeys + 1; index-- > 0 && stored < static_cast<int>(kLayoutNameSlots);)
+        if (SubKeyName(layouts, index, g_ctx.layoutKeyNames[stored], kLayoutNameSize)) ++stored;
     return stored;
 }
 
@@ -123,7 +116,7 @@ int AddToPreloadList(const char* layoutId) {
     if (IsWin9xFamily()) {
         HKEY preload = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout\\preload");
         if (preload == nullptr) {
-            ShowMessageA(kUserKeyText, kCaptionProduct);
+            ShowMessageA(kUserKeyText, kProductCaptionA);
             return 1;
         }
         AddPreloadSubKey(preload, id);
@@ -132,7 +125,7 @@ int AddToPreloadList(const char* layoutId) {
     }
     HKEY layout = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout");
     if (layout == nullptr) {
-        ShowMessageA(kUserKeyText, kCaptionProduct);
+        ShowMessageA(kUserKeyText, kProductCaptionA);
         return 1;
     }
     HKEY preload = OpenKeyFull(layout, "preload");
@@ -164,7 +157,7 @@ int RegisterKeyboardLayout() {
 
     HKEY layouts = OpenKeyRead(HKEY_LOCAL_MACHINE, kLayoutsKey);
     if (layouts == nullptr) {
-        ShowMessageA(IsWin9xFamily() ? "Software open error1003" : kAdminText, kCaption);
+        ShowMessageA(IsWin9xFamily() ? "Software open error1003" : kAdminText, kCaptionA);
         return 1;
     }
 
@@ -182,7 +175,7 @@ int RegisterKeyboardLayout() {
             // An earlier key of the other language: it goes, and its number
             // is reused with the expected suffix. A failed delete leaves the
             // old key beside the new one; the registration goes on.
-            RegDeleteKeyA(layouts, id);
+            DeleteRegKey(layouts, id);
             ForceExpectedSuffix(id, sizeof id, codePage);
             result = 0;
             target = CreateKeyFull(layouts, id);
@@ -193,7 +186,7 @@ int RegisterKeyboardLayout() {
     }
     if (target == nullptr) {
         CloseKey(layouts);
-        ShowMessageA(IsWin9xFamily() ? "Software open error1004" : kAdminText, kCaptionProduct);
+        ShowMessageA(IsWin9xFamily() ? "Software open error1004" : kAdminText, kProductCaptionA);
         return 1;
     }
     WriteLayoutValues(target);
@@ -205,21 +198,15 @@ int RegisterKeyboardLayout() {
 }
 
 void WriteUninstallEntry() {
-    HKEY uninstall = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0, KEY_READ,
-                      &uninstall) != ERROR_SUCCESS)
-        return;
-    HKEY entry = nullptr;
-    DWORD disposition = 0;
-    if (RegCreateKeyExW(uninstall, L"mofaxwb", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &entry,
-                        &disposition) != ERROR_SUCCESS) {
-        RegCloseKey(uninstall);
+    HKEY uninstall = OpenKeyReadW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+    if (uninstall == nullptr) return;
+    HKEY entry = CreateKeyFullW(uninstall, L"mofaxwb");
+    if (entry == nullptr) {
+        CloseKey(uninstall);
         return;
     }
-    const char16_t displayName[] = u"墨筏五笔";
     // Value writes fail silently: the entry is a convenience for the user.
-    g_sys.regSetValueExW(entry, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(displayName),
-                         static_cast<DWORD>(U16Len(displayName) * sizeof(char16_t)));
+    WriteRegTextW(entry, L"DisplayName", u"墨筏五笔");
 
     // Without the system directory there is no uninstaller path to record.
     wchar_t systemDir[kSystemDirChars] = {0};
@@ -227,10 +214,8 @@ void WriteUninstallEntry() {
     char16_t command[kSystemDirChars + 16] = {0};
     if (n > 0 && n < kSystemDirChars &&
         U16Copy(command, sizeof command / sizeof command[0], reinterpret_cast<const char16_t*>(systemDir)) &&
-        U16Append(command, sizeof command / sizeof command[0], u"\\mofadel.exe")) {
-        g_sys.regSetValueExW(entry, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                             static_cast<DWORD>(U16Len(command) * sizeof(char16_t)));
-    }
-    RegCloseKey(entry);
-    RegCloseKey(uninstall);
+        U16Append(command, sizeof command / sizeof command[0], u"\\mofadel.exe"))
+        WriteRegTextW(entry, L"UninstallString", command);
+    CloseKey(entry);
+    CloseKey(uninstall);
 }

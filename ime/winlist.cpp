@@ -1,6 +1,6 @@
 #include "ime/winlist.h"
 
-#include "app/strbuf.h"
+#include "base/strbuf.h"
 
 namespace {
 const char16_t kHeadingStart[] = u"智能墨筏安装软件检测到有下列 ";

@@ -4,39 +4,26 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/pages.h"
-#include "app/strbuf.h"
 #include "archive/mfz.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/machine.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 #include "ime/register.h"
-#include "install/fileops.h"
-#include "install/locations.h"
 #include "install/patch.h"
 #include "install/sysops.h"
 
 namespace {
-const char kCopyCaption[] = "智能墨筏(墨筏五笔)安装";
 
 typedef char PathText[260];
-
-// installDir + name; an empty path when it does not fit (every use of an
-// empty path then fails harmlessly).
-const char* Installed(PathText& path, const char* name) {
-    StrFormat(path, sizeof path, "%s%s", g_ctx.installDir, name);
-    return path;
-}
-
-// directory + "\" + name.
-const char* InDirectory(PathText& path, const char* directory, const char* name) {
-    StrFormat(path, sizeof path, "%s\\%s", directory, name);
-    return path;
-}
 
 void ReportCopyFailure(const char* target) {
     char text[400];
     StrFormat(text, sizeof text, "没有成功复制%s文件，请退出安装程序并手动删除该文件后重新安装！", target);
-    ShowMessageA(text, kCopyCaption);
+    ShowMessageA(text, kCopyCaptionA);
 }
 
 // Copies to the native system directory (see BeginNativeSystemDirAccess).
@@ -54,7 +41,7 @@ int CopyToSystemDir(const char* source, const char* target, bool retry) {
 
 // The first module to copy: simplified or traditional, version patched.
 const char* PatchedFirstModule(PathText& path, const char* simplified, const char* traditional) {
-    Installed(path, g_ctx.oemCodePage == 950 ? traditional : simplified);
+    InInstallDir(path, g_ctx.oemCodePage == 950 ? traditional : simplified);
     PatchVersionString(path);
     return path;
 }
@@ -63,8 +50,8 @@ const char* PatchedFirstModule(PathText& path, const char* simplified, const cha
 // one for older Windows.
 void UseVistaManagementProgram() {
     PathText older, vista;
-    Installed(older, "mofatyrk.exe");
-    Installed(vista, "mofatyr6.exe");
+    InInstallDir(older, "mofatyrk.exe");
+    InInstallDir(vista, "mofatyr6.exe");
     ForceDeleteFile(older);
     RenameFile(vista, older);
 }
@@ -73,19 +60,19 @@ void AskToKeepEarlierData() {
     const char16_t* question = std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) == 0
                                    ? u"检测到安装目录下有智能墨筏以前的词组等数据文件，是否保留？"
                                    : u"检测到有智能墨筏以前的词组等数据文件，是否保留？";
-    if (ShowMessageW(question, u"智能墨筏安装", kMbYesNo) == kIdYes) g_ctx.userDataState = 2;
+    if (ShowMessageW(question, kSetupCaptionW, kMbYesNo) == kIdYes) g_ctx.userDataState = 2;
 }
 
 void ExtractPayload() {
     PathText path;
-    SetArchiveAttribute(Installed(path, "mofatyr6.exe"));
+    SetArchiveAttribute(InInstallDir(path, "mofatyr6.exe"));
     ForceDeleteFile(path);
-    SetArchiveAttribute(Installed(path, "mofatyrk.exe"));
+    SetArchiveAttribute(InInstallDir(path, "mofatyrk.exe"));
     ForceDeleteFile(path);
 
     if (!ExtractArchive(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
                         g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u)) {
-        ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaption);
+        ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaptionA);
     }
     // The user's earlier data does not depend on the payload: the question is
     // asked even when some payload file could not be written, so that an
@@ -99,20 +86,20 @@ void DeployOn64BitWindows(int pass) {
     if (pass == 0)
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     else
-        Installed(source, "mofahu32.ime");
-    CopyWithRetry(source, InDirectory(target, g_ctx.sysWow64Dir, "mofahu4.ime"));
+        InInstallDir(source, "mofahu32.ime");
+    CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime"));
 
     // The 64-bit module and uninstaller go to the native system directory.
     RefreshSystemDir();
     if (pass == 0)
         PatchedFirstModule(source, "mofa640.ime", "mofa641.ime");
     else
-        Installed(source, "mofahu64.ime");
-    CopyToSystemDir(source, InDirectory(target, g_ctx.systemDir, "mofahu4.ime"), true);
+        InInstallDir(source, "mofahu64.ime");
+    CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true);
 
     if (pass == 0) {
-        CopyToSystemDir(Installed(source, "mfxdel64.exe"), InDirectory(target, g_ctx.systemDir, "mofadel.exe"), false);
-        SetArchiveAttribute(Installed(source, "mofatyrk.exe"));
+        CopyToSystemDir(InInstallDir(source, "mfxdel64.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"), false);
+        SetArchiveAttribute(InInstallDir(source, "mofatyrk.exe"));
         UseVistaManagementProgram();
     }
 }
@@ -124,10 +111,10 @@ void DeployOn32BitWindows(int pass) {
         if (g_ctx.windowsMajorVersion > 5) UseVistaManagementProgram();
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     } else {
-        Installed(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
+        InInstallDir(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
     }
-    CopyWithRetry(source, InDirectory(target, g_ctx.systemDir, "mofahu4.ime"));
-    if (pass == 0 && !CopyOver(Installed(source, "mofadel.exe"), InDirectory(target, g_ctx.systemDir, "mofadel.exe")))
+    CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"));
+    if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe")))
         ReportCopyFailure(target);
 }
 }  // namespace
@@ -147,21 +134,20 @@ int CopyWithRetry(const char* source, const char* target) {
 }
 
 void DeployFiles(int pass) {
-    bool interactive = g_ctx.runMode == kRunInteractive;
     MakeDirectory(g_ctx.installDir);
     if (g_ctx.windowsMajorVersion > 5) SetLowIntegrity();
-    if (interactive) RepaintConfirmPage();
+    ReportRepaint();
     Sleep(50);
 
     if (pass == 0) ExtractPayload();
 
-    if (interactive) RepaintConfirmPage();
+    ReportRepaint();
     PathText source, target;
-    CopyOver(Installed(source, "mofahu4.ime"), Installed(target, "mofahu32.ime"));
-    CopyOver(Installed(source, "mofacyzk.bak"), Installed(target, "mofacyzk.dat"));
-    CopyOver(Installed(source, "mofapyck.bak"), Installed(target, "mofapyck.dat"));
+    CopyOver(InInstallDir(source, "mofahu4.ime"), InInstallDir(target, "mofahu32.ime"));
+    CopyOver(InInstallDir(source, "mofacyzk.bak"), InInstallDir(target, "mofacyzk.dat"));
+    CopyOver(InInstallDir(source, "mofapyck.bak"), InInstallDir(target, "mofapyck.dat"));
     Sleep(50);
-    DrawProgressBar(0, 64);
+    ReportProgressBar(0, 64);
 
     if (DetectWow64())
         DeployOn64BitWindows(pass);
@@ -169,12 +155,12 @@ void DeployFiles(int pass) {
         DeployOn32BitWindows(pass);
 
     if (pass == 0) {
-        PatchVersionString(Installed(source, "setupw64.exe"));
+        PatchVersionString(InInstallDir(source, "setupw64.exe"));
         WriteUninstallEntry();
     } else {
-        ForceDeleteFile(Installed(source, "mofa320.ime"));
-        ForceDeleteFile(Installed(source, "mofa321.ime"));
-        ForceDeleteFile(Installed(source, "mofa640.ime"));
-        ForceDeleteFile(Installed(source, "mofa641.ime"));
+        ForceDeleteFile(InInstallDir(source, "mofa320.ime"));
+        ForceDeleteFile(InInstallDir(source, "mofa321.ime"));
+        ForceDeleteFile(InInstallDir(source, "mofa640.ime"));
+        ForceDeleteFile(InInstallDir(source, "mofa641.ime"));
     }
 }

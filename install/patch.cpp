@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "install/fileops.h"
+#include "base/context.h"
+#include "base/fileops.h"
 
 namespace {
 const char16_t kProductText[] = u"智能墨筏输入平台";

@@ -5,21 +5,23 @@
 
 #include <windows.h>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/machine.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 #include "ime/preload.h"
 #include "ime/register.h"
 #include "install/deploy.h"
-#include "install/fileops.h"
-#include "install/locations.h"
 #include "install/sysops.h"
 #include "settings/settings.h"
 
 namespace {
 void ShowModuleInUse() {
     ShowMessageW(u"　　你以前安装的墨筏五笔正在使用，请关闭使用墨筏五笔的所有窗口，或者重新启动机器后，才能安装新版本的墨筏五笔！",
-                 u"智能墨筏安装");
+                 kSetupCaptionW);
 }
 
 }  // namespace
@@ -30,7 +32,7 @@ int RemoveEarlierModule() {
     if (DetectWow64()) {
         SetLowIntegrity();
         BuildSysWow64Dir(g_ctx.sysWow64Dir);
-        if (StrFormat(path, sizeof path, "%s\\mofahu4.ime", g_ctx.sysWow64Dir) && ForceDeleteFile(path) == -1) {
+        if (JoinPath(path, g_ctx.sysWow64Dir, "mofahu4.ime") && ForceDeleteFile(path) == -1) {
             // The old 32-bit module is loaded somewhere: even once moved
             // aside, Windows keeps using it until a restart.
             g_ctx.restartRequired = 1;
@@ -40,7 +42,7 @@ int RemoveEarlierModule() {
             }
         }
     }
-    if (!StrFormat(path, sizeof path, "%s\\mofahu4.ime", g_ctx.systemDir)) return 1;
+    if (!JoinPath(path, g_ctx.systemDir, "mofahu4.ime")) return 1;
     void* token = BeginNativeSystemDirAccess();
     int stuck = ForceDeleteFile(path) == -1 && MoveLockedFileAside(path) == -1;
     EndNativeSystemDirAccess(token);
@@ -70,7 +72,7 @@ void RunInstallSequence() {
     PersistInstallDir();
     MakeDirectory(g_ctx.installDir);
     GrantUserFullControl(g_ctx.installDir);
-    if (StrFormat(text, sizeof text, "%sfiler\\", g_ctx.installDir)) MakeDirectory(text);
+    if (InInstallDir(text, "filer\\")[0] != '\0') MakeDirectory(text);
     if (!IsSilentRun()) DetectWow64();
     WriteSettingsFiles();
     FindProductInPreload();

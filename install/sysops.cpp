@@ -5,9 +5,10 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/strbuf.h"
-#include "install/locations.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/registry.h"
+#include "base/strbuf.h"
 
 void SetLowIntegrity() {
     char directory[sizeof g_ctx.installDir];
@@ -46,53 +47,34 @@ int GrantUserFullControl(const char* directory) {
     return result;
 }
 
-namespace {
-// Sets a REG_SZ value with the text's length as byte count (no NUL counted).
-void SetTextValue(HKEY key, const char* name, const char* text) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(std::strlen(text)));
-}
-
-// Opens parent for reading and creates or opens its sub-key with full access.
-HKEY OpenWritableSubKey(const char* parent, const char* sub, HKEY* parentKey) {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent, 0, KEY_READ, parentKey) != ERROR_SUCCESS) return nullptr;
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(*parentKey, sub, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        RegCloseKey(*parentKey);
-        return nullptr;
-    }
-    return key;
-}
-}  // namespace
-
 void WriteAutostartValue(const char* command) {
     HKEY parent = nullptr;
-    HKEY run = OpenWritableSubKey("Software\\Microsoft\\Windows\\CurrentVersion", "Run", &parent);
+    HKEY run = OpenWritableSubKey(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "Run", &parent);
     if (run == nullptr) return;
-    RegDeleteValueA(run, "mfmxsjgl");
-    SetTextValue(run, "mfmxsjgl", command);
-    RegCloseKey(run);
-    RegCloseKey(parent);
+    DeleteRegValue(run, "mfmxsjgl");
+    WriteRegText(run, "mfmxsjgl", command);
+    CloseKey(run);
+    CloseKey(parent);
 }
 
 void WriteUserAgentToken() {
     HKEY parent = nullptr;
-    HKEY post = OpenWritableSubKey("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent",
+    HKEY post = OpenWritableSubKey(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent",
                                    "Post Platform", &parent);
     if (post == nullptr) return;
     // Tokens of earlier versions, "tyrk6300" to "tyrk6800" and "tyrk7000" to "tyrk7900".
     char name[16];
     for (char d = '3'; d <= '8'; ++d) {
         StrFormat(name, sizeof name, "tyrk6%c00", d);
-        RegDeleteValueA(post, name);
+        DeleteRegValue(post, name);
     }
     for (char d = '0'; d <= '9'; ++d) {
         StrFormat(name, sizeof name, "tyrk7%c00", d);
-        RegDeleteValueA(post, name);
+        DeleteRegValue(post, name);
     }
-    SetTextValue(post, "tyrk7900", "");
-    RegCloseKey(post);
-    RegCloseKey(parent);
+    WriteRegText(post, "tyrk7900", "");
+    CloseKey(post);
+    CloseKey(parent);
 }
 
 namespace {

@@ -8,21 +8,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/strbuf.h"
-#include "install/fileops.h"
-#include "install/locations.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/machine.h"
+#include "base/path.h"
+#include "base/strbuf.h"
 #include "settings/settings_text.h"
 
 namespace {
-// installDir + name; 0 when it does not fit.
-int InInstallDir(char (&path)[260], const char* name) {
-    return StrFormat(path, sizeof path, "%s%s", g_ctx.installDir, name);
-}
-
 void WriteInInstallDir(const char* name, const void* data, uint32_t length) {
     char path[260];
-    if (InInstallDir(path, name)) WriteWholeFile(path, data, length);
+    if (InInstallDir(path, name)[0] != '\0') WriteWholeFile(path, data, length);
 }
 }  // namespace
 
@@ -41,7 +37,7 @@ void FillSiteField() {
     char path[260];
     char text[1000];
     uint32_t got = 0;
-    if (!InInstallDir(path, "mfnetsj.dat") || !ReadFilePrefix(path, text, sizeof text, &got)) {
+    if (InInstallDir(path, "mfnetsj.dat")[0] == '\0' || !ReadFilePrefix(path, text, sizeof text, &got)) {
         SetWindowTextA(field, "");
         return;
     }
@@ -57,7 +53,7 @@ void UpdateImeConfigRecord() {
     unsigned char record[kConfigRecordSize];
     DefaultConfigRecord(record);
     char path[260];
-    if (!InInstallDir(path, "mfszsj43.mfh")) return;
+    if (InInstallDir(path, "mfszsj43.mfh")[0] == '\0') return;
     uint32_t got = 0;
     ReadFilePrefix(path, record, sizeof record, &got);
     ApplyConfigRecordChoices(record, g_ctx.oemCodePage, g_ctx.statusWindowMode);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/strbuf.h"
+#include "base/context.h"
+#include "base/strbuf.h"
 
 const char kEditionMarker[11] = "MFWBPYBZ=0";
 

@@ -20,11 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
 #include "archive/mfz.h"
-#include "install/fileops.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 
 namespace {
 typedef std::vector<unsigned char> Bytes;
@@ -146,11 +147,6 @@ bool WriteAtomically(const std::string& path, const unsigned char* data, size_t 
     return ok;
 }
 
-std::string BaseName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Windows folds the case of ASCII letters in names, not of the bytes of
 // double-byte characters.
 bool SameNameFolded(const std::string& a, const std::string& b) {
@@ -253,7 +249,7 @@ int Create(int argc, char** argv) {
         if (data.size() > kMaxEntryDataSize)
             return Fail("%s has %zu bytes: extraction holds at most %u per entry", path.c_str(), data.size(),
                         static_cast<unsigned>(kMaxEntryDataSize));
-        std::string name = BaseName(path);
+        std::string name = BaseName(path.c_str());
         if (!Convert("GBK", "UTF-8", name, &gbk)) return Fail("the name %s cannot be written in GBK", name.c_str());
         if (gbk.size() >= field)
             return Fail("the name %s takes %zu bytes in GBK; the name field holds at most %u", name.c_str(),
@@ -396,8 +392,8 @@ int Verify(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    g_messageSeam.showA = PrintAnsi;
-    g_messageSeam.showW = PrintWide;
+    g_ui.showA = PrintAnsi;
+    g_ui.showW = PrintWide;
     if (argc < 2) return Usage();
     std::string command = argv[1];
     if (command == "create") return Create(argc - 2, argv + 2);

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
 #include "archive/mfz.h"
+#include "base/context.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 
 namespace {
 const int kRounds = 7;
@@ -85,7 +85,7 @@ int main() {
         std::fprintf(stderr, "bench: cannot read %s\n", MOFA_BENCH_PAYLOAD);
         return 1;
     }
-    g_messageSeam.showA = Quiet;
+    g_ui.showA = Quiet;
     char pattern[] = "/tmp/mofa-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     std::string dir = pattern;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Upgrades as a user makes them, walked by real clicks on 64-bit Windows 7:
 #   keep:    an earlier installation in C:\Program Files\mofahu\ (path file,
-#            user files of known bytes, a whole skin); Yes to keeping the
-#            data: every backed-up file comes back with its bytes (the phrase
+#            user files of known bytes, a whole skin); clicks on the
+#            wizard's buttons while the keep-data question is shown do
+#            nothing; Yes to keeping the data: every backed-up file comes back with its bytes (the phrase
 #            file sealed), the count is shown, no skin dialog, and the try-it
 #            page follows 1.6 s later; its exit button runs the report (a
 #            whole install: nothing) and the closing message.
@@ -95,11 +96,23 @@ dialog_shot() { # WINDOW NAME
   timeout 10 import -window "$1" "$E2E_SHOTS/$2.png" 2>>"$E2E_WORK/import.log" || e2e_log "no screenshot $2"
 }
 
+# A click on the wizard at client (X, Y) while a message box is shown; fails
+# when the box covers that point (the click would not reach the wizard).
+click_wizard_behind_box() { # X Y
+  local under
+  xdotool mousemove --window "$E2E_WINDOW" $(($1 + E2E_DX)) $(($2 + E2E_DY))
+  sleep 0.1
+  under=$(xdotool getmouselocation --shell | sed -n 's/^WINDOW=//p')
+  [ "$under" = "$E2E_WINDOW" ] || e2e_fail "the message box covers the wizard at ($1,$2)"
+  xdotool click 1
+  sleep 0.3
+}
+
 # Walks the wizard to the install and on to the end. KEEP (y or n) answers
 # the keep-data question; CHOICE ("mode skin" as dialog-unit rectangles or
 # "ok") is what to do in the skin dialog. Sets DIALOG_SHOWN, TRYIT_DELAY.
 walk() { # SCENARIO KEEP CHOICE...
-  local scenario=$1 keep=$2 end text started=0 closed_at=0 now i
+  local scenario=$1 keep=$2 end text started=0 closed_at=0 now i page begun=0
   shift 2
   DIALOG_SHOWN=0
   TRYIT_DELAY=
@@ -115,10 +128,17 @@ walk() { # SCENARIO KEEP CHOICE...
   while e2e_setup_running; do
     ((SECONDS < end)) || e2e_fail "$scenario: still running 90 s after the install was confirmed"
     if e2e_box_present; then
+      begun=1
       text=$(shown_texts | tail -n 1)
       e2e_log "$scenario: message \"$text\""
       e2e_shot "$scenario-box-$started" "$E2E_BOX" >/dev/null
       started=$((started + 1))
+      if [ "$text" = "$KEEP_QUESTION" ]; then
+        # The install is under way behind the question: the wizard's exit
+        # and OK buttons take no click meanwhile.
+        click_wizard_behind_box 310 257
+        click_wizard_behind_box 90 257
+      fi
       if [ "$text" = "$KEEP_QUESTION" ] && [ "$keep" = n ]; then e2e_answer_box "$E2E_BOX" n; else e2e_answer_box; fi
       closed_at=$(date +%s%N)
       continue
@@ -126,6 +146,7 @@ walk() { # SCENARIO KEEP CHOICE...
     local dialog
     dialog=$(e2e_windows_named "$SKIN_TITLE" | head -n 1)
     if [ -n "$dialog" ]; then
+      begun=1
       DIALOG_SHOWN=$((DIALOG_SHOWN + 1))
       ((DIALOG_SHOWN < 3)) || e2e_fail "$scenario: the skin dialog stays open after OK"
       dialog_shot "$dialog" "$scenario-skin-dialog"
@@ -148,7 +169,15 @@ walk() { # SCENARIO KEEP CHOICE...
       continue
     fi
     now=$(e2e_shot "$scenario-current" 2>/dev/null) || break
-    if [ "$(e2e_page_of "$now" 2>/dev/null || true)" = tryit ]; then
+    page=$(e2e_page_of "$now" 2>/dev/null || true)
+    # Once the install has begun, the wizard shows the progress page until
+    # the try-it page: never the confirm page again, nor unpainted areas.
+    case $page in
+      progress | tryit | "") begun=1 ;;
+      confirm) [ "$begun" = 0 ] || e2e_fail "$scenario: the wizard showed the confirm page during the install" ;;
+      *) e2e_fail "$scenario: the wizard showed the $page page during the install" ;;
+    esac
+    if [ "$page" = tryit ]; then
       if [ -z "$TRYIT_DELAY" ]; then
         TRYIT_DELAY=$((($(date +%s%N) - closed_at) / 1000000))
         e2e_shot "$scenario-tryit" >/dev/null

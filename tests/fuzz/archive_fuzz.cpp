@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
 #include "archive/mfz.h"
+#include "base/context.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
 
 namespace {
 std::string g_sandbox;  // holds only "install"
@@ -43,7 +43,8 @@ bool Setup() {
     if (mkdir(g_install.c_str(), 0755) != 0) abort();
     ResetSetupContext();
     if (!StrCopy(g_ctx.installDir, g_install.c_str())) abort();
-    g_messageSeam = {QuietW, Quiet};
+    g_ui.showW = QuietW;
+    g_ui.showA = Quiet;
     atexit(RemoveSandbox);
     return true;
 }

@@ -7,7 +7,7 @@
 
 #include "archive/mfz.h"
 #include "archive_support.h"
-#include "install/fileops.h"
+#include "base/fileops.h"
 
 using namespace archive_test;
 

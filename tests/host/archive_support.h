@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
-#include "app/msgbox.h"
 #include "archive/mfz.h"
+#include "base/context.h"
+#include "base/ui.h"
 
 namespace archive_test {
 
@@ -108,13 +108,14 @@ protected:
         std::string install = dir_ + "/install/";
         ASSERT_EQ(mkdir(install.c_str(), 0755), 0);
         std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", install.c_str());
-        saved_ = g_messageSeam;
+        saved_ = g_ui;
         g_shown = &shown_;
-        g_messageSeam = {RecordW, RecordA};
+        g_ui.showW = RecordW;
+        g_ui.showA = RecordA;
         work_.assign(kWorkBufferSize, 0);
     }
     void TearDown() override {
-        g_messageSeam = saved_;
+        g_ui = saved_;
         g_shown = nullptr;
         RemoveTree(dir_);
     }
@@ -142,7 +143,7 @@ protected:
     std::string dir_;
     std::vector<Shown> shown_;
     std::vector<unsigned char> work_;
-    MessageSeam saved_;
+    SetupUi saved_;
 };
 
 }  // namespace archive_test

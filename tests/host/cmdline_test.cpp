@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/cmdline.h"
-#include "app/context.h"
-#include "archive/text.h"
+#include "base/context.h"
+#include "base/text.h"
 
 namespace {
 class CommandLineTest : public ::testing::Test {

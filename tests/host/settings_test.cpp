@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "settings/settings_text.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/context.h"
 #include "archive/mfz.h"
+#include "base/context.h"
 #include "support/winsupport.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
 #include "archive/backup.h"
 #include "archive/mfz.h"
-#include "install/locations.h"
-#include "install/sysapi.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/sysapi.h"
 #include "support/winsupport.h"
 
 namespace {

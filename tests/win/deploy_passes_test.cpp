@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
 #include "archive/mfz.h"
+#include "base/context.h"
+#include "base/sysapi.h"
 #include "install/deploy.h"
-#include "install/sysapi.h"
 #include "support/winsupport.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "base/fileops.h"
 #include "install/deploy.h"
-#include "install/fileops.h"
 #include "install/patch.h"
 #include "install/sysops.h"
 #include "support/winsupport.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "ime/checks.h"
 #include "support/winsupport.h"
 

@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "base/sysapi.h"
 #include "ime/checks.h"
 #include "ime/preload.h"
 #include "ime/register.h"
-#include "install/sysapi.h"
 #include "support/winsupport.h"
 
 namespace {

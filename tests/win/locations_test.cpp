@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
 #include "app/entry.h"
-#include "install/locations.h"
-#include "install/sysapi.h"
+#include "base/context.h"
+#include "base/machine.h"
+#include "base/sysapi.h"
 #include "support/winsupport.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/context.h"
 #include "app/pages.h"
 #include "app/payload_bitmap.h"
 #include "archive/mfz.h"
-#include "install/sysapi.h"
+#include "base/context.h"
+#include "base/sysapi.h"
 
 namespace {
 const int kW = 400;

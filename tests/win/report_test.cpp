@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
-#include "archive/report.h"
-#include "install/sysapi.h"
+#include "base/context.h"
+#include "base/sysapi.h"
+#include "install/report.h"
 #include "support/winsupport.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "base/sysapi.h"
 #include "install/sequence.h"
-#include "install/sysapi.h"
 #include "support/winsupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "settings/settings.h"
 #include "settings/settings_text.h"
 #include "support/winsupport.h"

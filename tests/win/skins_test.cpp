@@ -14,8 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/context.h"
+#include "app/skin_dialog.h"
 #include "archive/mfz.h"
+#include "base/context.h"
 #include "install/skins.h"
 #include "support/winsupport.h"
 
@@ -231,7 +232,9 @@ DialogLog RunWithDialog(const std::vector<int>& clicks) {
         g_log = &log;
         g_clicks = clicks;
         UINT_PTR timer = SetTimer(nullptr, 0, 30, ScriptTick);
+        g_ui.chooseSkin = ChooseSkinByDialog;  // the wizard's choice
         InstallSkins();
+        g_ui.chooseSkin = kPlainUi.chooseSkin;
         KillTimer(nullptr, timer);
         g_log = nullptr;
         DestroyWindow(owner);

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "install/sysapi.h"
+#include "base/sysapi.h"
 
 MessageRecorder* MessageRecorder::current = nullptr;
 
@@ -50,14 +50,14 @@ void RemoveTree(const std::string& dir) {
 }
 }  // namespace
 
-MessageRecorder::MessageRecorder() : saved_(g_messageSeam) {
+MessageRecorder::MessageRecorder() : saved_(g_ui) {
     current = this;
-    g_messageSeam.showW = RecordW;
-    g_messageSeam.showA = RecordA;
+    g_ui.showW = RecordW;
+    g_ui.showA = RecordA;
 }
 
 MessageRecorder::~MessageRecorder() {
-    g_messageSeam = saved_;
+    g_ui = saved_;
     current = nullptr;
 }
 

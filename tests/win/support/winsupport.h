@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/msgbox.h"
+#include "base/ui.h"
 
 struct ShownMessage {
     bool wide;
@@ -19,7 +19,7 @@ struct ShownMessage {
     unsigned buttons;
 };
 
-// Takes the message seam for its lifetime: records every message and answers
+// Takes the messages of the UI table for its lifetime: records every message and answers
 // from `answers` (then OK, or No for questions).
 class MessageRecorder {
 public:
@@ -30,7 +30,7 @@ public:
     static MessageRecorder* current;
 
 private:
-    MessageSeam saved_;
+    SetupUi saved_;
 };
 
 // A fresh empty folder C:\mofatest\<name>\ (with the trailing backslash).

@@ -1,5 +1,6 @@
-// Where setup installs: the install directory, the path files that record
-// it, the system directories and the Windows version.
+// What every part of setup asks of the machine: which Windows it is (version,
+// family, 32 or 64 bits), its system and SysWOW64 directories, and where
+// setup installs (the install directory and the path files that record it).
 #pragma once
 
 // Fills installDir with the default "<Program Files>\mofahu\" unless it
@@ -30,3 +31,8 @@ void BuildSysWow64Dir(char* out);
 
 // systemDir = the system directory as Windows reports it.
 void RefreshSystemDir();
+
+// windowsVersionWord = GetVersion(); its high bit marks the 95/98/Me family.
+void RefreshWindowsVersionWord();
+// True when the last version word read is of the 95/98/Me family.
+bool IsWin9xFamily();

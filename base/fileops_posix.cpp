@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "install/fileops.h"
+#include "base/fileops.h"
 
 int ForceDeleteFile(const char* path) {
     struct stat st;

@@ -2,7 +2,7 @@
 // standard error as one line and a question is answered No.
 #include <cstdio>
 
-#include "app/msgbox.h"
+#include "base/ui.h"
 
 namespace {
 int Answer(unsigned buttons) { return (buttons & 0xF) == kMbYesNo ? kIdNo : kIdOk; }
@@ -15,6 +15,10 @@ int ShowAnsi(const char* text, const char*, unsigned buttons) {
     std::fprintf(stderr, "%s\n", text);
     return Answer(buttons);
 }
+void Nothing() {}
+void NoBar(int, int) {}
+int NoTryIt() { return 1; }
 }  // namespace
 
-MessageSeam g_messageSeam = {ShowWide, ShowAnsi};
+constexpr SetupUi kPlainUi = {ShowWide, ShowAnsi, Nothing, NoBar, Nothing, NoTryIt};
+SetupUi g_ui = kPlainUi;

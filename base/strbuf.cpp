@@ -1,4 +1,4 @@
-#include "app/strbuf.h"
+#include "base/strbuf.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "app/context.h"
+#include "base/context.h"
 
 #include <cstring>
 

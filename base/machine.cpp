@@ -1,14 +1,15 @@
-#include "install/locations.h"
+#include "base/machine.h"
 
 #include <shlobj.h>
 #include <windows.h>
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/strbuf.h"
-#include "install/fileops.h"
-#include "install/sysapi.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/sysapi.h"
 
 namespace {
 const char kDefaultProgramFiles[] = "c:\\Program Files";
@@ -20,7 +21,7 @@ int PathFileInWindowsDir(char (&out)[224]) {
     char windowsDir[200] = {0};
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
     if (n == 0 || n >= sizeof windowsDir) return 0;
-    return StrFormat(out, sizeof out, "%s\\%s", windowsDir, kPathFileName);
+    return JoinPath(out, windowsDir, kPathFileName);
 }
 
 void AppendBackslash(char* text, size_t cap) {
@@ -46,12 +47,10 @@ char* ResolveInstallDir() {
     while (len > 0 && folder[len - 1] == ' ') folder[--len] = '\0';
 
     if (!PathExists(folder)) StrCopy(folder, kDefaultProgramFiles);
-    len = std::strlen(folder);
-    if (len > 0 && folder[len - 1] != '\\') StrAppend(folder, "\\");
 
     // A folder too long for installDir is refused, not cut.
-    if (!StrFormat(dir, sizeof g_ctx.installDir, "%s%s", folder, kInstallSubdir))
-        StrFormat(dir, sizeof g_ctx.installDir, "%s\\%s", kDefaultProgramFiles, kInstallSubdir);
+    if (!JoinPath(dir, sizeof g_ctx.installDir, folder, kInstallSubdir))
+        JoinPath(dir, sizeof g_ctx.installDir, kDefaultProgramFiles, kInstallSubdir);
     return dir;
 }
 
@@ -73,7 +72,7 @@ const char* FindFixedDriveDir() {
     char root[4] = "g:\\";
     for (int i = 0; i < 5; ++i, --root[0]) {
         if (g_sys.getDriveTypeA(root) == DRIVE_FIXED) {
-            StrFormat(result, sizeof result, "%s%s", root, kInstallSubdir);
+            JoinPath(result, root, kInstallSubdir);
             break;
         }
     }
@@ -94,7 +93,7 @@ void PersistInstallDir() {
     const char* driveDir = FindFixedDriveDir();
     if (driveDir[0] == '\0') return;
     MakeDirectory(driveDir);
-    if (StrFormat(path, sizeof path, "%s%s", driveDir, kPathFileName)) WriteWholeFile(path, g_ctx.installDir, len);
+    if (JoinPath(path, driveDir, kPathFileName)) WriteWholeFile(path, g_ctx.installDir, len);
 }
 
 int DetectWow64() {
@@ -120,10 +119,14 @@ int PathExists(const char* path) {
 void BuildSysWow64Dir(char* out) {
     char windowsDir[200] = {0};
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (n == 0 || n >= sizeof windowsDir || !StrFormat(out, 224, "%s\\syswow64", windowsDir)) out[0] = '\0';
+    if (n == 0 || n >= sizeof windowsDir || !JoinPath(out, 224, windowsDir, "syswow64")) out[0] = '\0';
 }
 
 void RefreshSystemDir() {
     UINT n = g_sys.getSystemDirectoryA(g_ctx.systemDir, sizeof g_ctx.systemDir);
     if (n == 0 || n >= sizeof g_ctx.systemDir) g_ctx.systemDir[0] = '\0';
 }
+
+void RefreshWindowsVersionWord() { g_ctx.windowsVersionWord = g_sys.getVersion(); }
+
+bool IsWin9xFamily() { return (g_ctx.windowsVersionWord & 0x80000000u) != 0; }

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "install/fileops.h"
+#include "base/fileops.h"
 
 int ForceDeleteFile(const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);

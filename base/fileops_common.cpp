@@ -1,16 +1,10 @@
 #include <cstring>
 
-#include "app/strbuf.h"
-#include "install/fileops.h"
+#include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
 
 namespace {
-// Offset of the base name: after the last separator or drive colon.
-size_t BaseNameStart(const char* path, size_t len) {
-    size_t start = 0;
-    for (size_t i = 0; i < len; ++i)
-        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') start = i + 1;
-    return start;
-}
 
 // Tries to rename path to its aside name, with `mark` as the last character
 // of the base name. A candidate equal to the original is never used: the
@@ -31,7 +25,7 @@ int MoveLockedFileAside(const char* path) {
     // The marked character must lie in the base name: in a short name it
     // would fall on the directory part, and the delete and rename would then
     // reach a file outside the file's own directory.
-    if (len - 5 < BaseNameStart(path, len)) return -1;
+    if (path + len - 5 < BaseName(path)) return -1;
     if (TryAside(path, len, '2') == 0) return 0;
     if (TryAside(path, len, '1') == 0) return 0;
     // The original already carried both marks' places: one more distinct name.

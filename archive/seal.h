@@ -1,13 +1,6 @@
-// Small text routines of the archive code, also used for command-line words
-// and file-name filters.
+// The phrase file's seal: the trailer the input method checks it by.
 #pragma once
 #include <cstdint>
-
-// 1 when needle occurs in haystack. Capitals A-Z of the haystack also match
-// the small letters of the needle; capitals of the needle match only
-// capitals. An empty needle is found in any non-empty haystack; an empty
-// haystack contains nothing.
-int ContainsText(const char* haystack, const char* needle);
 
 // Seals the phrase file in place (GBK words of 2+ double-byte characters,
 // each followed by "; "): words that are not well-formed are dropped, and the

@@ -1,14 +1,8 @@
-#include "archive/text.h"
+#include "archive/seal.h"
 
 #include <cstring>
 
 namespace {
-bool SameFolded(char hay, char want) {
-    if (hay == want) return true;
-    char lowered = (hay >= 'A' && hay <= 'Z') ? static_cast<char>(hay - 'A' + 'a') : hay;
-    return lowered == want;
-}
-
 // The byte at i, or 0 past the end: bytes beyond the content are neither a
 // separator nor part of a double-byte character.
 unsigned ByteAt(const unsigned char* data, uint32_t length, uint32_t i) { return i < length ? data[i] : 0u; }
@@ -20,19 +14,6 @@ void PutLe32(unsigned char* p, uint32_t v) {
     p[3] = static_cast<unsigned char>(v >> 24);
 }
 }  // namespace
-
-int ContainsText(const char* haystack, const char* needle) {
-    for (const char* start = haystack; *start != '\0'; ++start) {
-        const char* h = start;
-        const char* n = needle;
-        while (*n != '\0' && *h != '\0' && SameFolded(*h, *n)) {
-            ++h;
-            ++n;
-        }
-        if (*n == '\0') return 1;
-    }
-    return 0;
-}
 
 uint32_t SealPhraseFile(unsigned char* data, uint32_t length) {
     if (length >= 12 && std::memcmp(data + length - 12, "MOFA", 4) == 0) return length - 12;

@@ -1,4 +1,4 @@
-#include "install/sysapi.h"
+#include "base/sysapi.h"
 
 #include <imm.h>
 #include <shlobj.h>

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/msgbox.h"
+#include "base/ui.h"
 
 namespace {
 int ShowWide(const char16_t* text, const char16_t* caption, unsigned buttons) {
@@ -9,6 +9,10 @@ int ShowWide(const char16_t* text, const char16_t* caption, unsigned buttons) {
 int ShowAnsi(const char* text, const char* caption, unsigned buttons) {
     return MessageBoxA(nullptr, text, caption, buttons);
 }
+void Nothing() {}
+void NoBar(int, int) {}
+int NoTryIt() { return 1; }
 }  // namespace
 
-MessageSeam g_messageSeam = {ShowWide, ShowAnsi};
+constexpr SetupUi kPlainUi = {ShowWide, ShowAnsi, Nothing, NoBar, Nothing, NoTryIt};
+SetupUi g_ui = kPlainUi;

@@ -1,18 +1,19 @@
-#include "archive/report.h"
+#include "install/report.h"
 
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/msgbox.h"
-#include "app/strbuf.h"
-#include "archive/text.h"
-#include "install/sysapi.h"
+#include "base/captions.h"
+#include "base/context.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/sysapi.h"
+#include "base/text.h"
+#include "base/ui.h"
 
 namespace {
-const char kCaption[] = "智能墨筏";
 const char kHeading[] = "智能墨筏汉字输入系统7.9版安装情况报告。\r\n\r\n安装出现错误！错误为：";
 const char kAdvice[] = "\r\n\r\n请到主页" MOFA_VENDOR_SITE "重新下载安装！并解除杀毒软件对安装过程的拦截！\r\n\r\n";
 // One movable block: the report, and 2,000 bytes in the diagnostic codes.
@@ -81,7 +82,7 @@ void ScanInstallDir() {
     if (dir[length - 1] != '\\' && !StrAppend(dir, sizeof g_ctx.installDir, "\\")) return;
 
     char pattern[sizeof g_ctx.installDir + 4];
-    if (!StrFormat(pattern, sizeof pattern, "%s*.*", dir)) return;
+    if (!JoinPath(pattern, dir, "*.*")) return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -111,7 +112,7 @@ void ScanInstallDir() {
 
 int ProbeInstalledFile(const char* name) {
     char path[sizeof g_ctx.installDir + 32];
-    if (!StrFormat(path, sizeof path, "%s%s", g_ctx.installDir, name)) return ERROR_FILENAME_EXCED_RANGE;
+    if (InInstallDir(path, name)[0] == '\0') return ERROR_FILENAME_EXCED_RANGE;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
@@ -140,7 +141,7 @@ int CheckInstallation() {
     if (finding != nullptr) {
         StrAppend(report, kCodesOffset, finding);
         StrAppend(report, kCodesOffset, kAdvice);
-        ShowMessageA(report, kCaption);
+        ShowMessageA(report, kCaptionA);
     }
     // The codes never reach the user; a debugger sees them.
     OutputDebugStringA(codes);
