@@ -14,9 +14,20 @@ void ReadRunMode(const char* commandLine) {
         g_ctx.runMode = kRunSilent;
 }
 
-int ParseRegisterArgument(const char* commandLine) {
-    static const char kWord[] = "regmf32=";
+namespace {
+const char kRegisterWord[] = "regmf32=";
+
+// The text after "regmf32=" at the first "r", or null.
+const char* RegisterArgument(const char* commandLine) {
     const char* r = std::strchr(commandLine, 'r');
-    if (r == nullptr || std::strncmp(r, kWord, sizeof kWord - 1) != 0) return 0;
-    return StrCopy(g_ctx.installDir, r + sizeof kWord - 1);
+    if (r == nullptr || std::strncmp(r, kRegisterWord, sizeof kRegisterWord - 1) != 0) return nullptr;
+    return r + sizeof kRegisterWord - 1;
+}
+}  // namespace
+
+int HasRegisterArgument(const char* commandLine) { return RegisterArgument(commandLine) != nullptr ? 1 : 0; }
+
+int ParseRegisterArgument(const char* commandLine) {
+    const char* directory = RegisterArgument(commandLine);
+    return directory != nullptr ? StrCopy(g_ctx.installDir, directory) : 0;
 }

@@ -5,6 +5,10 @@
 // "setmfsrf32". "regmf32" wins when both are present.
 void ReadRunMode(const char* commandLine);
 
+// 1 when the command line hands over a directory: its first "r" begins
+// "regmf32=".
+int HasRegisterArgument(const char* commandLine);
+
 // Copies the directory after "regmf32=" into installDir. Only the first "r"
 // of the command line is tried; a directory that does not fit installDir is
 // refused and installDir stays unchanged. Returns 1 when copied.

@@ -13,6 +13,9 @@
 
 namespace {
 const char kProbeText[] = "mofaisadmin";
+
+int AnswerQuietlyW(const char16_t*, const char16_t*, unsigned buttons) { return DefaultAnswer(buttons); }
+int AnswerQuietlyA(const char*, const char*, unsigned buttons) { return DefaultAnswer(buttons); }
 }  // namespace
 
 void RestrictDllSearch() {
@@ -106,7 +109,10 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     // The 64-bit companion program hands the install directory back to this
     // 32-bit setup to register the 32-bit module.
     if (DetectWow64() && g_ctx.registerOnly == kRegisterOnly) {
-        ParseRegisterArgument(commandLine);
+        // A directory handed over that does not fit or does not exist is
+        // refused: nothing is recorded or registered for it.
+        if (HasRegisterArgument(commandLine) && (!ParseRegisterArgument(commandLine) || !PathExists(g_ctx.installDir)))
+            return 0;
         PersistInstallDir();
         InstallImeModule();
         ShowMessageW(u"智能墨筏已安装成功，如不能使用，请重新启动计算机！", kCaptionW);
@@ -114,6 +120,10 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     }
 
     if (IsSilentRun()) {
+        // Nobody to see a message or answer a question: every one takes its
+        // default button.
+        g_ui.showW = AnswerQuietlyW;
+        g_ui.showA = AnswerQuietlyA;
         // No window: set up what it would own, so that deployment can extract.
         if (LoadPayloadAndWorkBuffer()) RunInstallPlan();
         ReleasePayloadAndWorkBuffer();

@@ -19,6 +19,15 @@ const char kPhraseTwin[] = "mofacyzk.bak";
 const char kRestoreFailed[] = "原有数据文件没有成功复制，原有数据不能使用！\r\n";
 const char kRestoreCount[] = "成功恢复了%d个原有数据文件！";
 const char kReportGap[] = "\r\n\r\n";
+// Why the install stops when the earlier data cannot be kept (%s: where).
+const char kCannotRead[] =
+    "　　不能读取以前的数据文件%s，无法保存你以前的词组等数据。为了不丢失这些数据，安装没有进行，原有文件都没有改动。"
+    "请关闭使用该文件的程序后重新安装！";
+const char kNoRoom[] =
+    "　　%s所在的磁盘空间不足，无法保存你以前的词组等数据。为了不丢失这些数据，安装没有进行，原有文件都没有改动。"
+    "请腾出磁盘空间后重新安装！";
+const char kCannotWrite[] =
+    "　　不能写入%s，无法保存你以前的词组等数据。为了不丢失这些数据，安装没有进行，原有文件都没有改动。";
 // The verification report of the restore and its empty tolerance list.
 const uint32_t kRestoreReportSize = 4096;
 // previousInstallDir (255) and a 12-byte name.
@@ -27,7 +36,9 @@ const size_t kPathSize = 300;
 // it keeps the sizes below far from overflowing.
 const uint32_t kMaxUserFile = 0x10000000;
 
-enum RowKind { kCopied, kRequired, kOptional };
+// A row is kept from its ".mfh" file under its ".bak" twin's name, or from
+// the file of its own name.
+enum RowKind { kCopied, kItself };
 
 struct BackupRow {
     const char* stored;
@@ -40,15 +51,30 @@ const BackupRow kRows[kBackupRowCount] = {
     {"cfontset.bak", "cfontset.mfh", kCopied}, {"cwbzlcz1.bak", "cwbzlcz1.mfh", kCopied},
     {"mfwbcmxz.bak", "mfwbcmxz.mfh", kCopied}, {"mfdhzcm.bak", "mfdhzcm.mfh", kCopied},
     {"mofadhz.bak", "mofadhz.mfh", kCopied},   {"mfgbkhz.bak", "mfgbkhz.mfh", kCopied},
-    {"mfszsj43.mfh", nullptr, kRequired},      {"mofadwdw.txt", nullptr, kRequired},
-    {"mofazdym.mfh", nullptr, kRequired},      {"mfpyzdym.mfh", nullptr, kRequired},
-    {"mfwbpy.txt", nullptr, kRequired},        {"mofaynhz.txt", nullptr, kRequired},
-    {"mofazdfh.mfh", nullptr, kRequired},      {"userck.txt", nullptr, kOptional},
-    {"delck.txt", nullptr, kOptional},         {"ftmfzdym.txt", nullptr, kOptional},
-    {"ftpyzdym.txt", nullptr, kOptional},      {"cwb.ov1", nullptr, kOptional},
-    {"mofapymb.ov1", nullptr, kOptional},      {"mfgbkbh.mfh", nullptr, kOptional},
-    {"mfszsj05.mfh", nullptr, kOptional},      {"mfszsj06.mfh", nullptr, kOptional},
+    {"mfszsj43.mfh", nullptr, kItself},        {"mofadwdw.txt", nullptr, kItself},
+    {"mofazdym.mfh", nullptr, kItself},        {"mfpyzdym.mfh", nullptr, kItself},
+    {"mfwbpy.txt", nullptr, kItself},          {"mofaynhz.txt", nullptr, kItself},
+    {"mofazdfh.mfh", nullptr, kItself},        {"userck.txt", nullptr, kItself},
+    {"delck.txt", nullptr, kItself},           {"ftmfzdym.txt", nullptr, kItself},
+    {"ftpyzdym.txt", nullptr, kItself},        {"cwb.ov1", nullptr, kItself},
+    {"mofapymb.ov1", nullptr, kItself},        {"mfgbkbh.mfh", nullptr, kItself},
+    {"mfszsj05.mfh", nullptr, kItself},        {"mfszsj06.mfh", nullptr, kItself},
 };
+
+// Why the last backup failed, for the message that stops the install.
+struct BackupFailure {
+    bool reading;      // a user file could not be read (else: the backup not written)
+    FileFailure why;
+    char where[kPathSize];
+} g_failure;
+
+// Records why a row could not be kept; returns -1, the row's result.
+int Failed(bool reading, const char* where) {
+    g_failure.reading = reading;
+    g_failure.why = LastFileFailure();
+    StrCopyCut(g_failure.where, where);
+    return -1;
+}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -62,6 +88,41 @@ bool IsUsableEarlierDir(const char* dir) {
     bool drive = ((dir[0] >= 'A' && dir[0] <= 'Z') || (dir[0] >= 'a' && dir[0] <= 'z')) && dir[1] == ':' &&
                  IsSeparator(dir[2]);
     return drive || IsSeparator(dir[0]);
+}
+
+// A recorded directory as a directory: line ends and blanks after it go, and
+// a missing final backslash is added ("C:\x" names the folder C:\x\).
+void AsDirectory(char* dir, size_t cap) {
+    size_t length = StrLenBounded(dir, cap);
+    while (length > 0 && (dir[length - 1] == '\r' || dir[length - 1] == '\n' || dir[length - 1] == ' ' ||
+                          dir[length - 1] == '\t'))
+        dir[--length] = '\0';
+    // The separator the text already uses ("/" only on the build host).
+    bool slashes = std::strchr(dir, '/') != nullptr && std::strchr(dir, '\\') == nullptr;
+    if (length > 0 && !IsSeparator(dir[length - 1])) StrAppend(dir, cap, slashes ? "/" : "\\");
+}
+
+// 1 when dir holds any file of the backup table.
+bool HoldsUserData(const char* dir) {
+    char path[kPathSize];
+    for (const BackupRow& row : kRows) {
+        if (JoinPath(path, dir, row.stored) && FilePresent(path)) return true;
+        if (row.source != nullptr && JoinPath(path, dir, row.source) && FilePresent(path)) return true;
+    }
+    return false;
+}
+
+// The earlier installation: the recorded directory when it holds user data,
+// else the install directory itself when it does. previousInstallDir names
+// the one found; false when there is none.
+bool FindEarlierInstallation() {
+    char recorded[sizeof g_ctx.previousInstallDir];
+    StrCopyCut(recorded, g_ctx.previousInstallDir);
+    AsDirectory(recorded, sizeof recorded);
+    if (IsUsableEarlierDir(recorded) && HoldsUserData(recorded)) return StrCopy(g_ctx.previousInstallDir, recorded);
+    if (IsUsableEarlierDir(g_ctx.installDir) && HoldsUserData(g_ctx.installDir))
+        return StrCopy(g_ctx.previousInstallDir, g_ctx.installDir);
+    return false;
 }
 
 // Reads a file, at most limit bytes of it, into a fresh block with extra
@@ -118,17 +179,84 @@ uint32_t LargestEntry(const unsigned char* image, uint32_t size) {
 
 // The phrase twin is sealed in the backup itself: extraction then writes it
 // byte for byte and the restore's verification sees the file it stored.
-void SealPhraseTwin(const char* path) {
-    // A file too large to back up is left whole rather than cut to a part.
-    int64_t fileSize = FileSizeOf(path);
-    if (fileSize < 0 || fileSize > kMaxUserFile) return;
-    uint32_t size = 0;
-    unsigned char* block = ReadWholeFile(path, kMaxUserFile, 14, &size);
-    if (block == nullptr) return;
+// block has room for 14 bytes behind size; returns the sealed length.
+uint32_t SealPhraseTwin(unsigned char* block, uint32_t size) {
     uint32_t length = EndLastPhrase(block, size);
-    uint32_t kept = SealPhraseFile(block, length);
-    if (length != size || kept + 12 != size) WriteWholeFile(path, block, kept + 12);
+    return SealPhraseFile(block, length) + 12;
+}
+
+// A new archive is its 10-byte header; 1 when the archive exists.
+int EnsureArchive(const char* archivePath) {
+    if (FileSizeOf(archivePath) >= 0) return 1;
+    unsigned char header[kArchiveHeaderSize];
+    PutArchiveHeader(header, 1, kArchiveHeaderSize, 0);
+    return WriteWholeFile(archivePath, header, sizeof header);
+}
+
+// Appends data to the archive under name (see AddFileToArchive).
+int AddBytesToArchive(const char* archivePath, const char* name, const unsigned char* data, uint32_t length) {
+    if (std::strlen(name) == 0 || std::strlen(name) > kBackupNameMax || !EnsureArchive(archivePath)) return 0;
+    uint32_t end = 0, count = 0;
+    if (!FindAppendPoint(archivePath, name, &end, &count)) return 0;
+
+    // Room for what zlib may need for data that does not compress: a
+    // dictionary that compresses badly is stored all the same.
+    uint32_t bound = static_cast<uint32_t>(compressBound(length));
+    unsigned char* entry = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(kDigestEntryHeaderSize) + bound, 1));
+    if (entry == nullptr) return 0;
+    char digest[kDigestTextSize];
+    uLongf packed = bound;
+    Md5Hex(data, length, digest);
+    // An entry without a digest could never be restored.
+    int result = digest[0] != '\0' && compress(entry + kDigestEntryHeaderSize, &packed, data, length) == Z_OK &&
+                 packed > 0 && PutEntryHeader(entry, 1, name, digest, static_cast<uint32_t>(packed));
+    if (result) {
+        uint32_t entrySize = kDigestEntryHeaderSize + static_cast<uint32_t>(packed);
+        unsigned char header[kArchiveHeaderSize];
+        PutArchiveHeader(header, 1, end + entrySize, count + 1);
+        // The entry first, then the header that counts it: an archive cut
+        // short in between still reads as the entries before.
+        result = WriteFileAt(archivePath, end, entry, entrySize) && WriteFileAt(archivePath, 0, header, sizeof header);
+    }
+    std::free(entry);
+    return result;
+}
+
+// Keeps one row of the table from dir: 1 when stored, 0 when the row has no
+// file there, -1 when a file that is there could not be kept (the reason in
+// g_failure).
+int KeepRow(const BackupRow& row, const char* dir) {
+    char path[kPathSize], twin[kPathSize];
+    if (!JoinPath(twin, dir, row.stored)) return 0;
+    // A copied row is its ".mfh" file, or, without one, the twin already there.
+    bool fromSource = row.source != nullptr && JoinPath(path, dir, row.source) && FilePresent(path);
+    if (!fromSource) StrCopy(path, twin);
+    if (!FilePresent(path)) return 0;
+
+    uint32_t size = 0;
+    int64_t fileSize = FileSizeOf(path);
+    unsigned char* block = fileSize >= 0 && fileSize <= kMaxUserFile ? ReadWholeFile(path, kMaxUserFile, 14, &size) : nullptr;
+    if (block == nullptr || size != static_cast<uint64_t>(fileSize)) {
+        std::free(block);
+        return Failed(true, path);
+    }
+    uint32_t length = size;
+    if (std::strcmp(row.stored, kPhraseTwin) == 0) length = SealPhraseTwin(block, size);
+    int stored = AddBytesToArchive(g_ctx.backupArchivePath, row.stored, block, length);
+    if (!stored) Failed(false, g_ctx.backupArchivePath);
+    // The twin beside the user's file, as the input method keeps it: written
+    // whole or not at all, and nothing depends on it, since the backup
+    // holds the same bytes.
+    if (stored && row.kind == kCopied && (fromSource || length != size)) ReplaceFileWith(twin, block, length);
     std::free(block);
+    return stored ? 1 : -1;
+}
+
+// The archive's folder (it holds the archive only).
+void FolderOfArchive(char* folder, size_t cap) {
+    StrCopyCut(folder, cap, g_ctx.backupArchivePath);
+    char* name = const_cast<char*>(BaseName(folder));
+    *name = '\0';
 }
 }  // namespace
 
@@ -163,90 +291,95 @@ int AddFileToArchive(const char* archivePath, const char* filePath) {
     const char* name = BaseName(filePath);
     size_t nameLength = std::strlen(name);
     if (nameLength == 0 || nameLength > kBackupNameMax) return 0;
-
-    if (FileSizeOf(archivePath) < 0) {
-        unsigned char header[kArchiveHeaderSize];
-        PutArchiveHeader(header, 1, kArchiveHeaderSize, 0);
-        if (!WriteWholeFile(archivePath, header, sizeof header)) return 0;
-    }
-    uint32_t end = 0, count = 0;
-    if (!FindAppendPoint(archivePath, name, &end, &count)) return 0;
-
+    // The archive exists, header only, even when the file does not.
+    if (!EnsureArchive(archivePath)) return 0;
     int64_t fileSize = FileSizeOf(filePath);
     if (fileSize < 0 || fileSize > kMaxUserFile) return 0;
-    uint32_t n = static_cast<uint32_t>(fileSize);
-    // Room for what zlib may need for data that does not compress: a
-    // dictionary that compresses badly is stored all the same.
-    uint32_t bound = static_cast<uint32_t>(compressBound(n));
-    unsigned char* block = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(n) + kDigestEntryHeaderSize + bound, 1));
-    if (block == nullptr) return 0;
     uint32_t got = 0;
-    int result = 0;
-    unsigned char* entry = block + n;
-    char digest[kDigestTextSize];
-    uLongf packed = bound;
-    if (ReadFilePrefix(filePath, block, n, &got)) {
-        Md5Hex(block, got, digest);
-        // An entry without a digest could never be restored.
-        result = digest[0] != '\0' &&
-                 compress(entry + kDigestEntryHeaderSize, &packed, block, got) == Z_OK && packed > 0 &&
-                 PutEntryHeader(entry, 1, name, digest, static_cast<uint32_t>(packed));
-    }
-    if (result) {
-        uint32_t entrySize = kDigestEntryHeaderSize + static_cast<uint32_t>(packed);
-        unsigned char header[kArchiveHeaderSize];
-        PutArchiveHeader(header, 1, end + entrySize, count + 1);
-        // The entry first, then the header that counts it: an archive cut
-        // short in between still reads as the entries before.
-        result = WriteFileAt(archivePath, end, entry, entrySize) && WriteFileAt(archivePath, 0, header, sizeof header);
-    }
+    unsigned char* block = ReadWholeFile(filePath, kMaxUserFile, 0, &got);
+    if (block == nullptr) return 0;
+    int result = AddBytesToArchive(archivePath, name, block, got);
     std::free(block);
     return result;
 }
 
 int BackupUserData() {
+    std::memset(&g_failure, 0, sizeof g_failure);
+    g_ctx.backupArchivePath[0] = '\0';
+    if (!FindEarlierInstallation()) return 0;
     // The backup reads the earlier installation's directory, whatever the
-    // current one is. With none recorded nothing is touched.
-    if (!IsUsableEarlierDir(g_ctx.previousInstallDir)) return 0;
+    // current one is.
     if (!StrCopy(g_ctx.installDir, g_ctx.previousInstallDir)) return 0;
-    const char* dir = g_ctx.installDir;
-    if (!JoinPath(g_ctx.backupArchivePath, dir, kBackupName)) return 0;
-    // An archive that cannot be removed is not ours to append to.
-    if (ForceDeleteFile(g_ctx.backupArchivePath) != 0) return 0;
+    const char* dir = g_ctx.previousInstallDir;
 
-    for (const BackupRow& row : kRows) {
-        char path[kPathSize];
-        if (!JoinPath(path, dir, row.stored)) return 0;
-        if (row.kind == kCopied) {
-            char source[kPathSize];
-            // As before: a missing ".mfh" leaves an earlier twin to be stored.
-            if (JoinPath(source, dir, row.source)) CopyFileOver(source, path);
-            if (std::strcmp(row.stored, kPhraseTwin) == 0) SealPhraseTwin(path);
-        }
-        if (!AddFileToArchive(g_ctx.backupArchivePath, path) && row.kind != kOptional) return 0;
+    // The archive is built, and later read back, in a folder of this run
+    // that only administrators can write: nothing a user planted in the
+    // install folder (which is open to the user's programs) is ever read.
+    char folder[kPathSize];
+    if (!MakePrivateFolder(folder, sizeof folder) || !JoinPath(g_ctx.backupArchivePath, folder, kBackupName)) {
+        g_ctx.backupArchivePath[0] = '\0';
+        return Failed(false, folder);
     }
+    int kept = 0;
+    for (const BackupRow& row : kRows) {
+        int result = KeepRow(row, dir);
+        if (result < 0) {
+            DiscardBackup();
+            return -1;
+        }
+        kept += result;
+    }
+    if (kept == 0) {
+        DiscardBackup();
+        return 0;
+    }
+    // For whatever looks for it there, a copy in the earlier directory too;
+    // one that cannot be replaced there is left as it is.
+    uint32_t size = 0;
+    unsigned char* image = ReadWholeFile(g_ctx.backupArchivePath, kMaxUserFile, 0, &size);
+    char copy[kPathSize];
+    if (image != nullptr && JoinPath(copy, dir, kBackupName)) ReplaceFileWith(copy, image, size);
+    std::free(image);
     return 1;
 }
 
-void RestoreUserData() {
-    char archive[kPathSize];
-    if (g_ctx.workBuffer == nullptr || g_ctx.previousInstallDir[0] == '\0') return;
-    if (!JoinPath(archive, g_ctx.installDir, kBackupName)) return;
-    if (std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) != 0) {
-        char earlier[kPathSize];
-        if (JoinPath(earlier, g_ctx.previousInstallDir, kBackupName)) CopyFileOver(earlier, archive);
-    }
+void DiscardBackup() {
+    if (g_ctx.backupArchivePath[0] == '\0') return;
+    char folder[kPathSize];
+    FolderOfArchive(folder, sizeof folder);
+    ForceDeleteFile(g_ctx.backupArchivePath);
+    RemoveFolder(folder);
+    g_ctx.backupArchivePath[0] = '\0';
+}
 
-    // No more is read than the backup can hold of the user's files. A longer
-    // file is read in part, and what lies beyond counts as not restored.
-    const uint32_t limit = kMaxUserFile;
+void ShowBackupFailure() {
+    char text[600];
+    const char* where = g_failure.where;
+    int fits;
+    if (g_failure.reading)
+        fits = StrFormat(text, sizeof text, kCannotRead, where);
+    else if (g_failure.why == kFileDiskFull)
+        fits = StrFormat(text, sizeof text, kNoRoom, where);
+    else
+        fits = StrFormat(text, sizeof text, kCannotWrite, where);
+    if (fits) ShowMessageA(text, kSetupCaptionA);
+}
+
+int RestoreUserData() {
+    if (g_ctx.workBuffer == nullptr || g_ctx.backupArchivePath[0] == '\0') return 0;
+    // No more is read than the backup can hold of the user's files.
     uint32_t size = 0;
-    unsigned char* image = ReadWholeFile(archive, limit, 200, &size);
-    if (image == nullptr) return;
+    unsigned char* image = ReadWholeFile(g_ctx.backupArchivePath, kMaxUserFile, 200, &size);
+    if (image == nullptr) return 0;
     if (size < 100) {
         std::free(image);
-        return;
+        return 0;
     }
+    // Restored into another directory than the earlier one: the archive goes
+    // along, as the copy beside the earlier files does.
+    char copy[kPathSize];
+    if (std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) != 0 && InInstallDir(copy, kBackupName)[0] != '\0')
+        ReplaceFileWith(copy, image, size);
     // The backup never stores more than its 24 rows; a larger count is not
     // ours and would cost the user one message per entry.
     if (image[7] != 0 || image[8] != 0 || image[9] != 0 || image[6] > kBackupRowCount) {
@@ -269,14 +402,14 @@ void RestoreUserData() {
     std::free(own);
 
     unsigned char* work = g_ctx.workBuffer;
-
     char* report = reinterpret_cast<char*>(work);
     char* tolerance = reinterpret_cast<char*>(work + kRestoreReportSize);
     tolerance[0] = '\0';
     // The report leaves room for the lines appended below.
     const uint32_t reportCap = kRestoreReportSize - sizeof kReportGap - sizeof kRestoreFailed;
     int good = VerifyExtractedFiles(image, size, report, reportCap, tolerance);
-    if (report[0] != '\0') {
+    int whole = report[0] == '\0';
+    if (!whole) {
         StrAppend(report, kRestoreReportSize, kReportGap);
         StrAppend(report, kRestoreReportSize, kRestoreFailed);
         ShowMessageA(report, kCaptionA);
@@ -285,4 +418,5 @@ void RestoreUserData() {
         if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
     }
     std::free(image);
+    return whole;
 }

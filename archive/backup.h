@@ -4,12 +4,26 @@
 #pragma once
 #include <cstdint>
 
-// Packs the earlier installation's user files into "mofaback.mfz". 1 when the
-// backup is complete.
+// Finds the earlier installation (the recorded directory, or the install
+// directory itself, holding any of the user's data files; previousInstallDir
+// then names it) and packs every user file of it that exists into
+// "mofaback.mfz", built in a fresh folder that only administrators can write
+// (backupArchivePath); a copy is left in the earlier directory. 1 when files
+// were kept, 0 when there is nothing to keep, -1 when a file that exists
+// could not be kept (nothing is left of the backup then).
 int BackupUserData();
 
-// Extracts the backup over the freshly installed files and reports.
-void RestoreUserData();
+// The message that stops the install after a backup returned -1: which file
+// could not be read, or where the backup could not be written and why.
+void ShowBackupFailure();
+
+// Extracts the backup over the freshly installed files and reports. 1 when
+// every kept file came back whole.
+int RestoreUserData();
+
+// Removes the backup archive and its folder (the copy in the earlier
+// directory stays).
+void DiscardBackup();
 
 // Appends the file to the digest-variant archive at archivePath (created,
 // header only, when absent) under its base name. 1 when appended; 0 for an

@@ -103,14 +103,16 @@ bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* work
         if (!DigestMatches(digest, entry.digestText)) return false;
     }
 
-    // A target that cannot be deleted (a module in use) is moved aside; if
-    // even that fails, the write below fails and reports the entry.
-    if (ForceDeleteFile(target) == -1) MoveLockedFileAside(target);
     uint32_t length = produced;
     // The capacity leaves the digest gap and text behind the data: room for
     // the 12-byte trailer.
     if (std::strcmp(name, kPhraseFileName) == 0) length = SealPhraseFile(data, produced) + 12;
-    return WriteWholeFile(target, data, length) == 1;
+    // The file there is replaced only by a whole new one: a write that fails
+    // (a full disk) leaves it as it was.
+    if (ReplaceFileWith(target, data, length)) return true;
+    // A target that cannot be replaced in place (a module in use) is moved
+    // aside first; if even that fails, the entry is reported.
+    return FilePresent(target) && MoveLockedFileAside(target) == 0 && ReplaceFileWith(target, data, length);
 }
 
 void ShowEntryFailure(const char* name) {

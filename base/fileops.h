@@ -2,6 +2,7 @@
 // Two implementations: Windows (kernel32) and POSIX (host tools and tests).
 // Paths are ANSI texts (GBK on Windows, UTF-8 on the host).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Removes a file. 0 when it is gone or was absent; -1 only when it exists and
@@ -16,6 +17,12 @@ int MoveLockedFileAside(const char* path);
 // Creates or truncates path and writes len bytes. 1 only when the file was
 // created and every byte written.
 int WriteWholeFile(const char* path, const void* data, uint32_t len);
+
+// Writes len bytes to path so that path is never seen half-written: the
+// bytes go to a fresh file beside it first ("<path>.mfnew"), which then
+// replaces path in one rename. When anything fails, path keeps what it held
+// and the fresh file is gone. 1/0.
+int ReplaceFileWith(const char* path, const void* data, uint32_t len);
 
 // Writes len bytes at offset into an existing file, keeping the rest of it.
 // 1 only when every byte was written.
@@ -36,6 +43,28 @@ int CopyFileOver(const char* src, const char* dst);
 
 // Renames src to dst (dst must not exist). 1/0.
 int RenameFile(const char* src, const char* dst);
+// Renames src to dst, replacing dst when it exists. 1/0.
+int RenameOver(const char* src, const char* dst);
 
 // Creates a directory; 1 when created or already present.
 int MakeDirectory(const char* path);
+// Removes an empty directory; 1 when it is gone.
+int RemoveFolder(const char* path);
+
+// 1 when something exists at path, even a file that cannot be opened now
+// (held by another program): existence is not judged by a trial open.
+int FilePresent(const char* path);
+
+// Makes a new, empty folder that only administrators (on the host: only this
+// user) can write, and no other program has seen: out gets its path with a
+// trailing separator. 1/0; on failure out names where it was to be made.
+int MakePrivateFolder(char* out, size_t cap);
+
+// Bytes free for this user on the disk that holds dir (an existing
+// directory), or -1 when that cannot be told.
+int64_t FreeSpaceAt(const char* dir);
+
+// Why the last file operation of this thread failed, as far as the user is
+// concerned.
+enum FileFailure { kFileFailedOther = 0, kFileDiskFull, kFileAccessDenied };
+FileFailure LastFileFailure();

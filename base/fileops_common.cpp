@@ -32,3 +32,18 @@ int MoveLockedFileAside(const char* path) {
     if (path[len - 5] == '1' || path[len - 5] == '2') return TryAside(path, len, '0');
     return -1;
 }
+
+int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+    // The fresh file lies beside path, so that the rename stays on one disk.
+    char fresh[300];
+    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
+    if (ForceDeleteFile(fresh) != 0) return 0;
+    if (!WriteWholeFile(fresh, data, len)) {
+        ForceDeleteFile(fresh);
+        return 0;
+    }
+    SetArchiveAttribute(path);  // a read-only file is replaced all the same
+    if (RenameOver(fresh, path)) return 1;
+    ForceDeleteFile(fresh);
+    return 0;
+}

@@ -1,10 +1,13 @@
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "base/fileops.h"
+#include "base/strbuf.h"
 
 int ForceDeleteFile(const char* path) {
     struct stat st;
@@ -94,8 +97,42 @@ int RenameFile(const char* src, const char* dst) {
     return rename(src, dst) == 0 ? 1 : 0;
 }
 
+int RenameOver(const char* src, const char* dst) { return rename(src, dst) == 0 ? 1 : 0; }
+
 int MakeDirectory(const char* path) {
     if (mkdir(path, 0755) == 0) return 1;
     struct stat st;
     return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+int RemoveFolder(const char* path) { return rmdir(path) == 0 ? 1 : 0; }
+
+int FilePresent(const char* path) {
+    struct stat st;
+    return lstat(path, &st) == 0 ? 1 : 0;
+}
+
+int MakePrivateFolder(char* out, size_t cap) {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp == nullptr || tmp[0] == '\0') tmp = "/tmp";
+    char pattern[256];
+    // mkdtemp makes the folder with mode 0700: only this user can write it.
+    if (StrFormat(pattern, sizeof pattern, "%s/mofabak-XXXXXX", tmp) && mkdtemp(pattern) != nullptr) {
+        if (StrFormat(out, cap, "%s/", pattern)) return 1;
+        rmdir(pattern);
+    }
+    StrCopyCut(out, cap, tmp);
+    return 0;
+}
+
+int64_t FreeSpaceAt(const char* dir) {
+    struct statvfs fs;
+    if (statvfs(dir, &fs) != 0) return -1;
+    return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+}
+
+FileFailure LastFileFailure() {
+    if (errno == ENOSPC || errno == EDQUOT) return kFileDiskFull;
+    if (errno == EACCES || errno == EPERM || errno == EROFS) return kFileAccessDenied;
+    return kFileFailedOther;
 }

@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/sysapi.h"
 
 int ForceDeleteFile(const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
@@ -63,8 +66,53 @@ int CopyFileOver(const char* src, const char* dst) { return CopyFileA(src, dst, 
 
 int RenameFile(const char* src, const char* dst) { return MoveFileA(src, dst) ? 1 : 0; }
 
+int RenameOver(const char* src, const char* dst) { return MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING) ? 1 : 0; }
+
 int MakeDirectory(const char* path) {
     if (CreateDirectoryA(path, nullptr)) return 1;
     DWORD attrs = GetFileAttributesA(path);
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+int RemoveFolder(const char* path) { return RemoveDirectoryA(path) ? 1 : 0; }
+
+int FilePresent(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
+
+int MakePrivateFolder(char* out, size_t cap) {
+    // Under the Windows directory, where only administrators may create
+    // anything; a name no earlier run left behind.
+    char windowsDir[200] = {0};
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (n == 0 || n >= sizeof windowsDir) windowsDir[0] = '\0';
+    DWORD id = GetCurrentProcessId();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        StrFormat(name, sizeof name, "mofabak%lu.%u\\", static_cast<unsigned long>(id), attempt);
+        if (!JoinPath(out, cap, windowsDir, name)) break;
+        if (CreateDirectoryA(out, nullptr)) return 1;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    StrCopyCut(out, cap, windowsDir);
+    return 0;
+}
+
+int64_t FreeSpaceAt(const char* dir) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(dir, &available, nullptr, nullptr)) return -1;
+    return static_cast<int64_t>(available.QuadPart);
+}
+
+FileFailure LastFileFailure() {
+    switch (GetLastError()) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return kFileDiskFull;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return kFileAccessDenied;
+        default:
+            return kFileFailedOther;
+    }
 }

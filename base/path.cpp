@@ -34,6 +34,17 @@ int JoinPath(char* out, size_t cap, const char* dir, const char* name) {
     return 1;
 }
 
+int QuotedCommand(char* out, size_t cap, const char* dir, const char* program, const char* words) {
+    if (cap < 2) return 0;
+    out[0] = '"';
+    if (!JoinPath(out + 1, cap - 1, dir, program) || !StrAppend(out, cap, "\"") ||
+        (words[0] != '\0' && (!StrAppend(out, cap, " ") || !StrAppend(out, cap, words)))) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
 const char* BaseName(const char* path) {
     const char* base = path;
     for (const char* p = path; *p != '\0'; ++p)

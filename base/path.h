@@ -29,6 +29,15 @@ template <size_t N> inline const char* InInstallDir(char (&out)[N], const char* 
     return Joined(out, g_ctx.installDir, name);
 }
 
+// out = "dir\program" words: a program named by its quoted full path, so
+// that nothing planted at a prefix of that path ("C:\Program.exe" for
+// C:\Program Files\...) is ever started in its place. words follow a blank
+// (none when empty). 1 when it fits, else out is empty.
+int QuotedCommand(char* out, size_t cap, const char* dir, const char* program, const char* words);
+template <size_t N> inline int QuotedCommand(char (&out)[N], const char* dir, const char* program, const char* words) {
+    return QuotedCommand(out, N, dir, program, words);
+}
+
 // The name after the last separator ("\" or "/") or drive colon of path;
 // the whole path when it has none.
 const char* BaseName(const char* path);

@@ -4,5 +4,5 @@
 list(APPEND MOFA_PORTABLE_SOURCES base/context.cpp base/strbuf.cpp base/text.cpp base/path.cpp
      base/fileops_common.cpp)
 list(APPEND MOFA_HOST_SOURCES base/ui_host.cpp base/fileops_posix.cpp)
-list(APPEND MOFA_WIN_PORTABLE_SOURCES base/ui_win.cpp base/fileops_win.cpp)
-list(APPEND MOFA_WINDOWS_SOURCES base/sysapi.cpp base/machine.cpp base/registry.cpp)
+list(APPEND MOFA_WIN_PORTABLE_SOURCES base/ui_win.cpp base/fileops_win.cpp base/sysapi.cpp)
+list(APPEND MOFA_WINDOWS_SOURCES base/machine.cpp base/registry.cpp)

@@ -32,6 +32,9 @@ extern SetupUi g_ui;
 // That first table, for a top layer or a test that puts it back.
 extern const SetupUi kPlainUi;
 
+// The answer of a message's default button: Yes for a question, else OK.
+inline int DefaultAnswer(unsigned buttons) { return (buttons & 0xF) == kMbYesNo ? kIdYes : kIdOk; }
+
 inline int ShowMessageW(const char16_t* text, const char16_t* caption, unsigned buttons = kMbOk) {
     return g_ui.showW(text, caption, buttons);
 }

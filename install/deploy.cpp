@@ -19,6 +19,11 @@
 namespace {
 
 typedef char PathText[260];
+// Room kept free beyond the payload's files: the module and dictionary copies
+// and the chosen skin.
+const uint64_t kSpareRoom = 1u << 20;
+const char kPayloadNoRoom[] =
+    "　　安装目录%s所在的磁盘空间不足，还需要%lu KB。安装没有进行，原有文件都没有改动。请腾出磁盘空间后重新安装！";
 
 void ReportCopyFailure(const char* target) {
     char text[400];
@@ -118,6 +123,38 @@ void DeployOn32BitWindows(int pass) {
         ReportCopyFailure(target);
 }
 }  // namespace
+
+int CheckRoomForPayload() {
+    ArchiveWalk walk;
+    if (!BeginArchiveWalk(&walk, g_ctx.payloadData, g_ctx.payloadSize)) return 1;  // extraction reports it
+    // Each file is written beside the one it replaces before that goes, and
+    // the copies and the skin after the extraction take a little more.
+    uint64_t need = kSpareRoom, largest = 0;
+    ArchiveEntry entry;
+    PathText target;
+    while (NextArchiveEntry(&walk, &entry)) {
+        uint32_t size = 0;
+        char name[kDigestNameFieldSize + 1];
+        CopyEntryName(&entry, name, sizeof name);
+        if (!MeasureEntry(&entry, kMaxEntryDataSize, &size)) continue;
+        int64_t old = FileSizeOf(InInstallDir(target, name));
+        if (old < size) need += size - (old > 0 ? static_cast<uint64_t>(old) : 0);
+        if (size > largest) largest = size;
+    }
+    need += largest;
+    // The disk of the install directory, or of its drive while it does not
+    // exist yet.
+    char at[sizeof g_ctx.installDir];
+    StrCopyCut(at, g_ctx.installDir);
+    if (!PathExists(at) && at[1] == ':') at[3] = '\0';
+    int64_t available = FreeSpaceAt(at);
+    if (available < 0 || static_cast<uint64_t>(available) >= need) return 1;
+    char text[500];
+    uint64_t missingKb = (need - static_cast<uint64_t>(available) + 1023) / 1024;
+    if (StrFormat(text, sizeof text, kPayloadNoRoom, g_ctx.installDir, static_cast<unsigned long>(missingKb)))
+        ShowMessageA(text, kSetupCaptionA);
+    return 0;
+}
 
 int CopyOver(const char* source, const char* target) {
     if (source[0] == '\0' || target[0] == '\0') return 0;

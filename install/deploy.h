@@ -2,6 +2,11 @@
 // them, in two passes around the registration of the input method.
 #pragma once
 
+// 1 when the disk of the install directory has room for the payload's files
+// (over those already there); otherwise tells the user how much is missing
+// and where, and returns 0: nothing has been written yet.
+int CheckRoomForPayload();
+
 // Pass 0: extraction, the keep-data question, the version-patched first
 // modules. Pass 1: the final modules, and the interim ones removed.
 void DeployFiles(int pass);

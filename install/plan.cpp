@@ -8,6 +8,7 @@
 #include "base/machine.h"
 #include "base/ui.h"
 #include "ime/checks.h"
+#include "install/deploy.h"
 #include "install/report.h"
 #include "install/sequence.h"
 #include "install/skins.h"
@@ -17,18 +18,18 @@ namespace {
 // The steps a run mode takes beyond the install sequence itself, which every
 // mode runs.
 struct PlanSteps {
-    bool checks;   // the pre-install checks, which may ask the user
-    bool backup;   // the earlier installation's user data packed aside first
-    bool skins;    // verification of the payload and the skin choice
-    bool record;   // configuration record and install stamp
-    bool restore;  // the kept data brought back when the user chose so
-    bool report;   // the integrity report and the closing message
+    bool checks;     // the pre-install checks, which may ask the user
+    bool askToKeep;  // the user is asked whether to keep the earlier data
+    bool skins;      // verification of the payload and the skin choice
+    bool record;     // configuration record and install stamp
+    bool report;     // the integrity report and the closing message
 };
 
 // The wizard takes every step. A silent run has nobody to ask or to show a
-// report to, and makes no backup: it runs the install sequence only.
-const PlanSteps kWizardSteps = {true, true, true, true, true, true};
-const PlanSteps kSilentSteps = {false, false, false, false, false, false};
+// report to: it keeps the earlier data (the answer Yes), and runs no checks,
+// skin choice, record or report. Both back up and restore the user's data.
+const PlanSteps kWizardSteps = {true, true, true, true, true};
+const PlanSteps kSilentSteps = {false, false, false, false, false};
 
 // The three checks made before anything is written.
 PlanOutcome RunPreInstallChecks() {
@@ -46,14 +47,20 @@ PlanOutcome RunPreInstallChecks() {
     return kPlanDone;
 }
 
-// The earlier installation's user files go into the backup archive (not
-// without a work buffer, which the restore would need); the backup reads the
-// earlier directory, so the install directory is resolved afresh behind it.
-void BackUpEarlierData() {
+// The earlier installation's user files go into the backup archive; the
+// backup reads the earlier directory, so the install directory is resolved
+// afresh behind it. 0 when files that exist could not be kept.
+int BackUpEarlierData(const PlanSteps& steps) {
     g_ctx.userDataState = 0;
-    if (BackupUserData() != 0) g_ctx.userDataState = 1;
+    int kept = BackupUserData();
     std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
     ResolveInstallDir();
+    if (kept < 0) {
+        ShowBackupFailure();
+        return 0;
+    }
+    if (kept > 0) g_ctx.userDataState = steps.askToKeep ? 1 : 2;
+    return 1;
 }
 }  // namespace
 
@@ -64,7 +71,9 @@ PlanOutcome RunInstallPlan() {
         if (checked != kPlanDone) return checked;
     }
     ReportRepaint();
-    if (steps.backup && g_ctx.workBuffer != nullptr) BackUpEarlierData();
+    // Nothing is written before the user's data is safe and the payload
+    // has room.
+    if (!BackUpEarlierData(steps) || !CheckRoomForPayload()) return kPlanFailed;
     RunInstallSequence();
     if (steps.skins) {
         InstallSkins();
@@ -74,7 +83,9 @@ PlanOutcome RunInstallPlan() {
         UpdateImeConfigRecord();
         WriteInstallStamp();
     }
-    if (steps.restore && g_ctx.userDataState == 2) RestoreUserData();
+    // The backup goes once its files are back, or were not wanted; a restore
+    // that failed leaves it where it is.
+    if (g_ctx.userDataState != 2 || RestoreUserData()) DiscardBackup();
     // The try-it page (64-bit Windows) comes before the report; a run ended
     // meanwhile ends without it.
     if (!g_ui.tryIt()) return kPlanDone;

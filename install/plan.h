@@ -9,6 +9,7 @@ enum PlanOutcome : int {
     kPlanDone = 0,         // every step ran
     kPlanEnded,            // a pre-install check ended the run: nothing installed
     kPlanBackToConfirm,    // programs still use the input method: nothing installed
+    kPlanFailed,           // the install stopped, after telling the user why
 };
 
 // Runs the plan for g_ctx.runMode. The payload and the work buffer are set

@@ -83,10 +83,12 @@ void RunInstallSequence() {
     RegisterInputMethod();
     DeployFiles(1);
     WriteUserAgentToken();
-    if (StrFormat(text, sizeof text, "%smofatyrk.exe mf", g_ctx.installDir)) WriteAutostartValue(text);
+    if (QuotedCommand(text, g_ctx.installDir, "mofatyrk.exe", "mf")) WriteAutostartValue(text);
 
     // 64-bit Windows: the companion program registers the 64-bit side and
     // hands the directory back to this setup's 32-bit registration mode.
-    if (DetectWow64() && StrFormat(text, sizeof text, "%ssetupw64.exe regmf32=%s", g_ctx.installDir, g_ctx.installDir))
+    char words[16 + sizeof g_ctx.installDir];
+    if (DetectWow64() && StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) &&
+        QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words))
         WinExec(text, SW_SHOW);
 }

@@ -7,6 +7,7 @@
 
 #include "base/context.h"
 #include "base/machine.h"
+#include "base/path.h"
 #include "base/registry.h"
 #include "base/strbuf.h"
 
@@ -15,8 +16,14 @@ void SetLowIntegrity() {
     if (!StrCopy(directory, g_ctx.installDir)) return;
     size_t len = std::strlen(directory);
     if (len > 0 && directory[len - 1] == '\\') directory[len - 1] = '\0';
-    char command[300];
-    if (!StrFormat(command, sizeof command, "icacls.exe \"%s\" /SetIntegrityLevel Level: L", directory)) return;
+    // icacls of the system directory, by its full path: a program of that
+    // name beside setup or in the current folder is never started.
+    char words[16 + sizeof g_ctx.installDir + 32];
+    char command[sizeof g_ctx.systemDir + sizeof words + 16];
+    RefreshSystemDir();
+    if (!StrFormat(words, sizeof words, "\"%s\" /SetIntegrityLevel Level: L", directory) ||
+        !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words))
+        return;
     WinExec(command, SW_SHOW);
 }
 

@@ -99,7 +99,8 @@ def main(prefix, payload_path, scenario):
     run = 'Software\\Microsoft\\Windows\\CurrentVersion\\Run'
     post = 'Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform'
     autostart = value(prefix, 'HKLM', run, 'mfmxsjgl')
-    check(autostart == ('REG_SZ', 'C:\\Program Files\\mofahu\\mofatyrk.exe mf'), 'autostart value is %r' % (autostart,))
+    # The program by its quoted full path, the word after it as it was.
+    check(autostart == ('REG_SZ', '"C:\\Program Files\\mofahu\\mofatyrk.exe" mf'), 'autostart value is %r' % (autostart,))
     token = value(prefix, 'HKLM', post, 'tyrk7900')
     check(token == ('REG_SZ', ''), 'tyrk7900 is %r, not an empty string' % (token,))
     for old in ['tyrk6%d00' % d for d in range(3, 9)] + ['tyrk7%d00' % d for d in range(0, 9)]:

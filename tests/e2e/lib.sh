@@ -404,6 +404,8 @@ e2e_cleanup() {
     kill "$E2E_XVFB_PID" 2>/dev/null || true
     wait "$E2E_XVFB_PID" 2>/dev/null || true
   fi
+  # A script's own clean-up, when it has one.
+  if declare -F e2e_extra_cleanup >/dev/null; then e2e_extra_cleanup; fi
   if [ "$status" = 0 ]; then e2e_log "passed in $((SECONDS - E2E_T0)) s"; fi
   exit "$status"
 }

@@ -21,3 +21,16 @@ def read_archive(path):
         entries.append((name, data))
         pos += header + length
     return entries
+
+
+def write_archive(path, entries):
+    """Writes a digest-variant archive of [(name, data)], as setup's writer does."""
+    import hashlib
+    body = b''
+    for name, data in entries:
+        packed = zlib.compress(data, 9)
+        field = name.encode('gbk').ljust(16, b'\0')
+        digest = hashlib.md5(data).hexdigest().upper().encode().ljust(34, b'\0')
+        body += b'CF' + field + digest + struct.pack('<I', len(packed)) + packed
+    with open(path, 'wb') as out:
+        out.write(b'C0' + struct.pack('<II', 10 + len(body), len(entries)) + body)

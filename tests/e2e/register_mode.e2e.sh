@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The 32-bit registration mode that the 64-bit companion program starts:
-# "regmf32=" and the install directory, spaces included and unquoted, as the
-# install sequence passes it. On 32-bit Windows the word has no effect of its
-# own and the wizard opens.
+# "regmf32=" and the install directory, spaces included, as the install
+# sequence passes it; a directory that does not exist is refused. On 32-bit
+# Windows the word has no effect of its own and the wizard opens.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 e2e_init register_mode
@@ -24,6 +24,7 @@ E2E_SHOT_N=1
 # The hand-off as the install sequence forms it: wine joins the words with
 # single spaces, so the program sees "regmf32=C:\Tools Dir\mofahu\".
 e2e_prefix
+mkdir -p "$(e2e_prefix_path 'C:\Tools Dir\mofahu')"
 registers_only 'regmf32=C:\Tools' 'Dir\mofahu\'
 recorded=$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')
 [ "$recorded" = 'C:\Tools Dir\mofahu\' ] || e2e_fail "path file holds '$recorded'"
@@ -40,10 +41,25 @@ print('registered layouts:', found)
 sys.exit(0 if found else 1)
 PY
 
+# A directory handed over that does not exist is refused: no message, no
+# layout registered, and the path file does not name it.
+e2e_prefix
+e2e_silent_run 'regmf32=C:\No Such\mofahu\'
+[ "$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')" != 'C:\No Such\mofahu\' ] || e2e_fail "the refused directory was recorded"
+timeout 15 wineserver -k >/dev/null 2>&1 || true
+/usr/bin/python3 - "$WINEPREFIX" "$(dirname "$0")" "$LAYOUTS" <<'PY' || e2e_fail "a layout was registered for a refused directory"
+import sys
+sys.path.insert(0, sys.argv[2])
+from winreg import read_hive
+keys = read_hive(sys.argv[1], 'HKLM')
+prefix = sys.argv[3].lower() + '\\'
+sys.exit(1 if [k for k, v in keys.items() if k.startswith(prefix) and v.get('layout text', (None, ''))[1].startswith('智能墨筏')] else 0)
+PY
+wineserver -p
+
 # Both words: registration only. Only the first "r" of the command line is
 # tried for "regmf32=", and here it is the one inside "setmfsrf32": the
 # install directory stays the default.
-e2e_prefix
 registers_only setmfsrf32 'regmf32=C:\Tools\mofahu\'
 [ "$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')" = 'C:\Program Files\mofahu\' ] ||
   e2e_fail "the directory after the second r was taken"

@@ -240,6 +240,17 @@ TEST_F(PackerTest, NamesAreGbkInsideAndUtf8Outside) {
     EXPECT_EQ(verify.status, 1);
     EXPECT_NE(verify.output.find(u8"冷色瓷面.mfz does not match"), std::string::npos) << verify.output;
     EXPECT_EQ(Packer("verify --tolerate " + std::string(u8"冷色瓷面.mfz ") + archive + " " + out).status, 0);
+    // Names are tolerated whole, not as a part of another name.
+    EXPECT_EQ(Packer("verify --tolerate " + std::string(u8"x冷色瓷面.mfzx ") + archive + " " + out).status, 1);
+
+    // The phrase file is written sealed; a fresh extraction verifies as it is.
+    WriteAll(src_ + "mofacyzk.bak", "\xD6\xD0\xB9\xFA; \xC8\xCB\xC3\xF1; ");
+    ASSERT_EQ(Packer("create " + archive + " " + src_ + "mofacyzk.bak " + src_ + "b.txt").status, 0);
+    const std::string sealed = out + "/sealed";
+    ASSERT_EQ(Packer("extract " + archive + " " + sealed).status, 0);
+    EXPECT_NE(ReadAll(sealed + "/mofacyzk.bak"), ReadAll(src_ + "mofacyzk.bak"));
+    PackerRun fresh = Packer("verify " + archive + " " + sealed);
+    EXPECT_EQ(fresh.status, 0) << fresh.output;
 
     ASSERT_EQ(Packer("create --plain --level 1 " + archive + " " + src_ + "b.txt").status, 0);
     image = ReadAll(archive);

@@ -63,6 +63,7 @@ protected:
         g_ctx.workBuffer = work_.data();
     }
     void TearDown() override {
+        DiscardBackup();
         g_ctx.workBuffer = nullptr;
         ArchiveFixture::TearDown();
     }
@@ -128,12 +129,15 @@ TEST_F(BackupTest, AppendsKeepTheHeaderCurrentAndRefuseWhatCannotBeStored) {
     EXPECT_EQ(ReadAll(archive), before.substr(0, before.size() - 1));
 }
 
-TEST_F(BackupTest, PacksTheRowsInOrderAndOnlyRequiredRowsStopIt) {
+TEST_F(BackupTest, PacksEveryRowThatExistsAwayFromTheEarlierDirectory) {
     SeedEarlier();
     std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", (dir_ + "/install/").c_str());
     ASSERT_EQ(BackupUserData(), 1);  // rows 16 to 24 are all missing
     EXPECT_EQ(std::string(g_ctx.installDir), earlier_);
-    EXPECT_EQ(std::string(g_ctx.backupArchivePath), earlier_ + "mofaback.mfz");
+    // Built in a folder of its own, and copied beside the earlier files.
+    const std::string built = g_ctx.backupArchivePath;
+    EXPECT_EQ(built.find(earlier_), std::string::npos) << built;
+    EXPECT_EQ(ReadAll(built), Archive());
 
     std::vector<std::string> names;
     for (const auto& e : Entries(Archive())) names.push_back(e.first);
@@ -149,20 +153,71 @@ TEST_F(BackupTest, PacksTheRowsInOrderAndOnlyRequiredRowsStopIt) {
     WriteAll(earlier_ + "userck.txt", "u");
     WriteAll(earlier_ + "mfszsj06.mfh", "6");
     ASSERT_EQ(BackupUserData(), 1);
-    auto entries = Entries(Archive());
+    auto entries = Entries(ReadAll(g_ctx.backupArchivePath));
     ASSERT_EQ(entries.size(), 17u);
     EXPECT_EQ(entries[15].first, "userck.txt");
     EXPECT_EQ(entries[16].first, "mfszsj06.mfh");
 
-    // A missing required file ends the backup there.
+    // A file the user never had is no reason to keep nothing: every other
+    // row is still kept, whatever its kind.
     ASSERT_EQ(unlink((earlier_ + "mfwbpy.txt").c_str()), 0);
-    EXPECT_EQ(BackupUserData(), 0);
-    EXPECT_EQ(Entries(Archive()).size(), 12u);
-    // So does a copied row with neither the file nor an earlier twin.
+    ASSERT_EQ(BackupUserData(), 1);
+    EXPECT_EQ(Entries(ReadAll(g_ctx.backupArchivePath)).size(), 16u);
     ASSERT_EQ(unlink((earlier_ + "mfdhzcm.mfh").c_str()), 0);
     ASSERT_EQ(unlink((earlier_ + "mfdhzcm.bak").c_str()), 0);
-    EXPECT_EQ(BackupUserData(), 0);
-    EXPECT_EQ(Entries(Archive()).size(), 5u);
+    ASSERT_EQ(BackupUserData(), 1);
+    EXPECT_EQ(Entries(ReadAll(g_ctx.backupArchivePath)).size(), 15u);
+}
+
+TEST_F(BackupTest, AFileThatCannotBeKeptStopsWithItsReasonAndLeavesNoBackup) {
+    SeedEarlier();
+    std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", (dir_ + "/install/").c_str());
+    // A user file that is there but cannot be read.
+    ASSERT_EQ(unlink((earlier_ + "mofazdfh.mfh").c_str()), 0);
+    ASSERT_EQ(mkdir((earlier_ + "mofazdfh.mfh").c_str(), 0755), 0);
+    EXPECT_EQ(BackupUserData(), -1);
+    EXPECT_STREQ(g_ctx.backupArchivePath, "");
+    ShowBackupFailure();
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].text, "　　不能读取以前的数据文件" + earlier_ +
+                                  "mofazdfh.mfh，无法保存你以前的词组等数据。为了不丢失这些数据，安装没有进行，"
+                                  "原有文件都没有改动。请关闭使用该文件的程序后重新安装！");
+    EXPECT_EQ(shown_[0].caption, "智能墨筏安装");
+
+    // No folder for the archive can be made.
+    ASSERT_EQ(rmdir((earlier_ + "mofazdfh.mfh").c_str()), 0);
+    const std::string nowhere = dir_ + "/nowhere";
+    setenv("TMPDIR", nowhere.c_str(), 1);
+    EXPECT_EQ(BackupUserData(), -1);
+    unsetenv("TMPDIR");
+    shown_.clear();
+    ShowBackupFailure();
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].text, "　　不能写入" + nowhere +
+                                  "，无法保存你以前的词组等数据。为了不丢失这些数据，安装没有进行，原有文件都没有改动。");
+}
+
+TEST_F(BackupTest, TheEarlierInstallationIsFoundWithoutItsBackslashOrInTheInstallDirectory) {
+    SeedEarlier();
+    // Recorded without its final separator, and with a line end.
+    std::string recorded = earlier_.substr(0, earlier_.size() - 1) + "\r\n";
+    std::snprintf(g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir, "%s", recorded.c_str());
+    ASSERT_EQ(BackupUserData(), 1);
+    EXPECT_EQ(std::string(g_ctx.previousInstallDir), earlier_);
+    EXPECT_EQ(Entries(ReadAll(g_ctx.backupArchivePath)).size(), 15u);
+
+    // No path file: the install directory holds the data.
+    g_ctx.previousInstallDir[0] = '\0';
+    std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", earlier_.c_str());
+    ASSERT_EQ(BackupUserData(), 1);
+    EXPECT_EQ(std::string(g_ctx.previousInstallDir), earlier_);
+    // A recorded directory without any of it does not hide the install
+    // directory's data.
+    const std::string empty = dir_ + "/empty/";
+    ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
+    std::snprintf(g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir, "%s", empty.c_str());
+    ASSERT_EQ(BackupUserData(), 1);
+    EXPECT_EQ(std::string(g_ctx.previousInstallDir), earlier_);
 }
 
 TEST_F(BackupTest, WithoutAnEarlierDirectoryNothingIsTouched) {
@@ -191,7 +246,7 @@ TEST_F(BackupTest, RestoreBringsTheBytesBackAndCountsThem) {
     const std::string install = dir_ + "/install/";
     std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", install.c_str());
     for (const std::string& name : kRequired) WriteAll(install + name, "fresh");
-    RestoreUserData();
+    EXPECT_EQ(RestoreUserData(), 1);
     ASSERT_EQ(shown_.size(), 1u);
     EXPECT_EQ(shown_[0].text, "成功恢复了16个原有数据文件！");
     EXPECT_EQ(shown_[0].caption, "智能墨筏");
@@ -214,10 +269,10 @@ TEST_F(BackupTest, RestoreBringsTheBytesBackAndCountsThem) {
     shown_.clear();
     const std::string archive = ReadAll(install + "mofaback.mfz");
     std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", earlier_.c_str());
-    WriteAll(earlier_ + "mofaback.mfz", archive.substr(0, 99));
-    RestoreUserData();
-    ASSERT_EQ(unlink((earlier_ + "mofaback.mfz").c_str()), 0);
-    RestoreUserData();
+    WriteAll(g_ctx.backupArchivePath, archive.substr(0, 99));
+    EXPECT_EQ(RestoreUserData(), 0);
+    DiscardBackup();
+    EXPECT_EQ(RestoreUserData(), 0);
     EXPECT_TRUE(shown_.empty());
 }
 
