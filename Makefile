@@ -9,12 +9,15 @@ JOBS ?= 2
 LOCK := flock $(BUILD)/.lock
 PAYLOAD := $(BUILD)/host/payload/payload.mfz
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=Release
-# A vendor's build: `make PRODUCT_FILES=/path/to/files VENDOR_SITE=www.vendor.cn`.
+# A vendor's build: `make PRODUCT_FILES=/path/to/files VENDOR_SITE=www.vendor.cn VENDOR_NAME=...`.
 ifdef PRODUCT_FILES
 CMAKE_COMMON += -DMOFA_PRODUCT_FILES=$(abspath $(PRODUCT_FILES))
 endif
 ifdef VENDOR_SITE
 CMAKE_COMMON += -DMOFA_VENDOR_SITE=$(VENDOR_SITE)
+endif
+ifdef VENDOR_NAME
+CMAKE_COMMON += -DMOFA_VENDOR_NAME=$(VENDOR_NAME)
 endif
 
 .PHONY: all bootstrap build host win32 win64 test test-host demo fuzz bench clean

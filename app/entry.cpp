@@ -5,6 +5,7 @@
 #include "app/cmdline.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/log.h"
 #include "base/machine.h"
 #include "base/strbuf.h"
 #include "base/ui.h"
@@ -89,59 +90,121 @@ void ReleasePayloadAndWorkBuffer() {
     g_ctx.payloadSize = 0;
 }
 
-int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
-    RestrictDllSearch();
-    if (commandLine == nullptr) commandLine = "";
-    g_ctx.currentPage = 0;
-    g_ctx.oemCodePage = static_cast<int32_t>(GetOEMCP());
-    g_ctx.runMode = kRunInteractive;
-    ResolveInstallDir();
+namespace {
+const char16_t kNeedsAdmin[] =
+    u"本安装程序需要以管理员权限运行，请退出后重新以管理员权限运行。（运行方式为：用鼠标右键点击安装程序，"
+    u"在弹出菜单中点击“以管理员身份运行”）";
 
-    if (CheckAdminRights() != 0) {
-        ShowMessageW(u"本安装程序需要以管理员权限运行，请退出后重新以管理员权限运行。（运行方式为：用鼠标右键点击安装程序，"
-                     u"在弹出菜单中点击“以管理员身份运行”）",
-                     kCaptionW);
-        return 0;
+// A silent run has nobody to see a message or answer a question: each one
+// goes to the log only, with its default button, and programs that setup
+// starts are started hidden.
+void UseSilentUi() {
+    g_ui.showW = AnswerQuietlyW;
+    g_ui.showA = AnswerQuietlyA;
+    g_ui.programShow = kShowHidden;
+}
+
+const char* RunModeName(bool registration) {
+    if (registration) return "32-bit registration";
+    return IsSilentRun() ? "silent" : "wizard";
+}
+
+void LogMachine(bool registration, const char* commandLine) {
+    Log("mofasetup %s, %s run; command line: %s", kVersionText, RunModeName(registration), commandLine);
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    RefreshWindowsVersionWord();
+    Log("Windows %lu.%lu build %lu (%s family), %s, OEM code page %d, ANSI code page %u", version.dwMajorVersion,
+        version.dwMinorVersion, version.dwBuildNumber, IsWin9xFamily() ? "9x" : "NT",
+        DetectWow64() ? "64-bit" : "32-bit", g_ctx.oemCodePage, GetACP());
+}
+
+// One setup of this product at a time: the mutex is held until the process
+// ends. 0 when another setup holds it.
+int TakeSetupMutex() {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, "Global\\mofasetup-tyrk");
+    // A mutex of another user's setup cannot even be opened.
+    if (mutex == nullptr) return GetLastError() == ERROR_ACCESS_DENIED ? 0 : 1;
+    return GetLastError() == ERROR_ALREADY_EXISTS ? 0 : 1;
+}
+
+// The 64-bit companion program hands the install directory back to this
+// 32-bit setup to register the 32-bit module.
+int RegisterForCompanion(const char* commandLine) {
+    // A directory handed over that does not fit or does not exist is
+    // refused: nothing is recorded or registered for it.
+    if (HasRegisterArgument(commandLine) && (!ParseRegisterArgument(commandLine) || !PathExists(g_ctx.installDir))) {
+        Log("the directory handed over is refused: %s", commandLine);
+        return kExitFailed;
     }
-
-    ReadRunMode(commandLine);
-
-    // The 64-bit companion program hands the install directory back to this
-    // 32-bit setup to register the 32-bit module.
-    if (DetectWow64() && g_ctx.registerOnly == kRegisterOnly) {
-        // A directory handed over that does not fit or does not exist is
-        // refused: nothing is recorded or registered for it.
-        if (HasRegisterArgument(commandLine) && (!ParseRegisterArgument(commandLine) || !PathExists(g_ctx.installDir)))
-            return 0;
-        PersistInstallDir();
-        InstallImeModule();
-        ShowMessageW(u"智能墨筏已安装成功，如不能使用，请重新启动计算机！", kCaptionW);
-        return 0;
+    PersistInstallDir();
+    if (!InstallImeModule()) {
+        Log("the input-method manager did not take %s", g_ctx.installDir);
+        return kExitFailed;
     }
+    ShowMessageW(u"智能墨筏已安装成功，如不能使用，请重新启动计算机！", kCaptionW);
+    return kExitInstalled;
+}
 
-    if (IsSilentRun()) {
-        // Nobody to see a message or answer a question: every one takes its
-        // default button.
-        g_ui.showW = AnswerQuietlyW;
-        g_ui.showA = AnswerQuietlyA;
-        // No window: set up what it would own, so that deployment can extract.
-        if (LoadPayloadAndWorkBuffer()) RunInstallPlan();
-        ReleasePayloadAndWorkBuffer();
-        return 0;
-    }
-
+int RunWizard(HINSTANCE instance, HINSTANCE previous, int showCommand) {
     g_ctx.instanceHandle = instance;
-    if (previous != nullptr) return 0;
-    if (RegisterSetupWindowClass(instance) == 0) return 0;
-    if (!CreateSetupWindow(instance, showCommand)) return 0;
+    if (previous != nullptr) return kExitAlreadyRunning;
+    if (RegisterSetupWindowClass(instance) == 0 || !CreateSetupWindow(instance, showCommand)) return kExitFailed;
     // "MOFAPL" is not among the resources: no accelerators act.
     HACCEL accelerators = LoadAcceleratorsA(instance, "MOFAPL");
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         if (accelerators != nullptr && TranslateAcceleratorA(static_cast<HWND>(g_ctx.mainWindow), accelerators, &msg))
             continue;
+        if (TranslateWizardKey(&msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
     return static_cast<int>(msg.wParam);
+}
+
+int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
+    bool registration = DetectWow64() && g_ctx.registerOnly == kRegisterOnly;
+    LogMachine(registration, commandLine);
+    // The registration is started by this setup's own install, which still
+    // holds the mutex.
+    if (!registration && !TakeSetupMutex()) {
+        if (!IsSilentRun()) ShowMessageW(u"另一个智能墨筏安装程序正在运行，请等它结束后再运行本程序！", kCaptionW);
+        else Log("another setup of this product is running");
+        return kExitAlreadyRunning;
+    }
+    ResolveInstallDir();
+    if (CheckAdminRights() != 0) {
+        ShowMessageW(kNeedsAdmin, kCaptionW);
+        return kExitAccessDenied;
+    }
+    Log("install directory: %s; earlier installation recorded: %s", g_ctx.installDir,
+        g_ctx.previousInstallDir[0] != '\0' ? g_ctx.previousInstallDir : "none");
+    if (registration) return RegisterForCompanion(commandLine);
+    if (IsSilentRun()) {
+        // No window: set up what it would own, so that deployment can extract.
+        int code = LoadPayloadAndWorkBuffer() ? ExitCodeOf(RunInstallPlan()) : kExitFailed;
+        ReleasePayloadAndWorkBuffer();
+        return code;
+    }
+    return RunWizard(instance, previous, showCommand);
+}
+}  // namespace
+
+int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
+    RestrictDllSearch();
+    if (commandLine == nullptr) commandLine = "";
+    g_ctx.currentPage = 0;
+    g_ctx.oemCodePage = static_cast<int32_t>(GetOEMCP());
+    g_ctx.runMode = kRunInteractive;
+    // The run mode first: a silent run shows nothing at all.
+    ReadRunMode(commandLine);
+    if (IsSilentRun()) UseSilentUi();
+    char logPath[MAX_PATH + 1];
+    OpenLog(LogArgument(commandLine, logPath, sizeof logPath) ? logPath : nullptr);
+    int code = Run(instance, previous, commandLine, showCommand);
+    Log("exit code %d", code);
+    CloseLog();
+    return code;
 }

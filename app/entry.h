@@ -23,5 +23,9 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 int LoadPayloadAndWorkBuffer();
 void ReleasePayloadAndWorkBuffer();
 
+// The wizard's keys, taken before they reach a control: Enter acts as the OK
+// button, Esc as the exit button. 1 when msg was such a key.
+int TranslateWizardKey(const MSG* msg);
+
 // 1 when (x, y) lies inside rect, edges included.
 int PointInPageRect(const struct PageRect& rect, unsigned x, unsigned y);

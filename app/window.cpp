@@ -27,6 +27,9 @@ const int kMaxPaintsPerReport = 64;
 bool g_installing = false;
 // Set when the user leaves the try-it page.
 bool g_tryItLeft = false;
+// The exit code of the run: until an install ends otherwise, the user ended
+// it before installing.
+int g_exitCode = kExitUserEnded;
 
 HWND Window() { return static_cast<HWND>(g_ctx.mainWindow); }
 HWND TryItEdit() { return static_cast<HWND>(g_ctx.tryItEdit); }
@@ -69,6 +72,8 @@ void DropQueuedClicks() {
 // 64-bit Windows: the try-it page 1.6 s after the install, until the user
 // leaves it. Messages are handled here meanwhile; 0 when the run ended.
 int TryIt() {
+    // The install has run its course: leaving now ends the run with its code.
+    g_exitCode = ExitCodeOf(kPlanDone);
     if (!DetectWow64()) return 1;
     DropQueuedClicks();
     g_installing = false;
@@ -82,6 +87,7 @@ int TryIt() {
             if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
             return 0;
         }
+        if (TranslateWizardKey(&msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -127,7 +133,7 @@ void OnDestroy() {
     if (g_ctx.titleFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.titleFont));
     if (g_ctx.redBrush != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.redBrush));
     g_ctx.textFont = g_ctx.titleFont = g_ctx.redBrush = nullptr;
-    PostQuitMessage(0);
+    PostQuitMessage(g_exitCode);
 }
 
 void OnPaint(HWND window) {
@@ -147,6 +153,7 @@ void ConfirmSitePages() {
     PaintSitePage(hdc);
     ReleaseDC(Window(), hdc);
     HideAndShow(SiteEdit());
+    SetFocus(SiteEdit());  // typing goes to the field without a click
     if (g_ctx.currentPage == 0) FillSiteField();
     ResolveInstallDir();
 
@@ -155,6 +162,7 @@ void ConfirmSitePages() {
     if (g_ctx.currentPage > 1) {
         DestroyWindow(SiteEdit());
         g_ctx.siteEdit = nullptr;
+        SetFocus(Window());  // the keys stay with the wizard
         g_ctx.currentPage = 5;
         HideAndShow(TryItEdit());
         RefreshSystemDir();
@@ -179,6 +187,7 @@ void Install() {
         g_ctx.currentPage = 6;
         return;
     }
+    g_exitCode = ExitCodeOf(outcome);
     EndRun();
 }
 
@@ -203,21 +212,37 @@ void OnOkButton() {
     }
 }
 
+void OnExitButton() {
+    // After the install (pages 8 and 9) the plan goes on to its report.
+    if (g_ctx.currentPage == 8 || g_ctx.currentPage == 9)
+        g_tryItLeft = true;
+    else
+        EndRun();
+}
+
 void OnClick(LPARAM lParam) {
     if (g_installing) return;
     unsigned x = LOWORD(lParam);
     unsigned y = HIWORD(lParam);
-    if (PointInPageRect(g_ctx.exitButtonRect, x, y)) {
-        // After the install (pages 8 and 9) the plan goes on to its report.
-        if (g_ctx.currentPage == 8 || g_ctx.currentPage == 9)
-            g_tryItLeft = true;
-        else
-            EndRun();
-    } else if (PointInPageRect(g_ctx.okButtonRect, x, y)) {
+    if (PointInPageRect(g_ctx.exitButtonRect, x, y))
+        OnExitButton();
+    else if (PointInPageRect(g_ctx.okButtonRect, x, y))
         OnOkButton();
-    }
 }
 }  // namespace
+
+int TranslateWizardKey(const MSG* msg) {
+    if (msg->message != WM_KEYDOWN || (msg->wParam != VK_RETURN && msg->wParam != VK_ESCAPE)) return 0;
+    HWND window = Window();
+    if (window == nullptr || (msg->hwnd != window && !IsChild(window, msg->hwnd))) return 0;
+    // While the plan runs the keys do nothing, as clicks do.
+    if (g_installing) return 1;
+    if (msg->wParam == VK_RETURN)
+        OnOkButton();
+    else
+        OnExitButton();
+    return 1;
+}
 
 int PointInPageRect(const PageRect& rect, unsigned x, unsigned y) {
     return static_cast<int>(x) >= rect.left && static_cast<int>(x) <= rect.right && static_cast<int>(y) >= rect.top &&
@@ -269,7 +294,9 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_MOUSEMOVE:
             return 0;
         case WM_SETFOCUS:
-            SetFocus(TryItEdit());
+            // The field of the page: the site field while the site page shows.
+            SetFocus(g_ctx.siteEdit != nullptr && g_ctx.currentPage >= 1 && g_ctx.currentPage <= 4 ? SiteEdit()
+                                                                                                   : TryItEdit());
             return 0;
         case WM_PAINT:
             OnPaint(window);
@@ -278,6 +305,7 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             KillTimer(window, kTryItTimer);
             g_ctx.currentPage = 8;
             SetWindowTextA(TryItEdit(), "");
+            SetFocus(TryItEdit());
             Invalidate();
             return 0;
         case WM_LBUTTONDOWN:

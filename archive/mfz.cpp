@@ -8,6 +8,7 @@
 #include "base/captions.h"
 #include "base/context.h"
 #include "base/fileops.h"
+#include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/ui.h"
@@ -100,8 +101,12 @@ bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* work
     if (entry.digestText != nullptr) {
         char* digest = reinterpret_cast<char*>(data + produced + kWorkDigestGap);
         Md5Hex(data, produced, digest);
-        if (!DigestMatches(digest, entry.digestText)) return false;
+        if (!DigestMatches(digest, entry.digestText)) {
+            Log("entry %s: its digest does not match", name);
+            return false;
+        }
     }
+    Log("entry %s: %u bytes, digest %s", name, produced, entry.digestText != nullptr ? "verified" : "not stored");
 
     uint32_t length = produced;
     // The capacity leaves the digest gap and text behind the data: room for

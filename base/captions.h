@@ -1,6 +1,8 @@
 // The captions of setup's message boxes, as the wide (UTF-16) and the ANSI
-// (GBK) message boxes take them.
+// (GBK) message boxes take them, and the version setup installs.
 #pragma once
+
+inline constexpr char kVersionText[] = "7.9";
 
 inline constexpr char16_t kCaptionW[] = u"智能墨筏";
 inline constexpr char kCaptionA[] = "智能墨筏";

@@ -13,6 +13,16 @@ enum : int32_t {
 
 enum : uint32_t { kWorkBufferSize = 0x200000 };  // 2,097,152 bytes
 
+// The exit codes Windows installers share, which deployment tools read.
+enum : int {
+    kExitInstalled = 0,
+    kExitAccessDenied = 5,        // setup lacks administrator rights
+    kExitUserEnded = 1602,        // ended by the user before installing
+    kExitFailed = 1603,           // the install failed
+    kExitAlreadyRunning = 1618,   // another setup of this product runs
+    kExitRestartNeeded = 3010,    // installed; Windows must restart
+};
+
 struct PageRect {
     int32_t left, top, right, bottom;
 };
@@ -28,13 +38,18 @@ struct SetupContext {
     void* tryItEdit;
     void* siteEdit;
 
+    // The outcome of the run, for the exit code: a step that failed sets
+    // installFailed; userDeclined is a No that stopped the install.
+    int32_t installFailed;
+    int32_t userDeclined;
+
     // The wizard window's resources.
     const unsigned char* payloadData;  // locked payload resource
     uint32_t payloadSize;              // its length in bytes
     void* payloadResource;
     unsigned char* workBuffer;         // kWorkBufferSize bytes, zeroed
     void* workBufferHandle;
-    int32_t userDataState;    // 0 none, 1 complete backup, 2 user keeps data
+    int32_t userDataState;    // 0 none, 1 data kept aside, 2 user keeps data
     int32_t checkResult;
     int32_t restartRequired;
     void* textFont;

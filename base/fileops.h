@@ -1,6 +1,7 @@
 // File operations of the install engine, shared by the portable archive code.
 // Two implementations: Windows (kernel32) and POSIX (host tools and tests).
-// Paths are ANSI texts (GBK on Windows, UTF-8 on the host).
+// Paths are ANSI texts (GBK on Windows, UTF-8 on the host). On Windows every
+// operation that changes a file or folder is written to the install log.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,8 @@ int ForceDeleteFile(const char* path);
 
 // Renames a file that cannot be deleted out of the way: the last character of
 // the name before a three-letter extension becomes "2" ("mofahu4.ime" ->
-// "mofahu2.ime"), or on failure "1". 0 when moved, -1 otherwise.
+// "mofahu2.ime"), or on failure "1"; the moved file is deleted when Windows
+// next starts. 0 when moved, -1 otherwise.
 int MoveLockedFileAside(const char* path);
 
 // Creates or truncates path and writes len bytes. 1 only when the file was
@@ -45,6 +47,8 @@ int CopyFileOver(const char* src, const char* dst);
 int RenameFile(const char* src, const char* dst);
 // Renames src to dst, replacing dst when it exists. 1/0.
 int RenameOver(const char* src, const char* dst);
+// Has Windows delete path when it next starts (the file is held now). 1/0.
+int DeleteAtRestart(const char* path);
 
 // Creates a directory; 1 when created or already present.
 int MakeDirectory(const char* path);

@@ -15,7 +15,10 @@ int TryAside(const char* path, size_t len, char mark) {
     if (aside[len - 5] == mark) return -1;
     aside[len - 5] = mark;
     if (ForceDeleteFile(aside) != 0) return -1;
-    return RenameFile(path, aside) ? 0 : -1;
+    if (!RenameFile(path, aside)) return -1;
+    // The file is held by a running program: it goes when Windows restarts.
+    DeleteAtRestart(aside);
+    return 0;
 }
 }  // namespace
 
@@ -31,19 +34,4 @@ int MoveLockedFileAside(const char* path) {
     // The original already carried both marks' places: one more distinct name.
     if (path[len - 5] == '1' || path[len - 5] == '2') return TryAside(path, len, '0');
     return -1;
-}
-
-int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
-    // The fresh file lies beside path, so that the rename stays on one disk.
-    char fresh[300];
-    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
-    if (ForceDeleteFile(fresh) != 0) return 0;
-    if (!WriteWholeFile(fresh, data, len)) {
-        ForceDeleteFile(fresh);
-        return 0;
-    }
-    SetArchiveAttribute(path);  // a read-only file is replaced all the same
-    if (RenameOver(fresh, path)) return 1;
-    ForceDeleteFile(fresh);
-    return 0;
 }

@@ -99,6 +99,22 @@ int RenameFile(const char* src, const char* dst) {
 
 int RenameOver(const char* src, const char* dst) { return rename(src, dst) == 0 ? 1 : 0; }
 
+// Nothing holds a file on the host the way Windows holds a loaded module.
+int DeleteAtRestart(const char*) { return 0; }
+
+int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+    char fresh[300];
+    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
+    unlink(fresh);
+    if (!WriteWholeFile(fresh, data, len) || rename(fresh, path) != 0) {
+        int error = errno;
+        unlink(fresh);
+        errno = error;
+        return 0;
+    }
+    return 1;
+}
+
 int MakeDirectory(const char* path) {
     if (mkdir(path, 0755) == 0) return 1;
     struct stat st;

@@ -1,9 +1,32 @@
 #include <windows.h>
 
 #include "base/fileops.h"
+#include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
+
+namespace {
+int WriteNew(const char* path, const void* data, uint32_t len) {
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    BOOL ok = len == 0 ? TRUE : WriteFile(h, data, len, &written, nullptr);
+    DWORD error = GetLastError();
+    BOOL closed = CloseHandle(h);
+    SetLastError(error);
+    return ok && closed && written == len ? 1 : 0;
+}
+
+// The result of an operation that changes a file, in the log.
+int Logged(int ok, const char* what, const char* path) {
+    if (ok)
+        Log("%s: %s", what, path);
+    else
+        Log("%s failed (error %lu): %s", what, GetLastError(), path);
+    return ok;
+}
+}  // namespace
 
 int ForceDeleteFile(const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
@@ -11,27 +34,49 @@ int ForceDeleteFile(const char* path) {
     // that another program holds without read sharing still exists, and
     // treating it as absent would make the caller write over a locked file.
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 0;
-    return DeleteFileA(path) ? 0 : -1;
+    return Logged(DeleteFileA(path), "file deleted", path) ? 0 : -1;
 }
 
 int WriteWholeFile(const char* path, const void* data, uint32_t len) {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    BOOL ok = len == 0 ? TRUE : WriteFile(h, data, len, &written, nullptr);
-    CloseHandle(h);
-    return ok && written == len ? 1 : 0;
+    int ok = WriteNew(path, data, len);
+    if (ok) Log("file written: %s (%u bytes)", path, len);
+    return ok ? 1 : Logged(0, "file write", path);
+}
+
+int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+    // The fresh file lies beside path, so that the rename stays on one disk.
+    char fresh[300];
+    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
+    SetFileAttributesA(fresh, FILE_ATTRIBUTE_ARCHIVE);
+    DeleteFileA(fresh);
+    int ok = WriteNew(fresh, data, len);
+    if (ok) {
+        SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);  // a read-only file is replaced all the same
+        ok = MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING);
+    }
+    if (!ok) {
+        DWORD error = GetLastError();
+        DeleteFileA(fresh);
+        SetLastError(error);
+        return Logged(0, "file write", path);
+    }
+    Log("file written: %s (%u bytes)", path, len);
+    return 1;
 }
 
 int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
     HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    if (h == INVALID_HANDLE_VALUE) return Logged(0, "file write", path);
     DWORD written = 0;
     LARGE_INTEGER at;
     at.QuadPart = offset;
     BOOL ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && (len == 0 || WriteFile(h, data, len, &written, nullptr));
+    DWORD error = GetLastError();
     BOOL closed = CloseHandle(h);
-    return ok && closed && written == len ? 1 : 0;
+    SetLastError(error);
+    if (!(ok && closed && written == len)) return Logged(0, "file write", path);
+    Log("file written: %s (%u bytes at %u)", path, len, offset);
+    return 1;
 }
 
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
@@ -62,19 +107,35 @@ int64_t FileSizeOf(const char* path) {
 
 void SetArchiveAttribute(const char* path) { SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE); }
 
-int CopyFileOver(const char* src, const char* dst) { return CopyFileA(src, dst, FALSE) ? 1 : 0; }
+int CopyFileOver(const char* src, const char* dst) {
+    int ok = CopyFileA(src, dst, FALSE) ? 1 : 0;
+    if (ok) Log("file copied: %s -> %s", src, dst);
+    return ok ? 1 : Logged(0, "file copy", dst);
+}
 
-int RenameFile(const char* src, const char* dst) { return MoveFileA(src, dst) ? 1 : 0; }
+int RenameFile(const char* src, const char* dst) {
+    int ok = MoveFileA(src, dst) ? 1 : 0;
+    if (ok) Log("file renamed: %s -> %s", src, dst);
+    return ok ? 1 : Logged(0, "file rename", src);
+}
 
-int RenameOver(const char* src, const char* dst) { return MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING) ? 1 : 0; }
+int RenameOver(const char* src, const char* dst) {
+    int ok = MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    if (ok) Log("file renamed: %s -> %s", src, dst);
+    return ok ? 1 : Logged(0, "file rename", src);
+}
+
+int DeleteAtRestart(const char* path) {
+    return Logged(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), "file deleted at the next restart", path);
+}
 
 int MakeDirectory(const char* path) {
-    if (CreateDirectoryA(path, nullptr)) return 1;
+    if (CreateDirectoryA(path, nullptr)) return Logged(1, "folder created", path);
     DWORD attrs = GetFileAttributesA(path);
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
-int RemoveFolder(const char* path) { return RemoveDirectoryA(path) ? 1 : 0; }
+int RemoveFolder(const char* path) { return Logged(RemoveDirectoryA(path), "folder removed", path); }
 
 int FilePresent(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
 

@@ -2,19 +2,65 @@
 
 #include <cstring>
 
+#include "base/log.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
+
+namespace {
+// The names of the keys open now, for the log: a handle carries no name.
+struct KeyName {
+    HKEY key;
+    char path[320];
+};
+KeyName g_names[48];
+
+const char* NameOf(HKEY key) {
+    if (key == HKEY_LOCAL_MACHINE) return "HKLM";
+    if (key == HKEY_CURRENT_USER) return "HKCU";
+    if (key == HKEY_USERS) return "HKU";
+    if (key == HKEY_CLASSES_ROOT) return "HKCR";
+    for (const KeyName& n : g_names)
+        if (n.key == key) return n.path;
+    return "?";
+}
+
+HKEY Named(HKEY key, HKEY parent, const char* path) {
+    if (key == nullptr) return nullptr;
+    for (KeyName& n : g_names) {
+        if (n.key != nullptr) continue;
+        n.key = key;
+        StrFormat(n.path, sizeof n.path, "%s\\%s", NameOf(parent), path);
+        break;
+    }
+    return key;
+}
+
+HKEY NamedW(HKEY key, HKEY parent, const wchar_t* path) {
+    char narrow[256];
+    if (WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0) narrow[0] = '\0';
+    return Named(key, parent, narrow);
+}
+
+int LoggedValue(LONG rc, HKEY key, const char* name, const char* type, DWORD bytes) {
+    if (rc == ERROR_SUCCESS)
+        Log("registry value written: %s\\%s (%s, %lu bytes)", NameOf(key), name != nullptr ? name : "(default)", type,
+            bytes);
+    else
+        Log("registry value not written (error %ld): %s\\%s", rc, NameOf(key), name != nullptr ? name : "(default)");
+    return rc == ERROR_SUCCESS ? 1 : 0;
+}
+}  // namespace
 
 HKEY OpenKeyRead(HKEY parent, const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
-    return key;
+    return Named(key, parent, path);
 }
 
 HKEY OpenKeyFull(HKEY parent, const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return nullptr;
-    return key;
+    return Named(key, parent, path);
 }
 
 HKEY CreateKeyFull(HKEY parent, const char* path) {
@@ -23,13 +69,14 @@ HKEY CreateKeyFull(HKEY parent, const char* path) {
     if (RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
                         &disposition) != ERROR_SUCCESS)
         return nullptr;
-    return key;
+    if (disposition == REG_CREATED_NEW_KEY) Log("registry key created: %s\\%s", NameOf(parent), path);
+    return Named(key, parent, path);
 }
 
 HKEY OpenKeyReadW(HKEY parent, const wchar_t* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
-    return key;
+    return NamedW(key, parent, path);
 }
 
 HKEY CreateKeyFullW(HKEY parent, const wchar_t* path) {
@@ -38,11 +85,16 @@ HKEY CreateKeyFullW(HKEY parent, const wchar_t* path) {
     if (RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
                         &disposition) != ERROR_SUCCESS)
         return nullptr;
+    NamedW(key, parent, path);
+    if (disposition == REG_CREATED_NEW_KEY) Log("registry key created: %s", NameOf(key));
     return key;
 }
 
 void CloseKey(HKEY key) {
-    if (key != nullptr) RegCloseKey(key);
+    if (key == nullptr) return;
+    for (KeyName& n : g_names)
+        if (n.key == key) n.key = nullptr;
+    RegCloseKey(key);
 }
 
 HKEY OpenWritableSubKey(HKEY hive, const char* parent, const char* sub, HKEY* parentKey) {
@@ -75,7 +127,11 @@ int SubKeyName(HKEY key, DWORD index, char* name, DWORD cap) {
     return 1;
 }
 
-int DeleteRegKey(HKEY parent, const char* name) { return RegDeleteKeyA(parent, name) == ERROR_SUCCESS ? 1 : 0; }
+int DeleteRegKey(HKEY parent, const char* name) {
+    LONG rc = RegDeleteKeyA(parent, name);
+    if (rc == ERROR_SUCCESS) Log("registry key deleted: %s\\%s", NameOf(parent), name);
+    return rc == ERROR_SUCCESS ? 1 : 0;
+}
 
 int ReadRegText(HKEY key, const char* name, char* buf, DWORD cap) {
     // Read into a scratch buffer first: a refused read may leave partial
@@ -99,16 +155,24 @@ int ReadRegText(HKEY key, const char* name, char* buf, DWORD cap) {
 int WriteRegText(HKEY key, const char* name, const char* text) {
     DWORD bytes = static_cast<DWORD>(std::strlen(text));
     LONG rc = g_sys.regSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
-    return rc == ERROR_SUCCESS ? 1 : 0;
+    return LoggedValue(rc, key, name, "REG_SZ", bytes);
 }
 
 int WriteRegTextW(HKEY key, const wchar_t* name, const char16_t* text) {
     DWORD bytes = static_cast<DWORD>(U16Len(text) * sizeof(char16_t));
     LONG rc = g_sys.regSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
-    return rc == ERROR_SUCCESS ? 1 : 0;
+    char narrow[128];
+    if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0) narrow[0] = '\0';
+    return LoggedValue(rc, key, narrow, "REG_SZ", bytes);
+}
+
+int WriteRegDword(HKEY key, const char* name, DWORD value) {
+    LONG rc = g_sys.regSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    return LoggedValue(rc, key, name, "REG_DWORD", sizeof value);
 }
 
 int DeleteRegValue(HKEY key, const char* name) {
     LONG rc = RegDeleteValueA(key, name);
+    if (rc == ERROR_SUCCESS) Log("registry value deleted: %s\\%s", NameOf(key), name);
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 1 : 0;
 }

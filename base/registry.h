@@ -1,7 +1,8 @@
 // Every registry access of setup: keys opened, created and closed, text
 // values read into fixed buffers and written with byte counts that leave out
 // the NUL. Value writes go through the system-call seam (g_sys), so that
-// tests see the byte counts themselves.
+// tests see the byte counts themselves; every change is written to the log
+// with the key's name, which this module remembers for each open key.
 #pragma once
 #include <windows.h>
 
@@ -38,5 +39,7 @@ int ReadRegText(HKEY key, const char* name, char* buf, DWORD cap);
 int WriteRegText(HKEY key, const char* name, const char* text);
 // The same for a UTF-16 text: twice its length in characters.
 int WriteRegTextW(HKEY key, const wchar_t* name, const char16_t* text);
+// Writes a REG_DWORD value. 1/0.
+int WriteRegDword(HKEY key, const char* name, DWORD value);
 // Removes a value; 1 when it is gone (or was absent).
 int DeleteRegValue(HKEY key, const char* name);

@@ -7,6 +7,7 @@
 
 enum : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };
 enum : int { kIdOk = 1, kIdYes = 6, kIdNo = 7 };
+enum : int { kShowHidden = 0, kShowNormal = 5 };  // SW_HIDE, SW_SHOW
 
 struct SetupUi {
     // UTF-16 text and caption: the wide message box. Returns the answer.
@@ -24,6 +25,9 @@ struct SetupUi {
     // After the install: the page on which the user tries the new input
     // method, until it is left. 0 when the run was ended meanwhile.
     int (*tryIt)();
+    // How the programs setup starts show (a show command: a silent run
+    // starts them hidden).
+    int programShow;
 };
 
 // The table in use. Until the top layer chooses, it shows real message boxes
@@ -35,11 +39,9 @@ extern const SetupUi kPlainUi;
 // The answer of a message's default button: Yes for a question, else OK.
 inline int DefaultAnswer(unsigned buttons) { return (buttons & 0xF) == kMbYesNo ? kIdYes : kIdOk; }
 
-inline int ShowMessageW(const char16_t* text, const char16_t* caption, unsigned buttons = kMbOk) {
-    return g_ui.showW(text, caption, buttons);
-}
-inline int ShowMessageA(const char* text, const char* caption, unsigned buttons = kMbOk) {
-    return g_ui.showA(text, caption, buttons);
-}
+// Every message and question of setup: shown through the table, and
+// written to the log with the answer it got.
+int ShowMessageW(const char16_t* text, const char16_t* caption, unsigned buttons = kMbOk);
+int ShowMessageA(const char* text, const char* caption, unsigned buttons = kMbOk);
 inline void ReportRepaint() { g_ui.repaint(); }
 inline void ReportProgressBar(int done, int total) { g_ui.progressBar(done, total); }

@@ -20,5 +20,5 @@ void NoBar(int, int) {}
 int NoTryIt() { return 1; }
 }  // namespace
 
-constexpr SetupUi kPlainUi = {ShowWide, ShowAnsi, Nothing, NoBar, Nothing, NoTryIt};
+constexpr SetupUi kPlainUi = {ShowWide, ShowAnsi, Nothing, NoBar, Nothing, NoTryIt, kShowNormal};
 SetupUi g_ui = kPlainUi;

@@ -70,7 +70,10 @@ int CheckDefaultInputMethod() {
         }
         ShowMessageW(kDefaultInputMethod, kSetupCaptionW);
         if (DetectWow64()) return 0;
-        if (ShowMessageW(kAskNonDefault, kSetupCaptionW, kMbYesNo) != kIdYes) return 0;
+        if (ShowMessageW(kAskNonDefault, kSetupCaptionW, kMbYesNo) != kIdYes) {
+            g_ctx.userDeclined = 1;
+            return 0;
+        }
         SwapFirstPreloadEntries();
         ShowMessageW(kRestartFirst, kSetupCaptionW);
         return 0;

@@ -8,6 +8,7 @@
 #include "base/captions.h"
 #include "base/context.h"
 #include "base/machine.h"
+#include "base/path.h"
 #include "base/registry.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -197,6 +198,24 @@ int RegisterKeyboardLayout() {
     return result;
 }
 
+namespace {
+// KB of the files in dir (not its sub-folders), rounded up.
+DWORD InstalledKilobytes(const char* dir) {
+    char pattern[300];
+    if (!JoinPath(pattern, dir, "*.*")) return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    uint64_t bytes = 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return static_cast<DWORD>((bytes + 1023) / 1024);
+}
+}  // namespace
+
 void WriteUninstallEntry() {
     HKEY uninstall = OpenKeyReadW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
     if (uninstall == nullptr) return;
@@ -216,6 +235,17 @@ void WriteUninstallEntry() {
         U16Copy(command, sizeof command / sizeof command[0], reinterpret_cast<const char16_t*>(systemDir)) &&
         U16Append(command, sizeof command / sizeof command[0], u"\\mofadel.exe"))
         WriteRegTextW(entry, L"UninstallString", command);
+
+    // What the list of installed programs shows beside the name.
+    char icon[sizeof g_ctx.installDir + 16];
+    WriteRegText(entry, "DisplayVersion", "7.9");
+    WriteRegText(entry, "Publisher", MOFA_VENDOR_NAME);
+    if (InInstallDir(icon, "mofatyrk.exe")[0] != '\0') WriteRegText(entry, "DisplayIcon", icon);
+    if (g_ctx.installDir[0] != '\0') WriteRegText(entry, "InstallLocation", g_ctx.installDir);
+    WriteRegDword(entry, "EstimatedSize", InstalledKilobytes(g_ctx.installDir));
+    WriteRegText(entry, "URLInfoAbout", MOFA_VENDOR_SITE);
+    WriteRegDword(entry, "NoModify", 1);
+    WriteRegDword(entry, "NoRepair", 1);
     CloseKey(entry);
     CloseKey(uninstall);
 }

@@ -77,6 +77,7 @@ void ExtractPayload() {
 
     if (!ExtractArchive(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
                         g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u)) {
+        g_ctx.installFailed = 1;
         ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaptionA);
     }
     // The user's earlier data does not depend on the payload: the question is
@@ -92,7 +93,7 @@ void DeployOn64BitWindows(int pass) {
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     else
         InInstallDir(source, "mofahu32.ime");
-    CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime"));
+    if (!CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime"))) g_ctx.installFailed = 1;
 
     // The 64-bit module and uninstaller go to the native system directory.
     RefreshSystemDir();
@@ -100,7 +101,7 @@ void DeployOn64BitWindows(int pass) {
         PatchedFirstModule(source, "mofa640.ime", "mofa641.ime");
     else
         InInstallDir(source, "mofahu64.ime");
-    CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true);
+    if (!CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true)) g_ctx.installFailed = 1;
 
     if (pass == 0) {
         CopyToSystemDir(InInstallDir(source, "mfxdel64.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"), false);
@@ -118,7 +119,7 @@ void DeployOn32BitWindows(int pass) {
     } else {
         InInstallDir(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
     }
-    CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"));
+    if (!CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"))) g_ctx.installFailed = 1;
     if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe")))
         ReportCopyFailure(target);
 }
@@ -158,8 +159,8 @@ int CheckRoomForPayload() {
 
 int CopyOver(const char* source, const char* target) {
     if (source[0] == '\0' || target[0] == '\0') return 0;
-    SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
-    return CopyFileA(source, target, FALSE) ? 1 : 0;
+    SetArchiveAttribute(target);
+    return CopyFileOver(source, target);
 }
 
 int CopyWithRetry(const char* source, const char* target) {

@@ -5,7 +5,10 @@
 #include "archive/backup.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/fileops.h"
+#include "base/log.h"
 #include "base/machine.h"
+#include "base/strbuf.h"
 #include "base/ui.h"
 #include "ime/checks.h"
 #include "install/deploy.h"
@@ -30,6 +33,21 @@ struct PlanSteps {
 // skin choice, record or report. Both back up and restore the user's data.
 const PlanSteps kWizardSteps = {true, true, true, true, true};
 const PlanSteps kSilentSteps = {false, false, false, false, false};
+
+PlanOutcome Stopped(const char* step) {
+    Log("step %s: failed; the install stops", step);
+    return kPlanFailed;
+}
+
+// The install directory is made before anything goes into it: without it
+// every file would fail on its own.
+int MakeInstallDir() {
+    if (MakeDirectory(g_ctx.installDir)) return 1;
+    char text[400];
+    if (StrFormat(text, sizeof text, "　　不能创建安装目录%s，安装没有进行。", g_ctx.installDir))
+        ShowMessageA(text, kSetupCaptionA);
+    return 0;
+}
 
 // The three checks made before anything is written.
 PlanOutcome RunPreInstallChecks() {
@@ -60,37 +78,71 @@ int BackUpEarlierData(const PlanSteps& steps) {
         return 0;
     }
     if (kept > 0) g_ctx.userDataState = steps.askToKeep ? 1 : 2;
+    Log("step backup: %s (earlier installation: %s)", kept > 0 ? g_ctx.backupArchivePath : "nothing to keep",
+        g_ctx.previousInstallDir[0] != '\0' ? g_ctx.previousInstallDir : "none");
     return 1;
 }
 }  // namespace
 
 PlanOutcome RunInstallPlan() {
     const PlanSteps& steps = IsSilentRun() ? kSilentSteps : kWizardSteps;
+    Log("plan: the %s install begins", IsSilentRun() ? "silent" : "wizard's");
     if (steps.checks) {
         PlanOutcome checked = RunPreInstallChecks();
+        Log("step pre-install checks: %s", checked == kPlanDone ? "passed" : "the install does not go on");
         if (checked != kPlanDone) return checked;
     }
     ReportRepaint();
-    // Nothing is written before the user's data is safe and the payload
-    // has room.
-    if (!BackUpEarlierData(steps) || !CheckRoomForPayload()) return kPlanFailed;
-    RunInstallSequence();
+    // Nothing is written before the user's data is safe, the install
+    // directory is there and the payload has room in it.
+    if (!BackUpEarlierData(steps)) return Stopped("backup of the earlier data");
+    if (!MakeInstallDir()) return Stopped("install directory");
+    if (!CheckRoomForPayload()) return Stopped("room for the payload");
+    if (!RunInstallSequence()) return Stopped("install sequence");
+    Log("step install sequence: %s", g_ctx.installFailed ? "done, with failures" : "done");
     if (steps.skins) {
         InstallSkins();
+        Log("step skins: mode %d, skin %d", g_ctx.statusWindowMode, g_ctx.skinChoice);
         ReportRepaint();  // where the dialog was
     }
     if (steps.record) {
         UpdateImeConfigRecord();
         WriteInstallStamp();
+        Log("step configuration record and install stamp: written");
     }
     // The backup goes once its files are back, or were not wanted; a restore
     // that failed leaves it where it is.
-    if (g_ctx.userDataState != 2 || RestoreUserData()) DiscardBackup();
+    if (g_ctx.userDataState != 2) {
+        DiscardBackup();
+    } else if (RestoreUserData()) {
+        Log("step restore: the earlier data is back");
+        DiscardBackup();
+    } else {
+        Log("step restore: not every file came back; the backup stays at %s", g_ctx.backupArchivePath);
+    }
     // The try-it page (64-bit Windows) comes before the report; a run ended
     // meanwhile ends without it.
     if (!g_ui.tryIt()) return kPlanDone;
-    if (steps.report && CheckInstallation() == 0) ShowClosingMessage();
+    if (steps.report) {
+        bool whole = CheckInstallation() == 0;
+        Log("step report: %s", whole ? "the install is whole" : "the report was shown");
+        if (whole) ShowClosingMessage();
+    }
     return kPlanDone;
+}
+
+int ExitCodeOf(PlanOutcome outcome) {
+    switch (outcome) {
+        case kPlanDone:
+            if (g_ctx.installFailed) return kExitFailed;
+            return g_ctx.restartRequired == 1 ? kExitRestartNeeded : kExitInstalled;
+        case kPlanEnded:
+            return g_ctx.userDeclined ? kExitUserEnded : kExitFailed;
+        case kPlanBackToConfirm:
+            return kExitUserEnded;
+        default:
+            return kExitFailed;
+    }
 }
 
 void ShowClosingMessage() {

@@ -16,5 +16,10 @@ enum PlanOutcome : int {
 // up by the caller.
 PlanOutcome RunInstallPlan();
 
+// The exit code of a run that ended with outcome: 0 installed, 3010 installed
+// but Windows must restart, 1602 ended by the user before installing, 1603
+// failed.
+int ExitCodeOf(PlanOutcome outcome);
+
 // The closing message of a finished install.
 void ShowClosingMessage();

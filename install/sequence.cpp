@@ -8,6 +8,7 @@
 #include "base/captions.h"
 #include "base/context.h"
 #include "base/fileops.h"
+#include "base/log.h"
 #include "base/machine.h"
 #include "base/path.h"
 #include "base/strbuf.h"
@@ -57,15 +58,35 @@ int RemoveEarlierModule() {
 namespace {
 void RegisterInputMethod() {
     g_ctx.imeInstallResult = InstallImeModule();
-    if (g_ctx.imeInstallResult == 0) RegisterKeyboardLayout();
+    Log("input method %s by the input-method manager", g_ctx.imeInstallResult ? "registered" : "not registered");
+    // The registry fallback returns 1 only after its failure message.
+    if (g_ctx.imeInstallResult == 0 && RegisterKeyboardLayout() == 1) {
+        Log("input method not registered in the registry either");
+        g_ctx.installFailed = 1;
+    }
     if (g_ctx.windowsMajorVersion <= 5) {
         FindProductInPreload();
         PromotePreloadEntry();
     }
 }
+
+// Earlier modules moved aside by an earlier install ("mofahu2.ime" and the
+// like) go now, or, while a program still holds them, at the next restart.
+void RemoveLeftoverModules() {
+    static const char* const kAsideNames[] = {"mofahu2.ime", "mofahu1.ime", "mofahu0.ime"};
+    const char* dirs[] = {g_ctx.systemDir, DetectWow64() ? g_ctx.sysWow64Dir : ""};
+    void* token = BeginNativeSystemDirAccess();
+    for (const char* dir : dirs) {
+        for (const char* name : kAsideNames) {
+            char path[260];
+            if (JoinPath(path, dir, name) && ForceDeleteFile(path) == -1) DeleteAtRestart(path);
+        }
+    }
+    EndNativeSystemDirAccess(token);
+}
 }  // namespace
 
-void RunInstallSequence() {
+int RunInstallSequence() {
     char text[460];
     ResolveInstallDir();
     RefreshSystemDir();
@@ -77,7 +98,8 @@ void RunInstallSequence() {
     WriteSettingsFiles();
     FindProductInPreload();
     g_ctx.restartRequired = 0;
-    if (g_ctx.productInPreload == 4 && !RemoveEarlierModule()) return;
+    RemoveLeftoverModules();
+    if (g_ctx.productInPreload == 4 && !RemoveEarlierModule()) return 0;
 
     DeployFiles(0);
     RegisterInputMethod();
@@ -89,6 +111,9 @@ void RunInstallSequence() {
     // hands the directory back to this setup's 32-bit registration mode.
     char words[16 + sizeof g_ctx.installDir];
     if (DetectWow64() && StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) &&
-        QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words))
-        WinExec(text, SW_SHOW);
+        QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words)) {
+        UINT started = WinExec(text, static_cast<UINT>(g_ui.programShow));
+        Log("started %s (%s)", text, started > 31 ? "running" : "could not start");
+    }
+    return 1;
 }

@@ -1,9 +1,10 @@
 // The ordered steps of one installation.
 #pragma once
 
-// Runs the install sequence once; the outcome is left in restartRequired and
-// in what the steps showed the user.
-void RunInstallSequence();
+// Runs the install sequence once. 0 when it stopped before deploying (an
+// earlier module in use could not be moved, after telling the user); 1 when
+// it ran to its end, with restartRequired and installFailed telling how.
+int RunInstallSequence();
 
 // Gets an earlier version's module out of the system directories (deleted,
 // or moved aside when a running program holds it). Sets restartRequired when

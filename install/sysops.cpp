@@ -6,10 +6,12 @@
 #include <cstring>
 
 #include "base/context.h"
+#include "base/log.h"
 #include "base/machine.h"
 #include "base/path.h"
 #include "base/registry.h"
 #include "base/strbuf.h"
+#include "base/ui.h"
 
 void SetLowIntegrity() {
     char directory[sizeof g_ctx.installDir];
@@ -24,7 +26,8 @@ void SetLowIntegrity() {
     if (!StrFormat(words, sizeof words, "\"%s\" /SetIntegrityLevel Level: L", directory) ||
         !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words))
         return;
-    WinExec(command, SW_SHOW);
+    UINT started = WinExec(command, static_cast<UINT>(g_ui.programShow));
+    Log("started %s (%s)", command, started > 31 ? "running" : "could not start");
 }
 
 int GrantUserFullControl(const char* directory) {

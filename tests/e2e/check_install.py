@@ -2,10 +2,12 @@
 """Checks, file by file and value by value, what a silent install left in a
 wine prefix (whose wineserver has ended, so that its registry files are written).
 
-    check_install.py PREFIX PAYLOAD SCENARIO
+    check_install.py PREFIX PAYLOAD SCENARIO [LOG]
 
-SCENARIO: win7-64, win7-32 or winxp. Prints one line per failed check and
-exits 1 when any failed."""
+SCENARIO: win7-64, win7-32 or winxp. With LOG (the run's install log), also
+checks that the log names every payload file written and every registry
+value written, each of which the registry holds. Prints one line per failed
+check and exits 1 when any failed."""
 import os
 import sys
 
@@ -19,7 +21,45 @@ SETTINGS_TEXT = (b'MFNETURL1=\r\nMFNETURL2=\r\nMFNETTIME=1\r\nMFBJTIME=7\r\nMFWY
                  b'MFNETTIME0=0\r\nMFBJTIME0=0\r\nMFNEONE=1\r\n')
 
 
-def main(prefix, payload_path, scenario):
+def check_log(log_path, payload, prefix, check):
+    """Every payload entry verified and written; every registry value the log
+    says was written is in the registry; the values setup writes are logged."""
+    import re
+    lines = open(log_path, encoding='utf-8').read().splitlines()
+    install = 'C:\\Program Files\\mofahu\\'
+    written = set()
+    for line in lines:
+        m = re.search(r'entry (.+): \d+ bytes, digest verified$', line)
+        if m:
+            written.add(('entry', m.group(1)))
+        m = re.search(r'file written: (.+) \(\d+ bytes\)$', line)
+        if m:
+            written.add(('file', m.group(1)))
+    for name in payload:
+        check(('entry', name) in written, 'the log does not say that %s was verified' % name)
+        check(('file', install + name) in written, 'the log does not say that %s was written' % name)
+    logged = set()
+    for line in lines:
+        m = re.search(r'registry value written: (HKLM|HKCU|HKU)\\(.+)\\([^\\]+) \((REG_\w+), (\d+) bytes\)$', line)
+        if not m:
+            continue
+        hive, key, name, kind = m.group(1), m.group(2), m.group(3), m.group(4)
+        logged.add((key.lower(), name.lower()))
+        have = value(prefix, hive, key, name)
+        check(have is not None and have[0] == kind, 'logged %s\\%s\\%s (%s) is %r in the registry' % (hive, key, name, kind, have))
+    uninstall = 'software\\microsoft\\windows\\currentversion\\uninstall\\mofaxwb'
+    for key, name in [('software\\microsoft\\windows\\currentversion\\run', 'mfmxsjgl'),
+                      ('software\\microsoft\\windows\\currentversion\\internet settings\\user agent\\post platform',
+                       'tyrk7900')] + [(uninstall, n.lower()) for n in UNINSTALL_VALUES]:
+        check((key, name) in logged, 'the log does not name the value %s\\%s' % (key, name))
+    check(any(l.endswith('exit code 0') for l in lines), 'the log does not end the run with exit code 0')
+
+
+UNINSTALL_VALUES = ('DisplayName', 'UninstallString', 'DisplayVersion', 'Publisher', 'DisplayIcon', 'InstallLocation',
+                    'EstimatedSize', 'URLInfoAbout', 'NoModify', 'NoRepair')
+
+
+def main(prefix, payload_path, scenario, log_path=None):
     failures = []
 
     def check(ok, what):
@@ -107,6 +147,27 @@ def main(prefix, payload_path, scenario):
         check(value(prefix, 'HKLM', post, old) is None, 'earlier token %s was not removed' % old)
     check(value(prefix, 'HKLM', post, 'tyrk6200') == ('REG_SZ', 'old'), 'a token that is not ours was removed')
 
+    # The uninstall entry, as the list of installed programs shows it.
+    key = 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb'
+    system_dir = 'C:\\windows\\system32'
+    want = {'DisplayName': ('REG_SZ', '墨筏五笔'), 'UninstallString': ('REG_SZ', system_dir + '\\mofadel.exe'),
+            'DisplayVersion': ('REG_SZ', '7.9'), 'DisplayIcon': ('REG_SZ', 'C:\\Program Files\\mofahu\\mofatyrk.exe'),
+            'InstallLocation': ('REG_SZ', 'C:\\Program Files\\mofahu\\'), 'URLInfoAbout': ('REG_SZ', 'www.example.com'),
+            'NoModify': ('REG_DWORD', 1), 'NoRepair': ('REG_DWORD', 1)}
+    for name, expected in want.items():
+        have = value(prefix, 'HKLM', key, name)
+        check(have == expected, 'uninstall %s is %r, not %r' % (name, have, expected))
+    publisher = value(prefix, 'HKLM', key, 'Publisher')
+    check(publisher is not None and publisher[0] == 'REG_SZ' and publisher[1] != '', 'uninstall Publisher is %r' % (publisher,))
+    size = value(prefix, 'HKLM', key, 'EstimatedSize')
+    files = sum(os.path.getsize(os.path.join(install, n)) for n in os.listdir(install)
+                if os.path.isfile(os.path.join(install, n)))
+    check(size is not None and size[0] == 'REG_DWORD' and abs(size[1] - files / 1024) < 1024,
+          'uninstall EstimatedSize is %r for %d KB of files' % (size, files // 1024))
+
+    if log_path is not None:
+        check_log(log_path, payload, prefix, check)
+
     for f in failures:
         print('FAIL:', f)
     if not failures:
@@ -115,4 +176,4 @@ def main(prefix, payload_path, scenario):
 
 
 if __name__ == '__main__':
-    sys.exit(main(*sys.argv[1:4]))
+    sys.exit(main(*sys.argv[1:5]))

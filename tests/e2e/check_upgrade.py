@@ -50,6 +50,13 @@ def main(prefix, payload_path, scenario):
         # No promotion from Windows Vista on.
         user = preload('HKCU', 'keyboard layout\\preload')
         check(user[1] == 'e0200804' and user[2] is None, 'user preload list changed: %r' % (user,))
+        # The moved modules go when Windows restarts.
+        pending = value(prefix, 'HKLM', 'System\\CurrentControlSet\\Control\\Session Manager',
+                        'PendingFileRenameOperations')
+        text = pending[1].lower() if pending else ''
+        for folder in ('syswow64', 'system32'):
+            check('windows\\%s\\mofahu2.ime' % folder in text,
+                  'no deletion at restart of %s\\mofahu2.ime: %r' % (folder, text))
         key = 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb'
         check(value(prefix, 'HKLM', key, 'DisplayName') == ('REG_SZ', '墨筏五笔'),
               'DisplayName is %r' % (value(prefix, 'HKLM', key, 'DisplayName'),))

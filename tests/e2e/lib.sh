@@ -12,7 +12,7 @@
 #   e2e_find_wizard 20
 #   e2e_click 90 257                   # client coordinates of the wizard
 #   e2e_wait_page site 10
-#   e2e_wait_exit 10; [ "$E2E_RC" = 0 ]
+#   e2e_wait_exit 10; [ "$E2E_RC" = "$(e2e_exit_byte 1602)" ]
 #
 # Coordinates given to e2e_click and e2e_pixel are CLIENT coordinates of the
 # wizard; the helpers add the offset of the client area inside the X window.
@@ -144,8 +144,9 @@ e2e_start_setup() {
   E2E_WINDOW=
   (
     cd "$E2E_WORK" || exit 1
-    LC_ALL=$E2E_LC wine "$MOFA_EXE" "$@" >"$E2E_WORK/setup.log" 2>&1
-    echo $? >"$E2E_WORK/setup.rc"
+    rc=0
+    LC_ALL=$E2E_LC wine "$MOFA_EXE" "$@" >"$E2E_WORK/setup.log" 2>&1 || rc=$?
+    echo "$rc" >"$E2E_WORK/setup.rc"
   ) &
   E2E_SETUP_PID=$!
   e2e_log "started mofasetup.exe $* (LC_ALL=$E2E_LC)"
@@ -349,11 +350,20 @@ e2e_answer_box() {
 # Wizard titles in every Windows kind and code page.
 E2E_WIZARD_TITLES='^智能墨筏系(统安装32(64)?|統安裝)$'
 
-# e2e_silent_run ARGS...: runs setup and watches the screen until it ends; a
-# wizard window or a message box fails the test, and so does an exit code
-# other than 0 or a run longer than E2E_SILENT_SECONDS (default 60).
+# e2e_exit_byte CODE: what reaches the shell of a Windows exit code (its low
+# 8 bits: 1603 arrives as 67).
+e2e_exit_byte() { echo $(($1 & 255)); }
+
+# e2e_silent_run [--rc CODE] ARGS...: runs setup and watches the screen until
+# it ends; a wizard window or a message box fails the test, and so does an
+# exit code other than CODE (default 0) or a run longer than
+# E2E_SILENT_SECONDS (default 60).
 e2e_silent_run() {
-  local end=$((SECONDS + ${E2E_SILENT_SECONDS:-60})) polls=0 shot
+  local end=$((SECONDS + ${E2E_SILENT_SECONDS:-60})) polls=0 shot want=0
+  if [ "${1:-}" = --rc ]; then
+    want=$2
+    shift 2
+  fi
   e2e_start_setup "$@"
   while e2e_setup_running; do
     if [ -n "$(e2e_windows_named "$E2E_WIZARD_TITLES")" ]; then
@@ -369,9 +379,13 @@ e2e_silent_run() {
     sleep 0.2
   done
   e2e_wait_exit 1
-  [ "$E2E_RC" = 0 ] || e2e_fail "mofasetup.exe $* ended with exit code $E2E_RC, expected 0"
+  [ "$E2E_RC" = "$(e2e_exit_byte "$want")" ] ||
+    e2e_fail "mofasetup.exe $* ended with exit code $E2E_RC, expected $want ($(e2e_exit_byte "$want"))"
   e2e_log "silent run \"$*\" watched $polls times, no window"
 }
+
+# The install log at its default place, %TEMP%\mofasetup.log, in the prefix.
+e2e_log_file() { echo "$WINEPREFIX/drive_c/users/$(id -un)/Temp/mofasetup.log"; }
 
 # e2e_prefix_path 'C:\windows\mofapath.mfh': the Unix path inside the prefix.
 e2e_prefix_path() {

@@ -34,3 +34,22 @@ def write_archive(path, entries):
         body += b'CF' + field + digest + struct.pack('<I', len(packed)) + packed
     with open(path, 'wb') as out:
         out.write(b'C0' + struct.pack('<II', 10 + len(body), len(entries)) + body)
+
+
+def damage_entry(program_path, payload_path, name, out_path):
+    """Copies the program with one byte in the middle of the payload entry
+    called name changed, as a damaged download would have it."""
+    program = bytearray(open(program_path, 'rb').read())
+    payload = open(payload_path, 'rb').read()
+    start = program.find(payload)
+    assert start >= 0, 'the payload is not in the program'
+    pos = 10
+    for _ in range(struct.unpack_from('<I', payload, 6)[0]):
+        entry_name = payload[pos + 2:pos + 18].split(b'\0')[0].decode('gbk')
+        length = struct.unpack_from('<I', payload, pos + 52)[0]
+        if entry_name == name:
+            program[start + pos + 56 + length // 2] ^= 0x55
+            open(out_path, 'wb').write(bytes(program))
+            return
+        pos += 56 + length
+    raise KeyError(name)

@@ -4,7 +4,9 @@
 #   XP: preload A,B,C,P becomes A,P,B,C in the user's list and values 2 to 4 of
 #       .DEFAULT become P,B,C; the held module is moved aside.
 #   Windows 7 64-bit: both held modules (SysWOW64 and the native system
-#       directory) are moved aside and replaced; the uninstall entry is written.
+#       directory) are moved aside and replaced, and deleted at the next
+#       restart; the uninstall entry is written; the exit code asks for the
+#       restart (3010).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 e2e_init preload_upgrade
@@ -43,8 +45,8 @@ hold_modules() {  # hold_modules WINDOWS-PATH...: a running program holds these 
   e2e_fail "holdfile.exe did not hold $*: $(cat "$E2E_WORK/hold.log")"
 }
 
-install_silently() {  # install_silently SCENARIO: the silent install and its checks
-  e2e_silent_run setmfsrf32
+install_silently() {  # install_silently SCENARIO EXIT-CODE: the silent install and its checks
+  e2e_silent_run --rc "$2" setmfsrf32
   timeout 15 wineserver -k >/dev/null 2>&1 || true
   /usr/bin/python3 "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$1" || e2e_fail "$1: the upgrade differs"
   e2e_log "$1: checked"
@@ -53,9 +55,9 @@ install_silently() {  # install_silently SCENARIO: the silent install and its ch
 e2e_prefix --version winxp64
 seed_earlier_version 00000409 00000804 00000411 e0200804
 hold_modules 'C:\windows\system32\mofahu4.ime'
-install_silently winxp
+install_silently winxp 0
 
 e2e_prefix
 seed_earlier_version 00000409 e0200804
 hold_modules 'C:\windows\syswow64\mofahu4.ime' 'C:\windows\system32\mofahu4.ime'
-install_silently win7-64
+install_silently win7-64 3010

@@ -44,7 +44,7 @@ PY
 # A directory handed over that does not exist is refused: no message, no
 # layout registered, and the path file does not name it.
 e2e_prefix
-e2e_silent_run 'regmf32=C:\No Such\mofahu\'
+e2e_silent_run --rc 1603 'regmf32=C:\No Such\mofahu\'
 [ "$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')" != 'C:\No Such\mofahu\' ] || e2e_fail "the refused directory was recorded"
 timeout 15 wineserver -k >/dev/null 2>&1 || true
 /usr/bin/python3 - "$WINEPREFIX" "$(dirname "$0")" "$LAYOUTS" <<'PY' || e2e_fail "a layout was registered for a refused directory"

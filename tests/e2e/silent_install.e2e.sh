@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Silent installs ("setmfsrf32") in fresh prefixes on Windows 7 64-bit, Windows
-# 7 32-bit and Windows XP, each checked file by file and value by value.
+# 7 32-bit and Windows XP, each checked file by file and value by value, the
+# uninstall entry included, and against the install log.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 e2e_init silent_install
@@ -24,7 +25,8 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
 
   # The server writes the registry files when it ends.
   timeout 15 wineserver -k >/dev/null 2>&1 || true
-  "$PY" "$here/check_install.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$scenario" || e2e_fail "$scenario: the install differs"
+  "$PY" "$here/check_install.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$scenario" "$(e2e_log_file)" ||
+    e2e_fail "$scenario: the install differs"
   e2e_log "$scenario: install checked"
 }
 

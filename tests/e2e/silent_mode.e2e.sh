@@ -2,7 +2,11 @@
 # "setmfsrf32" on the command line runs setup without a window: the program
 # ends by itself with exit code 0 and no window ever appears. Capital letters
 # on the command line still select the silent run; a word that only resembles
-# it opens the wizard, which also shows that the window watch below works.
+# it opens the wizard, which also shows that the window watch below works, and
+# leaving it on the splash page ends with 1602. Then the outcomes a script
+# reads: 1618 beside a running setup, 1603 for an install directory that
+# cannot be made and for a damaged payload, the log where /log= puts it, and
+# a log that cannot be written changing nothing.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -34,4 +38,44 @@ e2e_start_setup setmfsrf3
 e2e_find_wizard 30
 e2e_click 310 257
 e2e_wait_exit 5
-[ "$E2E_RC" = 0 ] || e2e_fail "exit code $E2E_RC after the exit button, expected 0"
+[ "$E2E_RC" = "$(e2e_exit_byte 1602)" ] || e2e_fail "exit code $E2E_RC after the exit button, expected 1602"
+
+# --- outcomes a deployment script reads: exit codes and the log ---------------
+log=$(e2e_log_file)
+
+# Another setup of the product runs (the wizard here): 1618 at once, no box.
+e2e_start_setup
+e2e_find_wizard 30
+rc=0
+timeout 30 wine "$MOFA_EXE" setmfsrf32 >/dev/null 2>&1 || rc=$?
+[ "$rc" = "$(e2e_exit_byte 1618)" ] || e2e_fail "a second setup ended with $rc, expected 1618"
+! e2e_box_present || e2e_fail "the second setup showed a message box"
+e2e_click 310 257
+e2e_wait_exit 5
+
+# The install directory cannot be made (a file has its name): 1603, and the
+# log says why. The log goes where /log= names (wine quotes the word for its
+# blank).
+rm -rf "$(e2e_prefix_path 'C:\Program Files\mofahu')"
+echo "not a folder" >"$(e2e_prefix_path 'C:\Program Files\mofahu')"
+mkdir -p "$(e2e_prefix_path 'C:\my logs')"
+e2e_silent_run --rc 1603 setmfsrf32 '/log=C:\my logs\setup.log'
+grep -q '不能创建安装目录C:\\Program Files\\mofahu\\' "$(e2e_prefix_path 'C:\my logs\setup.log')" ||
+  e2e_fail "the log does not say that the install directory could not be made"
+tr -d '\r' <"$(e2e_prefix_path 'C:\my logs\setup.log')" | grep -q 'exit code 1603$' ||
+  e2e_fail "the log does not end with exit code 1603"
+rm -f "$(e2e_prefix_path 'C:\Program Files\mofahu')"
+
+# A log that cannot be written changes nothing else.
+e2e_silent_run setmfsrf32 '/log=C:\no\such\folder\setup.log'
+[ -f "$(e2e_prefix_path 'C:\Program Files\mofahu\mofahu4.ime')" ] || e2e_fail "with no log, nothing was installed"
+
+# A damaged payload entry: 1603, no box at any moment (one is logged per
+# entry instead), and the log names the entry.
+damaged=$E2E_WORK/damaged-mofasetup.exe
+/usr/bin/python3 -c "import sys; sys.path.insert(0, '$(dirname "$0")'); from payload import damage_entry
+damage_entry(*sys.argv[1:])" "$MOFA_EXE" "$MOFA_PAYLOAD" wb1.swf "$damaged"
+: >"$log"
+MOFA_EXE=$damaged e2e_silent_run --rc 1603 setmfsrf32
+grep -q 'wb1.swf' "$log" || e2e_fail "the log does not name the damaged entry"
+grep -q '没有成功解压复制wb1.swf文件' "$log" || e2e_fail "the log lacks the message about the damaged entry"

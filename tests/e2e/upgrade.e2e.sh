@@ -380,6 +380,7 @@ text=$(shown_texts | tail -n 1)
 [[ $text == *'E:\Program Files\mofahu\所在的磁盘空间不足'* ]] || e2e_fail "fulldisk: the message is \"$text\""
 e2e_answer_box
 e2e_wait_exit 15
+[ "$E2E_RC" = "$(e2e_exit_byte 1603)" ] || e2e_fail "fulldisk: exit code $E2E_RC, expected 1603"
 ! e2e_box_present || e2e_fail "fulldisk: a second message followed: $(shown_texts | tail -n 1)"
 timeout 15 wineserver -k >/dev/null 2>&1 || true
 check stopped 'E:\Program Files\mofahu\' || e2e_fail "fulldisk: the earlier installation changed"

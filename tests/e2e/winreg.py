@@ -59,6 +59,9 @@ def read_hive(prefix, hive):
             current[name.lower()] = ('REG_SZ', data.decode('utf-16-le').rstrip('\0'))
         elif value.startswith('str(2):'):
             current[name.lower()] = ('REG_EXPAND_SZ', _unescape(value[8:-1]))
+        elif value.startswith('str(7):'):
+            # REG_MULTI_SZ: the strings, each ended by its NUL.
+            current[name.lower()] = ('REG_MULTI_SZ', _unescape(value[8:-1]))
         else:
             m2 = re.match(r'hex(?:\(([0-9a-f]+)\))?:(.*)', value)
             if m2:

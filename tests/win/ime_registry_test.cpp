@@ -123,7 +123,9 @@ struct ValueWrite {
 std::vector<ValueWrite> g_writes;
 
 LONG WINAPI RecordSetA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD count) {
-    g_writes.push_back({name != nullptr ? name : "", std::string(reinterpret_cast<const char*>(data), count), false});
+    // Text values only: a number's bytes may well hold a zero.
+    if (type == REG_SZ)
+        g_writes.push_back({name != nullptr ? name : "", std::string(reinterpret_cast<const char*>(data), count), false});
     return RegSetValueExA(key, name, reserved, type, data, count);
 }
 
