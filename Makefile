@@ -8,6 +8,8 @@ JOBS ?= 2
 # One build at a time on this machine, whoever starts it.
 LOCK := flock $(BUILD)/.lock
 PAYLOAD := $(BUILD)/host/payload/payload.mfz
+# The payload's files: the vendor's, or the sample stand-ins the build makes.
+BENCH_FILES := $(if $(PRODUCT_FILES),$(abspath $(PRODUCT_FILES)),$(BUILD)/host/payload/files)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=Release
 # A vendor's build: `make PRODUCT_FILES=/path/to/files VENDOR_SITE=www.vendor.cn VENDOR_NAME=...`.
 ifdef PRODUCT_FILES
@@ -19,8 +21,12 @@ endif
 ifdef VENDOR_NAME
 CMAKE_COMMON += -DMOFA_VENDOR_NAME=$(VENDOR_NAME)
 endif
+# `make PAYLOAD_PACKING=fast` packs the payload with zlib instead of zopfli.
+ifdef PAYLOAD_PACKING
+CMAKE_COMMON += -DMOFA_PAYLOAD_PACKING=$(PAYLOAD_PACKING)
+endif
 
-.PHONY: all bootstrap build host win32 win64 test test-host demo fuzz bench clean
+.PHONY: all bootstrap build host win32 win64 test test-host demo fuzz bench sign clean
 
 all: build
 
@@ -53,15 +59,23 @@ test-host: host
 	cd $(BUILD)/host && ctest --output-on-failure
 
 # The archive fuzzer (built by the host build when clang++ is present) for
-# FUZZ_SECONDS, and the extraction and packing benchmark.
+# FUZZ_SECONDS, and the benchmark: extraction and packing, and the program's
+# size beside a peer installer of the same files.
 FUZZ_SECONDS ?= 60
 fuzz: host
 	@test -x $(BUILD)/host/fuzz/archive_fuzz || { echo "make fuzz: the fuzzer needs clang++" >&2; exit 1; }
 	bash tests/fuzz/run.sh $(BUILD)/host/fuzz/archive_fuzz $(FUZZ_SECONDS) $(BUILD)/fuzz
 
-bench: host
+bench: host win32
 	@$(LOCK) cmake --build $(BUILD)/host --target archive_bench -j $(JOBS)
 	@$(LOCK) $(BUILD)/host/tests/bench/archive_bench
+	@bash tests/bench/peer_installer.sh $(BUILD)/win32/mofasetup.exe $(PAYLOAD) $(BENCH_FILES) \
+	  resources/payload/manifest.txt $(BUILD)/bench
+
+# Authenticode: `make sign PFX=vendor.pfx PASS=... [TIMESTAMP=http://...]`.
+sign: win32
+	@test -n "$(PFX)" || { echo "usage: make sign PFX=certificate.pfx PASS=password [TIMESTAMP=url]" >&2; exit 2; }
+	@bash scripts/sign.sh $(BUILD)/win32/mofasetup.exe "$(PFX)" "$(PASS)" "$(TIMESTAMP)" "$(VENDOR_SITE)"
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

@@ -27,7 +27,12 @@ void RestrictDllSearch() {
         reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Older Windows: at least keep the current directory out of the search.
-    SetDllDirectoryA("");
+    // Looked up too: Windows 2000 and XP before SP1 lack it, and a program
+    // importing it would not start there at all.
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCSTR);
+    auto setDllDirectory =
+        reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    if (setDllDirectory != nullptr) setDllDirectory("");
 }
 
 int CheckAdminRights() {

@@ -1,7 +1,5 @@
 #include "app/payload_bitmap.h"
 
-#include <zlib.h>
-
 #include <cstring>
 
 #include "archive/mfz.h"
@@ -37,12 +35,12 @@ uint32_t LoadPayloadEntry(const char* name) {
     ArchiveEntry entry;
     while (NextArchiveEntry(&walk, &entry)) {
         if (!EntryNamed(entry, name) || entry.dataSize == 0) continue;
-        // zlib writes no more than the room it is given and reports in
+        // The inflater writes no more than the room it is given and reports in
         // outLength how much came out, even when the stream is damaged or
         // longer than the room: only those bytes are ever looked at.
-        uLongf outLength = kWorkBufferSize - kPayloadEntryOffset;
-        uncompress(out, &outLength, entry.data, entry.dataSize);
-        return static_cast<uint32_t>(outLength);
+        uint32_t outLength = 0;
+        ZlibInflate(entry.data, entry.dataSize, out, kWorkBufferSize - kPayloadEntryOffset, &outLength);
+        return outLength;
     }
     return 0;
 }

@@ -1,7 +1,5 @@
 #include "archive/backup.h"
 
-#include <zlib.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -199,17 +197,17 @@ int AddBytesToArchive(const char* archivePath, const char* name, const unsigned 
     uint32_t end = 0, count = 0;
     if (!FindAppendPoint(archivePath, name, &end, &count)) return 0;
 
-    // Room for what zlib may need for data that does not compress: a
-    // dictionary that compresses badly is stored all the same.
-    uint32_t bound = static_cast<uint32_t>(compressBound(length));
+    // Room for data that does not compress: a dictionary that compresses
+    // badly is stored all the same.
+    uint32_t bound = ZlibBound(length);
     unsigned char* entry = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(kDigestEntryHeaderSize) + bound, 1));
     if (entry == nullptr) return 0;
     char digest[kDigestTextSize];
-    uLongf packed = bound;
+    uint32_t packed = 0;
     Md5Hex(data, length, digest);
     // An entry without a digest could never be restored.
-    int result = digest[0] != '\0' && compress(entry + kDigestEntryHeaderSize, &packed, data, length) == Z_OK &&
-                 packed > 0 && PutEntryHeader(entry, 1, name, digest, static_cast<uint32_t>(packed));
+    int result = digest[0] != '\0' && ZlibDeflate(data, length, entry + kDigestEntryHeaderSize, bound, &packed, 6) &&
+                 PutEntryHeader(entry, 1, name, digest, packed);
     if (result) {
         uint32_t entrySize = kDigestEntryHeaderSize + static_cast<uint32_t>(packed);
         unsigned char header[kArchiveHeaderSize];

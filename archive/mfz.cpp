@@ -1,7 +1,5 @@
 #include "archive/mfz.h"
 
-#include <zlib.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -82,8 +80,8 @@ bool BuildTargetPath(char* path, const char* name) {
 bool InflateForWrite(const ArchiveEntry& entry, unsigned char* out, uint32_t cap, uint32_t* produced) {
     if (InflateEntry(&entry, out, cap, produced)) return true;
     if (entry.digestText == nullptr) return false;
-    uLongf outLength = cap;
-    return uncompress(out, &outLength, entry.data, entry.dataSize) == Z_OK && outLength == 0;
+    uint32_t produced0 = 0;
+    return ZlibInflate(entry.data, entry.dataSize, out, cap, &produced0) == kZDone && produced0 == 0;
 }
 
 // Decompresses, checks and writes one entry; the caller reports a failure.
@@ -199,34 +197,18 @@ void CopyEntryName(const ArchiveEntry* entry, char* out, uint32_t cap) {
 int InflateEntry(const ArchiveEntry* entry, unsigned char* out, uint32_t cap, uint32_t* produced) {
     *produced = 0;
     if (cap == 0) return 0;
-    // zlib never writes more than the capacity given; a larger output is
-    // reported as Z_BUF_ERROR.
-    uLongf outLength = cap;
-    if (uncompress(out, &outLength, entry->data, entry->dataSize) != Z_OK || outLength == 0) return 0;
-    *produced = static_cast<uint32_t>(outLength);
+    // Never more is written than the capacity given; a larger output fails.
+    uint32_t outLength = 0;
+    if (ZlibInflate(entry->data, entry->dataSize, out, cap, &outLength) != kZDone || outLength == 0) return 0;
+    *produced = outLength;
     return 1;
 }
 
 int MeasureEntry(const ArchiveEntry* entry, uint32_t limit, uint32_t* size) {
     *size = 0;
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    if (inflateInit(&stream) != Z_OK) return 0;
-    stream.next_in = const_cast<Bytef*>(entry->data);
-    stream.avail_in = entry->dataSize;
-    unsigned char scratch[16384];
-    int status = Z_OK;
-    uint64_t total = 0;
-    while (status == Z_OK && total <= limit) {
-        stream.next_out = scratch;
-        stream.avail_out = sizeof scratch;
-        status = inflate(&stream, Z_NO_FLUSH);
-        total += sizeof scratch - stream.avail_out;
-        if (status == Z_BUF_ERROR && stream.avail_in == 0) break;  // the stream is cut short
-    }
-    inflateEnd(&stream);
-    if (status != Z_STREAM_END || total > limit) return 0;
-    *size = static_cast<uint32_t>(total);
+    uint32_t total = 0;
+    if (ZlibInflate(entry->data, entry->dataSize, nullptr, limit, &total) != kZDone) return 0;
+    *size = total;
     return 1;
 }
 
@@ -359,7 +341,7 @@ uint32_t ArchiveEntryHeaderSize(int digestVariant) {
 }
 
 uint32_t ArchiveEntryBound(uint32_t dataSize) {
-    return kDigestEntryHeaderSize + static_cast<uint32_t>(compressBound(dataSize));
+    return kDigestEntryHeaderSize + ZlibBound(dataSize);
 }
 
 void PutArchiveHeader(unsigned char* out, int digestVariant, uint32_t totalLength, uint32_t count) {
@@ -394,24 +376,36 @@ int BeginArchive(ArchiveWriter* writer, unsigned char* buffer, uint32_t capacity
     return 1;
 }
 
-int AppendArchiveEntry(ArchiveWriter* writer, const char* name, const void* data, uint32_t length, int level) {
-    if (writer->buffer == nullptr) return 0;
+int AppendPackedEntry(ArchiveWriter* writer, const char* name, const void* data, uint32_t length,
+                      const unsigned char* packed, uint32_t packedLength) {
+    if (writer->buffer == nullptr || packedLength == 0) return 0;
     int digestVariant = writer->digestVariant;
     uint32_t header = ArchiveEntryHeaderSize(digestVariant);
     if (!IsPlainEntryName(name, NameFieldSize(digestVariant))) return 0;
-    if (writer->capacity - writer->size <= header) return 0;
+    if (writer->capacity - writer->size < header || writer->capacity - writer->size - header < packedLength) return 0;
     char digest[kDigestTextSize] = {};
     if (digestVariant) {
         Md5Hex(data, length, digest);
         if (digest[0] == '\0') return 0;
     }
     unsigned char* entry = writer->buffer + writer->size;
-    uLongf packed = writer->capacity - writer->size - header;
-    if (compress2(entry + header, &packed, static_cast<const Bytef*>(data), length, level) != Z_OK || packed == 0)
-        return 0;
-    if (!PutEntryHeader(entry, digestVariant, name, digest, static_cast<uint32_t>(packed))) return 0;
-    writer->size += header + static_cast<uint32_t>(packed);
+    std::memmove(entry + header, packed, packedLength);
+    if (!PutEntryHeader(entry, digestVariant, name, digest, packedLength)) return 0;
+    writer->size += header + packedLength;
     ++writer->count;
     PutArchiveHeader(writer->buffer, digestVariant, writer->size, writer->count);
     return 1;
+}
+
+int AppendArchiveEntry(ArchiveWriter* writer, const char* name, const void* data, uint32_t length, int level) {
+    if (writer->buffer == nullptr) return 0;
+    uint32_t header = ArchiveEntryHeaderSize(writer->digestVariant);
+    if (writer->capacity - writer->size <= header) return 0;
+    // Compressed in place, where the entry's data goes.
+    unsigned char* at = writer->buffer + writer->size + header;
+    uint32_t packed = 0;
+    if (!ZlibDeflate(static_cast<const unsigned char*>(data), length, at, writer->capacity - writer->size - header,
+                     &packed, level))
+        return 0;
+    return AppendPackedEntry(writer, name, data, length, at, packed);
 }

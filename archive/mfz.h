@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "archive/seal.h"
+#include "archive/zstream.h"
 #include "base/text.h"
 
 enum : uint32_t {
@@ -132,6 +133,9 @@ struct ArchiveWriter {
 
 // 0 when the buffer cannot hold the header.
 int BeginArchive(ArchiveWriter* writer, unsigned char* buffer, uint32_t capacity, int digestVariant);
-// Compresses data (zlib level 0-9) and appends it as an entry named name.
-// 1 on success; 0 leaves the archive as it was (bad name, no room, zlib).
+// Compresses data (level 0 stores it) and appends it as an entry named name.
+// 1 on success; 0 leaves the archive as it was (bad name, no room).
 int AppendArchiveEntry(ArchiveWriter* writer, const char* name, const void* data, uint32_t length, int level);
+// Appends an entry whose zlib stream of data was made elsewhere (packed).
+int AppendPackedEntry(ArchiveWriter* writer, const char* name, const void* data, uint32_t length,
+                      const unsigned char* packed, uint32_t packedLength);

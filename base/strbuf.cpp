@@ -1,6 +1,5 @@
 #include "base/strbuf.h"
 
-#include <cstdio>
 #include <cstring>
 
 size_t StrLenBounded(const char* s, size_t cap) {
@@ -26,13 +25,94 @@ int StrAppend(char* dst, size_t cap, const char* src) {
     return 1;
 }
 
+namespace {
+// The text being formatted: it stops growing at the capacity, and says so.
+struct Sink {
+    char* dst;
+    size_t cap;
+    size_t at;
+    bool overflow;
+    void Put(char c) {
+        if (at + 1 < cap)
+            dst[at++] = c;
+        else
+            overflow = true;
+    }
+};
+
+// An unsigned number in base 10 or 16, at least width digits (filled with
+// '0' or blanks).
+void PutNumber(Sink& out, unsigned long long value, bool negative, unsigned base, bool upper, int width, bool zeros) {
+    char digits[24];
+    int n = 0;
+    do {
+        unsigned d = static_cast<unsigned>(value % base);
+        digits[n++] = static_cast<char>(d < 10 ? '0' + d : (upper ? 'A' : 'a') + d - 10);
+        value /= base;
+    } while (value != 0);
+    int length = n + (negative ? 1 : 0);
+    if (negative && zeros) out.Put('-');
+    for (; length < width; ++length) out.Put(zeros ? '0' : ' ');
+    if (negative && !zeros) out.Put('-');
+    while (n > 0) out.Put(digits[--n]);
+}
+}  // namespace
+
+// The conversions setup uses, and no more: %s %c %d %i %u %x %X %%, with an
+// optional '0' flag, a width and the length 'l'. Anything else is refused.
 int StrFormatV(char* dst, size_t cap, const char* fmt, va_list ap) {
     if (cap == 0) return 0;
-    int n = std::vsnprintf(dst, cap, fmt, ap);
-    if (n < 0 || static_cast<size_t>(n) >= cap) {
+    Sink out = {dst, cap, 0, false};
+    bool bad = false;
+    for (const char* f = fmt; *f != '\0' && !bad; ++f) {
+        if (*f != '%') {
+            out.Put(*f);
+            continue;
+        }
+        ++f;
+        bool zeros = *f == '0';
+        int width = 0;
+        while (*f >= '0' && *f <= '9') width = width * 10 + (*f++ - '0');
+        bool isLong = *f == 'l';
+        if (isLong) ++f;
+        switch (*f) {
+            case '%':
+                out.Put('%');
+                break;
+            case 'c':
+                out.Put(static_cast<char>(va_arg(ap, int)));
+                break;
+            case 's': {
+                const char* text = va_arg(ap, const char*);
+                if (text == nullptr) text = "(null)";
+                size_t length = std::strlen(text);
+                for (size_t pad = length; pad < static_cast<size_t>(width); ++pad) out.Put(' ');
+                while (*text != '\0') out.Put(*text++);
+                break;
+            }
+            case 'd':
+            case 'i': {
+                long long v = isLong ? va_arg(ap, long) : va_arg(ap, int);
+                unsigned long long magnitude = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+                PutNumber(out, magnitude, v < 0, 10, false, width, zeros);
+                break;
+            }
+            case 'u':
+            case 'x':
+            case 'X': {
+                unsigned long long v = isLong ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
+                PutNumber(out, v, false, *f == 'u' ? 10 : 16, *f == 'X', width, zeros);
+                break;
+            }
+            default:
+                bad = true;
+        }
+    }
+    if (bad || out.overflow) {
         dst[0] = '\0';
         return 0;
     }
+    dst[out.at] = '\0';
     return 1;
 }
 

@@ -13,7 +13,10 @@ size_t StrLenBounded(const char* s, size_t cap);
 int StrCopy(char* dst, size_t cap, const char* src);
 // dst += src when the whole result fits; otherwise dst is left unchanged. 1/0.
 int StrAppend(char* dst, size_t cap, const char* src);
-// dst = formatted text when it fits; otherwise dst becomes empty. 1/0.
+// dst = formatted text when it fits; otherwise dst becomes empty. 1/0. The
+// conversions are printf's %s %c %d %i %u %x %X and %%, with a '0' flag, a
+// width and the length 'l'; any other conversion is refused like a text that
+// does not fit.
 int StrFormat(char* dst, size_t cap, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 int StrFormatV(char* dst, size_t cap, const char* fmt, va_list ap);
 // dst = as much of src as fits, always NUL-terminated (cap > 0).

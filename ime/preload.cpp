@@ -66,9 +66,10 @@ void WritePreload(const PreloadWrite* writes, int count) {
     WriteNtPreload(HKEY_USERS, kDefaultUserLayoutKey, writes, count);
 }
 
-// Reads ids into preloadIds until the first that is missing or does not fit
-// its 10-byte slot. Returns the count, or -1 when the user's keyboard-layout
-// key does not open.
+// Reads ids into preloadIds. NT: until the first value that is missing or
+// does not fit its 10-byte slot. 9x: until the first numbered sub-key that
+// does not open; a sub-key whose value cannot be read leaves its slot empty.
+// Returns the count, or -1 when the user's keyboard-layout key does not open.
 int ReadPreloadIds() {
     int count = 0;
     if (IsWin9xFamily()) {
@@ -79,9 +80,8 @@ int ReadPreloadIds() {
             PreloadName(name, count + 1);
             HKEY sub = OpenKeyRead(preload, name);
             if (sub == nullptr) break;
-            int read = ReadRegText(sub, nullptr, g_ctx.preloadIds[count], kPreloadIdSize);
+            if (!ReadRegText(sub, nullptr, g_ctx.preloadIds[count], kPreloadIdSize)) g_ctx.preloadIds[count][0] = '\0';
             CloseKey(sub);
-            if (!read) break;
         }
         CloseKey(preload);
         return count;
@@ -108,7 +108,12 @@ int ReadPreloadList() {
     HKEY layouts = OpenKeyRead(HKEY_LOCAL_MACHINE, kLayoutsKey);
     if (layouts == nullptr) return 0;
     for (int i = 0; i < count; ++i) {
-        // A layout whose key or text does not read keeps the slot's text.
+        // A layout whose key or text does not read keeps the slot's text; an
+        // empty id names no layout (and would open the layouts key itself).
+        if (g_ctx.preloadIds[i][0] == '\0') {
+            g_ctx.preloadTexts[i][0] = '\0';
+            continue;
+        }
         HKEY sub = OpenKeyRead(layouts, g_ctx.preloadIds[i]);
         if (sub == nullptr) continue;
         ReadRegText(sub, "layout text", g_ctx.preloadTexts[i], kLayoutTextSize);

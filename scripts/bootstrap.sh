@@ -6,13 +6,14 @@ set -euo pipefail
 PKGS=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-  libz-mingw-w64-dev zlib1g-dev libmd-dev
+  zlib1g-dev libzopfli-dev libmd-dev
   wine wine64
   xvfb xdotool x11-utils imagemagick
   locales fonts-arphic-uming fonts-arphic-ukai
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-pefile
+  nsis osslsigncode openssl
 )
 
 missing=()

@@ -2,7 +2,7 @@
 // build host. Names are GBK inside an archive and UTF-8 on the host; the
 // extraction and the check go through the same code as setup itself.
 //
-//   mfzpack create [--plain] [--level N] ARCHIVE FILE...
+//   mfzpack create [--plain] [--level N | --zopfli] ARCHIVE FILE...
 //   mfzpack list ARCHIVE
 //   mfzpack extract ARCHIVE DIR
 //   mfzpack verify [--tolerate NAMES] ARCHIVE DIR
@@ -13,6 +13,8 @@
 #include <stdarg.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zopfli/zopfli.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +45,7 @@ int Fail(const char* fmt, ...) {
 
 int Usage() {
     std::fputs(
-        "usage: mfzpack create [--plain] [--level N] ARCHIVE FILE...\n"
+        "usage: mfzpack create [--plain] [--level N | --zopfli] ARCHIVE FILE...\n"
         "       mfzpack list ARCHIVE\n"
         "       mfzpack extract ARCHIVE DIR\n"
         "       mfzpack verify [--tolerate NAMES] ARCHIVE DIR\n",
@@ -220,8 +222,29 @@ void RemoveTree(const std::string& dir) {
     rmdir(dir.c_str());
 }
 
+// The zlib stream of data: zopfli's (smallest, slow), or zlib's at level.
+bool Pack(const Bytes& data, bool zopfli, int level, Bytes* out) {
+    if (zopfli) {
+        ZopfliOptions options;
+        ZopfliInitOptions(&options);
+        unsigned char* packed = nullptr;
+        size_t size = 0;
+        ZopfliCompress(&options, ZOPFLI_FORMAT_ZLIB, data.data(), data.size(), &packed, &size);
+        if (packed == nullptr) return false;
+        out->assign(packed, packed + size);
+        std::free(packed);
+        return true;
+    }
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    out->resize(size);
+    if (compress2(out->data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK) return false;
+    out->resize(size);
+    return true;
+}
+
 int Create(int argc, char** argv) {
     int digestVariant = 1, level = 9, i = 0;
+    bool zopfli = false;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         if (std::strcmp(argv[i], "--plain") == 0) {
             digestVariant = 0;
@@ -230,6 +253,8 @@ int Create(int argc, char** argv) {
             long v = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || v < 0 || v > 9) return Fail("--level takes 0 to 9, not %s", argv[i]);
             level = static_cast<int>(v);
+        } else if (std::strcmp(argv[i], "--zopfli") == 0) {
+            zopfli = true;
         } else {
             return Usage();
         }
@@ -269,8 +294,10 @@ int Create(int argc, char** argv) {
     ArchiveWriter writer;
     BeginArchive(&writer, buffer.data(), static_cast<uint32_t>(buffer.size()), digestVariant);
     for (size_t k = 0; k < names.size(); ++k) {
-        if (!AppendArchiveEntry(&writer, names[k].c_str(), contents[k].data(),
-                                static_cast<uint32_t>(contents[k].size()), level))
+        Bytes packed;
+        if (!Pack(contents[k], zopfli, level, &packed) ||
+            !AppendPackedEntry(&writer, names[k].c_str(), contents[k].data(), static_cast<uint32_t>(contents[k].size()),
+                               packed.data(), static_cast<uint32_t>(packed.size())))
             return Fail("cannot pack %s", ToUtf8(names[k]).c_str());
     }
     std::string why;

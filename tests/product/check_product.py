@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """Checks the 32-bit product program: PE32 for i386, GUI subsystem, the
-payload resource equal to the archive built, the icon and the manifest, and
-no DLL imports beyond Windows' own."""
+payload resource equal to the archive built, the icon, the manifest and the
+version information, no DLL imports beyond Windows' own and no function newer
+than Windows 2000 SP4, and the size of the program without its payload."""
+import os
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 
 import pefile
 
@@ -111,7 +116,127 @@ def check_dialogs(resources, failures):
             failures.append('dialog %s has a radio button with a group mark' % name)
 
 
-def main(exe, payload):
+# Every function the program imports, with the first Windows that has it
+# (the "Minimum supported client" of Microsoft's reference, as first
+# published): 3.1 = NT 3.1, 4.0 = NT 4.0 (and msvcrt.dll), 5.0 = Windows 2000.
+# The program must start on Windows 2000 SP4: nothing newer may be imported
+# by name, and a function missing here fails the check until it is added.
+NT31, NT35, NT4, W2K = (3, 1), (3, 5), (4, 0), (5, 0)
+OLDEST_WINDOWS = (5, 0, 4)
+IMPORTS = {
+    'advapi32.dll': dict.fromkeys(
+        ['RegCloseKey', 'RegCreateKeyExA', 'RegCreateKeyExW', 'RegDeleteKeyA', 'RegDeleteValueA', 'RegEnumKeyExA',
+         'RegOpenKeyExA', 'RegOpenKeyExW', 'RegQueryInfoKeyA', 'RegQueryValueExA', 'RegSetValueExA', 'RegSetValueExW',
+         'GetUserNameA'], NT31) | dict.fromkeys(
+        ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA'], NT4),
+    'gdi32.dll': dict.fromkeys(
+        ['BitBlt', 'CreateCompatibleBitmap', 'CreateCompatibleDC', 'CreateDIBitmap', 'CreateFontA', 'CreatePen',
+         'CreateSolidBrush', 'DeleteDC', 'DeleteObject', 'GetStockObject', 'GetTextMetricsA', 'LineTo', 'MoveToEx',
+         'Rectangle', 'SelectObject', 'SetBkMode', 'SetTextColor', 'StretchBlt', 'TextOutA', 'TextOutW'], NT31),
+    'imm32.dll': dict.fromkeys(['ImmGetDescriptionA', 'ImmInstallIMEW'], NT4),
+    'kernel32.dll': dict.fromkeys(
+        ['CloseHandle', 'CopyFileA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteCriticalSection',
+         'DeleteFileA', 'EnterCriticalSection', 'FindClose', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
+         'FreeLibrary', 'FreeResource', 'GetACP', 'GetCurrentDirectoryA', 'GetCurrentProcessId', 'GetDriveTypeA',
+         'GetFileAttributesA', 'GetLastError', 'GetLocalTime', 'GetModuleHandleA', 'GetOEMCP', 'GetProcAddress',
+         'GetProcessHeap', 'GetStartupInfoA', 'GetSystemDirectoryA', 'GetSystemDirectoryW', 'GetTempPathA',
+         'GetTickCount', 'GetVersion', 'GetVersionExA', 'GetWindowsDirectoryA', 'GlobalAlloc', 'GlobalFree',
+         'GlobalLock', 'GlobalUnlock', 'HeapAlloc', 'HeapFree', 'InitializeCriticalSection', 'LeaveCriticalSection',
+         'LoadLibraryA', 'LoadResource', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
+         'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
+         'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
+         'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WinExec', 'WriteFile'], NT31) | dict.fromkeys(
+        ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
+        dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
+    'msvcrt.dll': dict.fromkeys(
+        ['__getmainargs', '__initenv', '__p__acmdln', '__p__commode', '__p__fmode', '__set_app_type',
+         '__setusermatherr', '_amsg_exit', '_cexit', '_initterm', '_iob', '_onexit', 'abort', 'calloc', 'exit',
+         'fprintf', 'free', 'fwrite', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'signal', 'strchr', 'strcmp',
+         'strlen', 'strncmp', 'strstr', 'vfprintf', 'wcslen'], NT4),
+    'shell32.dll': {'SHGetSpecialFolderPathA': NT4},
+    'user32.dll': dict.fromkeys(
+        ['ActivateKeyboardLayout', 'BeginPaint', 'CheckDlgButton', 'CreateWindowExA', 'CreateWindowExW',
+         'DefWindowProcA', 'DestroyWindow', 'DialogBoxParamA', 'DispatchMessageA', 'EndDialog', 'EndPaint',
+         'EnumWindows', 'GetClassNameA', 'GetDC', 'GetKeyboardLayout', 'GetKeyboardLayoutList',
+         'GetKeyboardLayoutNameA', 'GetMessageA', 'GetParent', 'GetSystemMetrics', 'GetWindowRect', 'GetWindowTextA',
+         'GetWindowTextW', 'InvalidateRect', 'IsChild', 'IsDlgButtonChecked', 'KillTimer', 'LoadAcceleratorsA',
+         'LoadCursorA', 'LoadIconA', 'MessageBoxA', 'MessageBoxW', 'PeekMessageA', 'PostMessageA', 'PostQuitMessage',
+         'RegisterClassA', 'ReleaseDC', 'SetFocus', 'SetTimer', 'SetWindowPos', 'SetWindowTextA', 'SetWindowTextW',
+         'ShowWindow', 'TranslateAcceleratorA', 'TranslateMessage', 'UpdateWindow', 'wsprintfA'], NT31),
+}
+# The program without its payload, at most (the peers' stubs are larger).
+STUB_LIMIT = 100 * 1024
+
+
+def check_imports(pe, failures):
+    """Each imported function is in IMPORTS and no newer than OLDEST_WINDOWS."""
+    listed = 0
+    for entry in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', []):
+        dll = entry.dll.decode().lower()
+        for imported in entry.imports:
+            name = imported.name.decode() if imported.name else '#%d' % imported.ordinal
+            version = IMPORTS.get(dll, {}).get(name)
+            if version is None:
+                failures.append('%s!%s is imported but not listed with its first Windows version' % (dll, name))
+            elif version > OLDEST_WINDOWS:
+                failures.append('%s!%s needs Windows %s: the program would not start on Windows 2000 SP4'
+                                % (dll, name, '.'.join(map(str, version))))
+            listed += 1
+    return listed
+
+
+def check_identity(pe, failures):
+    """The version resource: 7.9, its texts in Chinese (PRC)."""
+    fixed = getattr(pe, 'VS_FIXEDFILEINFO', None)
+    if not fixed or fixed[0].FileVersionMS != 0x00070009 or fixed[0].ProductVersionMS != 0x00070009:
+        failures.append('file and product version are not 7.9')
+    strings = {}
+    for info in getattr(pe, 'FileInfo', [[]])[0]:
+        if info.Key == b'StringFileInfo':
+            for table in info.StringTable:
+                if table.LangID.lower() == b'080404b0':
+                    strings = {k.decode(): v.decode() for k, v in table.entries.items()}
+    for key in ('CompanyName', 'FileDescription', 'FileVersion', 'LegalCopyright', 'OriginalFilename', 'ProductName',
+                'ProductVersion'):
+        if not strings.get(key):
+            failures.append('the version resource lacks %s in Chinese (PRC)' % key)
+    if strings.get('OriginalFilename') != 'mofasetup.exe' or strings.get('FileVersion') != '7.9':
+        failures.append('the version texts are %r' % strings)
+
+
+def check_signing(exe, payload, mfzpack, failures):
+    """A copy signed as `make sign` signs, with a certificate made here: the
+    signature verifies, and the signed program still carries its payload,
+    which extracts whole."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    sign = os.path.join(here, '..', '..', 'scripts', 'sign.sh')
+    with tempfile.TemporaryDirectory() as work:
+        def run(*command):
+            done = subprocess.run(command, cwd=work, capture_output=True, text=True)
+            if done.returncode != 0:
+                failures.append('%s failed: %s' % (' '.join(command[:2]), (done.stdout + done.stderr)[-300:]))
+            return done.returncode == 0
+        signed = os.path.join(work, 'signed.exe')
+        shutil.copyfile(exe, signed)
+        if not (run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'key.pem', '-out',
+                    'cert.pem', '-days', '2', '-subj', '/CN=mofasetup test', '-addext',
+                    'extendedKeyUsage=codeSigning') and
+                run('openssl', 'pkcs12', '-export', '-out', 'cert.pfx', '-inkey', 'key.pem', '-in', 'cert.pem',
+                    '-passout', 'pass:test') and
+                run('bash', sign, signed, 'cert.pfx', 'test') and
+                run('osslsigncode', 'verify', '-CAfile', 'cert.pem', '-in', signed)):
+            return
+        carried = [r for r in resource_entries(pefile.PE(signed)) if r[0] == 'MFZ' and r[1] == 'TYRKMFZ']
+        if len(carried) != 1 or carried[0][3] != open(payload, 'rb').read():
+            failures.append('the signed program does not carry the payload unchanged')
+            return
+        open(os.path.join(work, 'carried.mfz'), 'wb').write(carried[0][3])
+        if run(mfzpack, 'extract', 'carried.mfz', 'files'):
+            print('signed: the signature verifies; the payload extracts into %d files'
+                  % len(os.listdir(os.path.join(work, 'files'))))
+
+
+def main(exe, payload, mfzpack=None):
     failures = []
     pe = pefile.PE(exe)
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE['IMAGE_FILE_MACHINE_I386']:
@@ -152,14 +277,23 @@ def main(exe, payload):
             failures.append('unexpected accelerator or menu resource %r' % (r[1],))
 
     check_dialogs(resources, failures)
+    listed = check_imports(pe, failures)
+    check_identity(pe, failures)
+    stub = os.path.getsize(exe) - len(expected)
+    print('stub (the program without its payload): %d bytes, at most %d' % (stub, STUB_LIMIT))
+    if stub > STUB_LIMIT:
+        failures.append('the stub is %d bytes, more than %d' % (stub, STUB_LIMIT))
+
+    if mfzpack:
+        check_signing(exe, payload, os.path.abspath(mfzpack), failures)
 
     for f in failures:
         print('FAIL:', f)
     if not failures:
-        print('product program checked: PE32 i386 GUI, %d resources, imports %s'
-              % (len(resources), ', '.join(sorted(imports))))
+        print('product program checked: PE32 i386 GUI, %d resources, %d imported functions from %s'
+              % (len(resources), listed, ', '.join(sorted(imports))))
     return 1 if failures else 0
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:4]))

@@ -415,6 +415,15 @@ TEST_P(ImeRegistryFamily, ReadingStopsAtAValueThatDoesNotFitItsSlot) {
     std::memset(g_ctx.preloadIds, '#', sizeof g_ctx.preloadIds);
     std::memset(g_ctx.preloadTexts, '#', sizeof g_ctx.preloadTexts);
     g_ctx.preloadTexts[1][199] = '\0';
+    if (GetParam()) {
+        // 9x: only a sub-key that does not open ends the list; the value of
+        // sub-key 4 does not read and leaves its slot empty.
+        EXPECT_EQ(ReadPreloadList(), 5);
+        EXPECT_STREQ(g_ctx.preloadIds[3], "");
+        EXPECT_STREQ(g_ctx.preloadTexts[3], "");
+        EXPECT_STREQ(g_ctx.preloadIds[4], "00000411");
+        return;
+    }
     EXPECT_EQ(ReadPreloadList(), 3);
     EXPECT_EQ(g_ctx.preloadCount, 3);
     EXPECT_STREQ(g_ctx.preloadIds[0], "00000804");
