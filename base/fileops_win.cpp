@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/fileops.h"
+#include "base/journal.h"
 #include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
@@ -26,6 +27,38 @@ int Logged(int ok, const char* what, const char* path) {
         Log("%s failed (error %lu): %s", what, GetLastError(), path);
     return ok;
 }
+
+bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The name a new file is written under before it takes its place.
+bool FreshName(const char* path, char (&fresh)[300]) {
+    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return false;
+    SetFileAttributesA(fresh, FILE_ATTRIBUTE_ARCHIVE);
+    DeleteFileA(fresh);
+    return true;
+}
+
+// Puts the whole new file fresh in path's place in one rename. While the
+// journal records, the earlier file is kept aside instead of replaced.
+// On failure fresh is gone and path holds what it held.
+int SwapIn(const char* fresh, const char* path) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);  // a read-only file is replaced all the same
+    int ok;
+    if (JournalCovers(path)) {
+        bool existed = Exists(path);
+        ok = (!existed || KeepFileAside(path)) && MoveFileA(fresh, path);
+        if (ok && !existed) NoteCreatedFile(path);
+        if (!ok && existed) PutBackAside(path);
+    } else {
+        ok = MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING);
+    }
+    if (!ok) {
+        DWORD error = GetLastError();
+        DeleteFileA(fresh);
+        SetLastError(error);
+    }
+    return ok;
+}
 }  // namespace
 
 int ForceDeleteFile(const char* path) {
@@ -33,38 +66,38 @@ int ForceDeleteFile(const char* path) {
     // Existence is taken from the attributes, not from a trial open: a file
     // that another program holds without read sharing still exists, and
     // treating it as absent would make the caller write over a locked file.
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 0;
-    return Logged(DeleteFileA(path), "file deleted", path) ? 0 : -1;
+    if (!Exists(path)) return 0;
+    // Recorded: a copy is kept to put back, and goes when the delete does not.
+    int kept = -1;
+    if (InjectedFault(path) || (JournalCovers(path) && (kept = KeepFileCopy(path)) < 0)) {
+        Logged(0, "file delete", path);
+        return -1;
+    }
+    if (Logged(DeleteFileA(path), "file deleted", path)) return 0;
+    DropKept(kept);
+    return -1;
 }
 
-int WriteWholeFile(const char* path, const void* data, uint32_t len) {
-    int ok = WriteNew(path, data, len);
-    if (ok) Log("file written: %s (%u bytes)", path, len);
-    return ok ? 1 : Logged(0, "file write", path);
-}
+int WriteWholeFile(const char* path, const void* data, uint32_t len) { return ReplaceFileWith(path, data, len); }
 
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     // The fresh file lies beside path, so that the rename stays on one disk.
     char fresh[300];
-    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
-    SetFileAttributesA(fresh, FILE_ATTRIBUTE_ARCHIVE);
-    DeleteFileA(fresh);
-    int ok = WriteNew(fresh, data, len);
-    if (ok) {
-        SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);  // a read-only file is replaced all the same
-        ok = MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING);
-    }
-    if (!ok) {
+    if (InjectedFault(path) || !FreshName(path, fresh)) return Logged(0, "file write", path);
+    if (!WriteNew(fresh, data, len)) {
         DWORD error = GetLastError();
         DeleteFileA(fresh);
         SetLastError(error);
         return Logged(0, "file write", path);
     }
+    if (!SwapIn(fresh, path)) return Logged(0, "file write", path);
     Log("file written: %s (%u bytes)", path, len);
     return 1;
 }
 
 int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
+    if (InjectedFault(path)) return Logged(0, "file write", path);
+    if (JournalCovers(path) && KeepFileCopy(path) < 0) return Logged(0, "file write (no copy could be kept)", path);
     HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Logged(0, "file write", path);
     DWORD written = 0;
@@ -108,34 +141,62 @@ int64_t FileSizeOf(const char* path) {
 void SetArchiveAttribute(const char* path) { SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE); }
 
 int CopyFileOver(const char* src, const char* dst) {
-    int ok = CopyFileA(src, dst, FALSE) ? 1 : 0;
-    if (ok) Log("file copied: %s -> %s", src, dst);
-    return ok ? 1 : Logged(0, "file copy", dst);
+    char fresh[300];
+    if (InjectedFault(dst) || !FreshName(dst, fresh)) return Logged(0, "file copy", dst);
+    if (!CopyFileA(src, fresh, FALSE) || !SwapIn(fresh, dst)) {
+        DWORD error = GetLastError();
+        DeleteFileA(fresh);
+        SetLastError(error);
+        return Logged(0, "file copy", dst);
+    }
+    Log("file copied: %s -> %s", src, dst);
+    return 1;
 }
 
 int RenameFile(const char* src, const char* dst) {
-    int ok = MoveFileA(src, dst) ? 1 : 0;
-    if (ok) Log("file renamed: %s -> %s", src, dst);
-    return ok ? 1 : Logged(0, "file rename", src);
+    if (InjectedFault(src) || !MoveFileA(src, dst)) return Logged(0, "file rename", src);
+    if (JournalCovers(src) || JournalCovers(dst)) NoteRenamed(src, dst);
+    Log("file renamed: %s -> %s", src, dst);
+    return 1;
 }
 
 int RenameOver(const char* src, const char* dst) {
-    int ok = MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
-    if (ok) Log("file renamed: %s -> %s", src, dst);
-    return ok ? 1 : Logged(0, "file rename", src);
+    if (InjectedFault(src)) return Logged(0, "file rename", src);
+    bool kept = JournalCovers(dst) && Exists(dst);
+    if (kept && !KeepFileAside(dst)) return Logged(0, "file rename (no copy could be kept)", src);
+    if (!MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING)) {
+        if (kept) PutBackAside(dst);
+        return Logged(0, "file rename", src);
+    }
+    if (JournalCovers(dst)) NoteRenamed(src, dst);
+    Log("file renamed: %s -> %s", src, dst);
+    return 1;
 }
 
 int DeleteAtRestart(const char* path) {
+    if (InjectedFault(path)) return Logged(0, "file delete at the next restart", path);
+    // While the journal records, the file goes only once the run succeeded.
+    if (JournalCovers(path)) {
+        NoteDeleteLater(path);
+        return 1;
+    }
     return Logged(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), "file deleted at the next restart", path);
 }
 
 int MakeDirectory(const char* path) {
-    if (CreateDirectoryA(path, nullptr)) return Logged(1, "folder created", path);
+    if (InjectedFault(path)) return Logged(0, "folder create", path);
+    if (CreateDirectoryA(path, nullptr)) {
+        if (JournalCovers(path)) NoteCreatedFolder(path);
+        return Logged(1, "folder created", path);
+    }
     DWORD attrs = GetFileAttributesA(path);
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
-int RemoveFolder(const char* path) { return Logged(RemoveDirectoryA(path), "folder removed", path); }
+int RemoveFolder(const char* path) {
+    if (InjectedFault(path)) return Logged(0, "folder remove", path);
+    return Logged(RemoveDirectoryA(path), "folder removed", path);
+}
 
 int FilePresent(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
 
@@ -146,11 +207,15 @@ int MakePrivateFolder(char* out, size_t cap) {
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
     if (n == 0 || n >= sizeof windowsDir) windowsDir[0] = '\0';
     DWORD id = GetCurrentProcessId();
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    for (unsigned attempt = 0; attempt < 100 && !InjectedFault("a folder for the backup"); ++attempt) {
         char name[32];
         StrFormat(name, sizeof name, "mofabak%lu.%u\\", static_cast<unsigned long>(id), attempt);
         if (!JoinPath(out, cap, windowsDir, name)) break;
-        if (CreateDirectoryA(out, nullptr)) return 1;
+        if (CreateDirectoryA(out, nullptr)) {
+            // Setup's own scratch: nothing in it is recorded or put back.
+            JournalIgnore(out);
+            return 1;
+        }
         if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     StrCopyCut(out, cap, windowsDir);

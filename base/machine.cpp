@@ -79,21 +79,23 @@ const char* FindFixedDriveDir() {
     return result;
 }
 
-void PersistInstallDir() {
+int PersistInstallDir() {
     char path[224];
     AppendBackslash(g_ctx.installDir, sizeof g_ctx.installDir);
     uint32_t len = static_cast<uint32_t>(StrLenBounded(g_ctx.installDir, sizeof g_ctx.installDir));
-    if (PathFileInWindowsDir(path)) WriteWholeFile(path, g_ctx.installDir, len);
+    int written = PathFileInWindowsDir(path) && WriteWholeFile(path, g_ctx.installDir, len);
     RefreshSystemDir();
-    if (g_ctx.windowsMajorVersion < 6) return;
+    if (g_ctx.windowsMajorVersion < 6) return written;
 
     // The second copy sits beside a fixed drive's "mofahu\" folder. With no
     // fixed drive among G: to C: it is skipped rather than written under a
     // bare name in whatever the current directory is.
     const char* driveDir = FindFixedDriveDir();
-    if (driveDir[0] == '\0') return;
-    MakeDirectory(driveDir);
-    if (JoinPath(path, driveDir, kPathFileName)) WriteWholeFile(path, g_ctx.installDir, len);
+    if (driveDir[0] == '\0') return written;
+    return MakeDirectory(driveDir) && JoinPath(path, driveDir, kPathFileName) &&
+                   WriteWholeFile(path, g_ctx.installDir, len)
+               ? written
+               : 0;
 }
 
 int DetectWow64() {

@@ -16,8 +16,9 @@ const char* FindFixedDriveDir();
 
 // Writes installDir (backslash appended when missing) to the path file in
 // the Windows directory and, on Windows 6 and later, beside the fixed drive's
-// "mofahu\" folder too. Refreshes systemDir.
-void PersistInstallDir();
+// "mofahu\" folder too. Refreshes systemDir. 1 when every path file was
+// written.
+int PersistInstallDir();
 
 // 1 on 64-bit Windows of major version 6 or later, else 0. Records
 // windowsMajorVersion and sysWow64Dir.

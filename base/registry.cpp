@@ -2,26 +2,61 @@
 
 #include <cstring>
 
+#include "base/journal.h"
 #include "base/log.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
 
 namespace {
-// The names of the keys open now, for the log: a handle carries no name.
+// The keys open now, for the log and the journal: a handle carries no name.
+// Each is known by its hive (root) and its path below it.
 struct KeyName {
     HKEY key;
+    HKEY root;
     char path[320];
 };
 KeyName g_names[48];
 
-const char* NameOf(HKEY key) {
-    if (key == HKEY_LOCAL_MACHINE) return "HKLM";
-    if (key == HKEY_CURRENT_USER) return "HKCU";
-    if (key == HKEY_USERS) return "HKU";
-    if (key == HKEY_CLASSES_ROOT) return "HKCR";
-    for (const KeyName& n : g_names)
-        if (n.key == key) return n.path;
+const char* HiveName(HKEY root) {
+    if (root == HKEY_LOCAL_MACHINE) return "HKLM";
+    if (root == HKEY_CURRENT_USER) return "HKCU";
+    if (root == HKEY_USERS) return "HKU";
+    if (root == HKEY_CLASSES_ROOT) return "HKCR";
     return "?";
+}
+
+const KeyName* Find(HKEY key) {
+    for (const KeyName& n : g_names)
+        if (n.key == key && key != nullptr) return &n;
+    return nullptr;
+}
+
+// The hive and path of key (a hive itself has an empty path).
+HKEY RootOf(HKEY key, const char** path) {
+    const KeyName* n = Find(key);
+    *path = n != nullptr ? n->path : "";
+    return n != nullptr ? n->root : key;
+}
+
+// "HKLM\Software\..." of key, for the log.
+const char* NameOf(HKEY key) {
+    static char text[400];
+    const char* path = "";
+    HKEY root = RootOf(key, &path);
+    if (path[0] == '\0') return HiveName(root);
+    StrFormat(text, sizeof text, "%s\\%s", HiveName(root), path);
+    return text;
+}
+
+// root\path of the sub-key sub of parent, into out.
+HKEY SubKeyPath(HKEY parent, const char* sub, char* out, size_t cap) {
+    const char* path = "";
+    HKEY root = RootOf(parent, &path);
+    if (path[0] == '\0')
+        StrCopyCut(out, cap, sub);
+    else if (!StrFormat(out, cap, "%s\\%s", path, sub))
+        out[0] = '\0';
+    return root;
 }
 
 HKEY Named(HKEY key, HKEY parent, const char* path) {
@@ -29,16 +64,31 @@ HKEY Named(HKEY key, HKEY parent, const char* path) {
     for (KeyName& n : g_names) {
         if (n.key != nullptr) continue;
         n.key = key;
-        StrFormat(n.path, sizeof n.path, "%s\\%s", NameOf(parent), path);
+        n.root = SubKeyPath(parent, path, n.path, sizeof n.path);
         break;
     }
     return key;
 }
 
+void Narrow(const wchar_t* wide, char* out, int cap) {
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, out, cap, nullptr, nullptr) <= 0) out[0] = '\0';
+}
+
 HKEY NamedW(HKEY key, HKEY parent, const wchar_t* path) {
     char narrow[256];
-    if (WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0) narrow[0] = '\0';
+    Narrow(path, narrow, sizeof narrow);
     return Named(key, parent, narrow);
+}
+
+// Before a value of key changes: counted, and its present state recorded.
+int BeforeValueChange(HKEY key, const char* name) {
+    char what[400];
+    StrFormat(what, sizeof what, "%s\\%s", NameOf(key), name != nullptr ? name : "(default)");
+    if (InjectedFault(what)) return 0;
+    const char* path = "";
+    HKEY root = RootOf(key, &path);
+    if (JournalOpen()) KeepRegistryValue(root, path, name);
+    return 1;
 }
 
 int LoggedValue(LONG rc, HKEY key, const char* name, const char* type, DWORD bytes) {
@@ -48,6 +98,15 @@ int LoggedValue(LONG rc, HKEY key, const char* name, const char* type, DWORD byt
     else
         Log("registry value not written (error %ld): %s\\%s", rc, NameOf(key), name != nullptr ? name : "(default)");
     return rc == ERROR_SUCCESS ? 1 : 0;
+}
+}  // namespace
+
+namespace {
+void NoteNewKey(HKEY key) {
+    Log("registry key created: %s", NameOf(key));
+    const char* path = "";
+    HKEY root = RootOf(key, &path);
+    if (JournalOpen()) NoteCreatedKey(root, path);
 }
 }  // namespace
 
@@ -66,11 +125,14 @@ HKEY OpenKeyFull(HKEY parent, const char* path) {
 HKEY CreateKeyFull(HKEY parent, const char* path) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS)
+    char what[400];
+    StrFormat(what, sizeof what, "%s\\%s", NameOf(parent), path);
+    if (InjectedFault(what) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                               nullptr, &key, &disposition) != ERROR_SUCCESS)
         return nullptr;
-    if (disposition == REG_CREATED_NEW_KEY) Log("registry key created: %s\\%s", NameOf(parent), path);
-    return Named(key, parent, path);
+    Named(key, parent, path);
+    if (disposition == REG_CREATED_NEW_KEY) NoteNewKey(key);
+    return key;
 }
 
 HKEY OpenKeyReadW(HKEY parent, const wchar_t* path) {
@@ -82,11 +144,11 @@ HKEY OpenKeyReadW(HKEY parent, const wchar_t* path) {
 HKEY CreateKeyFullW(HKEY parent, const wchar_t* path) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS)
+    if (InjectedFault(NameOf(parent)) || RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                         KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
         return nullptr;
     NamedW(key, parent, path);
-    if (disposition == REG_CREATED_NEW_KEY) Log("registry key created: %s", NameOf(key));
+    if (disposition == REG_CREATED_NEW_KEY) NoteNewKey(key);
     return key;
 }
 
@@ -128,6 +190,10 @@ int SubKeyName(HKEY key, DWORD index, char* name, DWORD cap) {
 }
 
 int DeleteRegKey(HKEY parent, const char* name) {
+    char path[400];
+    HKEY root = SubKeyPath(parent, name, path, sizeof path);
+    if (InjectedFault(path)) return 0;
+    if (JournalOpen()) KeepDeletedKey(root, path);
     LONG rc = RegDeleteKeyA(parent, name);
     if (rc == ERROR_SUCCESS) Log("registry key deleted: %s\\%s", NameOf(parent), name);
     return rc == ERROR_SUCCESS ? 1 : 0;
@@ -154,24 +220,30 @@ int ReadRegText(HKEY key, const char* name, char* buf, DWORD cap) {
 
 int WriteRegText(HKEY key, const char* name, const char* text) {
     DWORD bytes = static_cast<DWORD>(std::strlen(text));
+    if (!BeforeValueChange(key, name)) return LoggedValue(ERROR_ACCESS_DENIED, key, name, "REG_SZ", bytes);
     LONG rc = g_sys.regSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
     return LoggedValue(rc, key, name, "REG_SZ", bytes);
 }
 
 int WriteRegTextW(HKEY key, const wchar_t* name, const char16_t* text) {
     DWORD bytes = static_cast<DWORD>(U16Len(text) * sizeof(char16_t));
-    LONG rc = g_sys.regSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
     char narrow[128];
-    if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0) narrow[0] = '\0';
+    Narrow(name, narrow, sizeof narrow);
+    if (!BeforeValueChange(key, narrow)) return LoggedValue(ERROR_ACCESS_DENIED, key, narrow, "REG_SZ", bytes);
+    LONG rc = g_sys.regSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
     return LoggedValue(rc, key, narrow, "REG_SZ", bytes);
 }
 
 int WriteRegDword(HKEY key, const char* name, DWORD value) {
+    if (!BeforeValueChange(key, name)) return LoggedValue(ERROR_ACCESS_DENIED, key, name, "REG_DWORD", sizeof value);
     LONG rc = g_sys.regSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     return LoggedValue(rc, key, name, "REG_DWORD", sizeof value);
 }
 
 int DeleteRegValue(HKEY key, const char* name) {
+    // Nothing to delete (the usual case) is no change to count or record.
+    if (RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return 1;
+    if (!BeforeValueChange(key, name)) return 0;
     LONG rc = RegDeleteValueA(key, name);
     if (rc == ERROR_SUCCESS) Log("registry value deleted: %s\\%s", NameOf(key), name);
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 1 : 0;

@@ -3,6 +3,8 @@
 #include <imm.h>
 #include <shlobj.h>
 
+#include "base/log.h"
+
 SysApi g_sys;
 
 void ResetSysApi() {
@@ -21,6 +23,18 @@ void ResetSysApi() {
     g_sys.getKeyboardLayoutList = GetKeyboardLayoutList;
     g_sys.activateKeyboardLayout = ActivateKeyboardLayout;
     g_sys.getFileAttributesA = GetFileAttributesA;
+    g_sys.winExec = WinExec;
+    g_sys.sleep = Sleep;
+    g_sys.operations = 0;
+    g_sys.failAt = 0;
+}
+
+int InjectedFault(const char* what) {
+    ++g_sys.operations;
+    if (g_sys.failAt == 0 || g_sys.operations != g_sys.failAt) return 0;
+    Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 1;
 }
 
 namespace {

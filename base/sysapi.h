@@ -25,9 +25,21 @@ struct SysApi {
     // Attributes of the install directory: wine keeps no read-only or
     // archive bit on a directory, so only a stand-in shows them.
     DWORD(WINAPI* getFileAttributesA)(LPCSTR);
+    // Programs setup starts (icacls, the 64-bit companion program), and the
+    // pauses of the deployment.
+    UINT(WINAPI* winExec)(LPCSTR, UINT);
+    void(WINAPI* sleep)(DWORD);
+    // The operations that change a file or the registry, counted; a test may
+    // make the failAt-th of a run fail (0: none fails).
+    unsigned long operations;
+    unsigned long failAt;
 };
 
 extern SysApi g_sys;
 
-// The real functions, for tests that restore the seam.
+// The real functions, for tests that restore the seam; the count restarts.
 void ResetSysApi();
+
+// Counts one operation that changes a file or the registry: 1 when it is the
+// one a test makes fail (the error is then "access denied"), else 0.
+int InjectedFault(const char* what);

@@ -7,6 +7,7 @@
 
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/journal.h"
 #include "base/machine.h"
 #include "base/path.h"
 #include "base/registry.h"
@@ -145,7 +146,16 @@ int InstallImeModule() {
     if (!U16Copy(path, sizeof path / sizeof path[0], reinterpret_cast<const char16_t*>(systemDir)) ||
         !U16Append(path, sizeof path / sizeof path[0], u"\\mofahu4.ime"))
         return 0;
-    HKL layout = g_sys.immInstallIMEW(reinterpret_cast<const wchar_t*>(path),
+    // The input-method manager writes the keyboard layouts (and may write the
+    // user's preload list) itself: both are kept whole first, so that a run
+    // that fails can put them back.
+    if (JournalOpen()) {
+        KeepRegistryTree(HKEY_LOCAL_MACHINE, kLayoutsKey);
+        KeepRegistryTree(HKEY_CURRENT_USER, "keyboard layout\\preload");
+    }
+    HKL layout = nullptr;
+    if (!InjectedFault("the input-method manager's registration"))
+        layout = g_sys.immInstallIMEW(reinterpret_cast<const wchar_t*>(path),
                                       reinterpret_cast<const wchar_t*>(u"智能墨筏输入平台  7.9"));
     g_ctx.imeLayoutHandle = layout;
     return layout != nullptr ? 1 : 0;

@@ -11,6 +11,7 @@
 #include "base/machine.h"
 #include "base/path.h"
 #include "base/strbuf.h"
+#include "base/sysapi.h"
 #include "base/ui.h"
 #include "ime/register.h"
 #include "install/patch.h"
@@ -29,6 +30,11 @@ void ReportCopyFailure(const char* target) {
     char text[400];
     StrFormat(text, sizeof text, "没有成功复制%s文件，请退出安装程序并手动删除该文件后重新安装！", target);
     ShowMessageA(text, kCopyCaptionA);
+}
+
+// A step the install cannot do without: its failure fails the install.
+void Need(int ok) {
+    if (!ok) g_ctx.installFailed = 1;
 }
 
 // Copies to the native system directory (see BeginNativeSystemDirAccess).
@@ -53,12 +59,11 @@ const char* PatchedFirstModule(PathText& path, const char* simplified, const cha
 
 // From Windows Vista on, the data-management program for Vista replaces the
 // one for older Windows.
-void UseVistaManagementProgram() {
+int UseVistaManagementProgram() {
     PathText older, vista;
     InInstallDir(older, "mofatyrk.exe");
     InInstallDir(vista, "mofatyr6.exe");
-    ForceDeleteFile(older);
-    RenameFile(vista, older);
+    return ForceDeleteFile(older) == 0 && RenameFile(vista, older);
 }
 
 void AskToKeepEarlierData() {
@@ -93,7 +98,7 @@ void DeployOn64BitWindows(int pass) {
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     else
         InInstallDir(source, "mofahu32.ime");
-    if (!CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime"))) g_ctx.installFailed = 1;
+    Need(CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime")));
 
     // The 64-bit module and uninstaller go to the native system directory.
     RefreshSystemDir();
@@ -101,12 +106,12 @@ void DeployOn64BitWindows(int pass) {
         PatchedFirstModule(source, "mofa640.ime", "mofa641.ime");
     else
         InInstallDir(source, "mofahu64.ime");
-    if (!CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true)) g_ctx.installFailed = 1;
+    Need(CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true));
 
     if (pass == 0) {
-        CopyToSystemDir(InInstallDir(source, "mfxdel64.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"), false);
+        Need(CopyToSystemDir(InInstallDir(source, "mfxdel64.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"), false));
         SetArchiveAttribute(InInstallDir(source, "mofatyrk.exe"));
-        UseVistaManagementProgram();
+        Need(UseVistaManagementProgram());
     }
 }
 
@@ -114,14 +119,16 @@ void DeployOn32BitWindows(int pass) {
     PathText source, target;
     RefreshSystemDir();
     if (pass == 0) {
-        if (g_ctx.windowsMajorVersion > 5) UseVistaManagementProgram();
+        if (g_ctx.windowsMajorVersion > 5) Need(UseVistaManagementProgram());
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     } else {
         InInstallDir(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
     }
-    if (!CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"))) g_ctx.installFailed = 1;
-    if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe")))
+    Need(CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime")));
+    if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"))) {
+        g_ctx.installFailed = 1;
         ReportCopyFailure(target);
+    }
 }
 }  // namespace
 
@@ -175,16 +182,16 @@ void DeployFiles(int pass) {
     MakeDirectory(g_ctx.installDir);
     if (g_ctx.windowsMajorVersion > 5) SetLowIntegrity();
     ReportRepaint();
-    Sleep(50);
+    g_sys.sleep(50);
 
     if (pass == 0) ExtractPayload();
 
     ReportRepaint();
     PathText source, target;
-    CopyOver(InInstallDir(source, "mofahu4.ime"), InInstallDir(target, "mofahu32.ime"));
-    CopyOver(InInstallDir(source, "mofacyzk.bak"), InInstallDir(target, "mofacyzk.dat"));
-    CopyOver(InInstallDir(source, "mofapyck.bak"), InInstallDir(target, "mofapyck.dat"));
-    Sleep(50);
+    Need(CopyOver(InInstallDir(source, "mofahu4.ime"), InInstallDir(target, "mofahu32.ime")));
+    Need(CopyOver(InInstallDir(source, "mofacyzk.bak"), InInstallDir(target, "mofacyzk.dat")));
+    Need(CopyOver(InInstallDir(source, "mofapyck.bak"), InInstallDir(target, "mofapyck.dat")));
+    g_sys.sleep(50);
     ReportProgressBar(0, 64);
 
     if (DetectWow64())

@@ -6,6 +6,7 @@
 #include "base/captions.h"
 #include "base/context.h"
 #include "base/fileops.h"
+#include "base/journal.h"
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/strbuf.h"
@@ -15,6 +16,7 @@
 #include "install/report.h"
 #include "install/sequence.h"
 #include "install/skins.h"
+#include "install/sysops.h"
 #include "settings/settings.h"
 
 namespace {
@@ -36,6 +38,27 @@ const PlanSteps kSilentSteps = {false, false, false, false, false};
 
 PlanOutcome Stopped(const char* step) {
     Log("step %s: failed; the install stops", step);
+    return kPlanFailed;
+}
+
+// The install failed once it had begun to change the machine: every change
+// is put back (the earlier modules, registration, user files and path
+// files), and the user is told. The backup stays unless all came back.
+PlanOutcome Undone(const char* step) {
+    Log("step %s: failed; what the install changed is put back", step);
+    g_ctx.installFailed = 1;
+    void* token = BeginNativeSystemDirAccess();
+    int whole = RollBackJournal();
+    EndNativeSystemDirAccess(token);
+    if (whole && g_ctx.userDataState != 2) DiscardBackup();
+    ReportRepaint();
+    char text[600];
+    const char* log = LogPath()[0] != '\0' ? LogPath() : "mofasetup.log";
+    if (StrFormat(text, sizeof text,
+                  whole ? "　　智能墨筏没有安装成功，原来的版本和你的数据都已恢复原样。详细情况记录在%s中。"
+                        : "　　智能墨筏没有安装成功，有些改动没有能够恢复，详细情况记录在%s中。请重新启动计算机后再次安装！",
+                  log))
+        ShowMessageA(text, kSetupCaptionA);
     return kPlanFailed;
 }
 
@@ -98,8 +121,8 @@ PlanOutcome RunInstallPlan() {
     if (!BackUpEarlierData(steps)) return Stopped("backup of the earlier data");
     if (!MakeInstallDir()) return Stopped("install directory");
     if (!CheckRoomForPayload()) return Stopped("room for the payload");
-    if (!RunInstallSequence()) return Stopped("install sequence");
-    Log("step install sequence: %s", g_ctx.installFailed ? "done, with failures" : "done");
+    if (!RunInstallSequence()) return Undone("install sequence");
+    Log("step install sequence: done");
     if (steps.skins) {
         InstallSkins();
         Log("step skins: mode %d, skin %d", g_ctx.statusWindowMode, g_ctx.skinChoice);
@@ -110,16 +133,18 @@ PlanOutcome RunInstallPlan() {
         WriteInstallStamp();
         Log("step configuration record and install stamp: written");
     }
-    // The backup goes once its files are back, or were not wanted; a restore
-    // that failed leaves it where it is.
-    if (g_ctx.userDataState != 2) {
-        DiscardBackup();
-    } else if (RestoreUserData()) {
+    if (g_ctx.userDataState == 2) {
+        if (!RestoreUserData()) return Undone("restore of the earlier data");
         Log("step restore: the earlier data is back");
-        DiscardBackup();
-    } else {
-        Log("step restore: not every file came back; the backup stays at %s", g_ctx.backupArchivePath);
     }
+    // The install has succeeded: what it kept to put back, and the backup,
+    // go; only now is the companion program started, whose work cannot be
+    // undone.
+    void* token = BeginNativeSystemDirAccess();  // kept files lie in the system directories too
+    CommitJournal();
+    EndNativeSystemDirAccess(token);
+    DiscardBackup();
+    StartCompanionProgram();
     // The try-it page (64-bit Windows) comes before the report; a run ended
     // meanwhile ends without it.
     if (!g_ui.tryIt()) return kPlanDone;

@@ -12,6 +12,7 @@
 #include "base/machine.h"
 #include "base/path.h"
 #include "base/strbuf.h"
+#include "base/sysapi.h"
 #include "base/ui.h"
 #include "ime/preload.h"
 #include "ime/register.h"
@@ -90,10 +91,11 @@ int RunInstallSequence() {
     char text[460];
     ResolveInstallDir();
     RefreshSystemDir();
-    PersistInstallDir();
-    MakeDirectory(g_ctx.installDir);
+    // Where the input method finds its data, and the folders it needs: an
+    // install without them would not work.
+    if (!PersistInstallDir() || !MakeDirectory(g_ctx.installDir)) return 0;
     GrantUserFullControl(g_ctx.installDir);
-    if (InInstallDir(text, "filer\\")[0] != '\0') MakeDirectory(text);
+    if (InInstallDir(text, "filer\\")[0] == '\0' || !MakeDirectory(text)) return 0;
     if (!IsSilentRun()) DetectWow64();
     WriteSettingsFiles();
     FindProductInPreload();
@@ -101,19 +103,26 @@ int RunInstallSequence() {
     RemoveLeftoverModules();
     if (g_ctx.productInPreload == 4 && !RemoveEarlierModule()) return 0;
 
+    // Each step goes on only when the one before succeeded: what failed is
+    // put back, not built upon.
     DeployFiles(0);
+    if (g_ctx.installFailed) return 0;
     RegisterInputMethod();
+    if (g_ctx.installFailed) return 0;
     DeployFiles(1);
+    if (g_ctx.installFailed) return 0;
     WriteUserAgentToken();
     if (QuotedCommand(text, g_ctx.installDir, "mofatyrk.exe", "mf")) WriteAutostartValue(text);
+    return 1;
+}
 
+void StartCompanionProgram() {
     // 64-bit Windows: the companion program registers the 64-bit side and
     // hands the directory back to this setup's 32-bit registration mode.
-    char words[16 + sizeof g_ctx.installDir];
+    char text[460], words[16 + sizeof g_ctx.installDir];
     if (DetectWow64() && StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) &&
         QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words)) {
-        UINT started = WinExec(text, static_cast<UINT>(g_ui.programShow));
+        UINT started = g_sys.winExec(text, static_cast<UINT>(g_ui.programShow));
         Log("started %s (%s)", text, started > 31 ? "running" : "could not start");
     }
-    return 1;
 }

@@ -6,6 +6,11 @@
 // it ran to its end, with restartRequired and installFailed telling how.
 int RunInstallSequence();
 
+// On 64-bit Windows, starts the 64-bit companion program, which registers
+// the 64-bit module. What it does cannot be undone: it is started once the
+// install has succeeded.
+void StartCompanionProgram();
+
 // Gets an earlier version's module out of the system directories (deleted,
 // or moved aside when a running program holds it). Sets restartRequired when
 // the old module stays loaded. Returns 0, after telling the user, when one

@@ -11,6 +11,7 @@
 #include "base/path.h"
 #include "base/registry.h"
 #include "base/strbuf.h"
+#include "base/sysapi.h"
 #include "base/ui.h"
 
 void SetLowIntegrity() {
@@ -26,7 +27,7 @@ void SetLowIntegrity() {
     if (!StrFormat(words, sizeof words, "\"%s\" /SetIntegrityLevel Level: L", directory) ||
         !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words))
         return;
-    UINT started = WinExec(command, static_cast<UINT>(g_ui.programShow));
+    UINT started = g_sys.winExec(command, static_cast<UINT>(g_ui.programShow));
     Log("started %s (%s)", command, started > 31 ? "running" : "could not start");
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a silent upgrade over an earlier version (see preload_upgrade.e2e.sh).
 
-    check_upgrade.py PREFIX PAYLOAD SCENARIO    (winxp or win7-64)"""
+    check_upgrade.py PREFIX PAYLOAD SCENARIO [LOG]    (winxp, win7-64 or failed)"""
 import os
 import sys
 
@@ -10,7 +10,7 @@ from payload import read_archive  # noqa: E402
 from winreg import read_hive, value  # noqa: E402
 
 
-def main(prefix, payload_path, scenario):
+def main(prefix, payload_path, scenario, log_path=None):
     failures = []
 
     def check(ok, what):
@@ -31,7 +31,28 @@ def main(prefix, payload_path, scenario):
         values = read_hive(prefix, hive).get(key, {})
         return [values.get(str(k), (None, None))[1] for k in range(1, 6)]
 
-    if scenario == 'winxp':
+    if scenario == 'failed':
+        # The new module could not reach the native system directory: the
+        # run was undone. The earlier module is there and registered; no
+        # uninstall entry, autostart value or new file is left behind.
+        check(read('system32', 'mofahu4.ime') == earlier, 'the earlier module is not in place')
+        check(read('syswow64', 'mofahu4.ime') is None, 'a module was left in SysWOW64')
+        layout = 'System\\CurrentControlSet\\Control\\Keyboard Layouts\\e0200804'
+        check(value(prefix, 'HKLM', layout, 'layout text') == ('REG_SZ', '智能墨筏输入平台  6.3'),
+              'the earlier layout text is %r' % (value(prefix, 'HKLM', layout, 'layout text'),))
+        check(value(prefix, 'HKLM', layout, 'ime file') == ('REG_SZ', 'MOFAHU4.IME'), 'the earlier IME file changed')
+        user = preload('HKCU', 'keyboard layout\\preload')
+        check(user[1:] == ['00000804', None, None, None], 'user preload list is %r' % (user,))
+        uninstall = 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb'
+        check(uninstall.lower() not in read_hive(prefix, 'HKLM'), 'an uninstall entry was left')
+        check(value(prefix, 'HKLM', 'Software\\Microsoft\\Windows\\CurrentVersion\\Run', 'mfmxsjgl') is None,
+              'an autostart value was left')
+        install = os.path.join(prefix, 'drive_c', 'Program Files', 'mofahu')
+        left = os.listdir(install) if os.path.isdir(install) else []
+        check(left == [], 'files were left in the install directory: %r' % left[:5])
+        log = open(log_path, encoding='utf-8').read() if log_path else ''
+        check('rollback: all' in log and 'changes undone' in log, 'the log does not report a whole rollback')
+    elif scenario == 'winxp':
         check(read('system32', 'mofahu2.ime') == earlier, 'the held module was not moved aside to mofahu2.ime')
         check(read('system32', 'mofahu4.ime') == payload['mofahu4.ime'], 'the new module is not in place')
         # Wine itself puts its own input method at place 1 under a Chinese
@@ -71,4 +92,4 @@ def main(prefix, payload_path, scenario):
 
 
 if __name__ == '__main__':
-    sys.exit(main(*sys.argv[1:4]))
+    sys.exit(main(*sys.argv[1:5]))

@@ -7,6 +7,9 @@
 #       directory) are moved aside and replaced, and deleted at the next
 #       restart; the uninstall entry is written; the exit code asks for the
 #       restart (3010).
+#   Windows 7 64-bit, the earlier module in the native system directory
+#       locked so that the new one cannot be copied there: 1603, and the
+#       earlier version is as it was (module, registration, no new entries).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 e2e_init preload_upgrade
@@ -31,12 +34,16 @@ seed_earlier_version() {  # seed_earlier_version PRELOAD-IDS...: the product's e
   done
 }
 
-hold_modules() {  # hold_modules WINDOWS-PATH...: a running program holds these earlier modules
-  local path
+hold_modules() {  # hold_modules [--lock] WINDOWS-PATH...: a running program holds these earlier modules
+  local path lock=()
+  if [ "$1" = --lock ]; then
+    lock=(--lock)
+    shift
+  fi
   for path in "$@"; do
     cp "$WINEPREFIX/drive_c/windows/system32/version.dll" "$(e2e_prefix_path "$path")"
   done
-  wine "$HOLD" "$@" >"$E2E_WORK/hold.log" 2>&1 &
+  wine "$HOLD" "${lock[@]}" "$@" >"$E2E_WORK/hold.log" 2>&1 &
   local i
   for ((i = 0; i < 100; i++)); do
     grep -q held "$E2E_WORK/hold.log" 2>/dev/null && return 0
@@ -61,3 +68,11 @@ e2e_prefix
 seed_earlier_version 00000409 e0200804
 hold_modules 'C:\windows\syswow64\mofahu4.ime' 'C:\windows\system32\mofahu4.ime'
 install_silently win7-64 3010
+
+e2e_prefix
+seed_earlier_version 00000409 00000804
+hold_modules --lock 'C:\windows\system32\mofahu4.ime'
+e2e_silent_run --rc 1603 setmfsrf32
+timeout 15 wineserver -k >/dev/null 2>&1 || true
+/usr/bin/python3 "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" failed "$(e2e_log_file)" || e2e_fail "failed: the earlier version was not kept"
+e2e_log "failed: checked"

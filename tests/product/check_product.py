@@ -127,7 +127,8 @@ IMPORTS = {
     'advapi32.dll': dict.fromkeys(
         ['RegCloseKey', 'RegCreateKeyExA', 'RegCreateKeyExW', 'RegDeleteKeyA', 'RegDeleteValueA', 'RegEnumKeyExA',
          'RegOpenKeyExA', 'RegOpenKeyExW', 'RegQueryInfoKeyA', 'RegQueryValueExA', 'RegSetValueExA', 'RegSetValueExW',
-         'GetUserNameA'], NT31) | dict.fromkeys(
+         'GetUserNameA', 'RegDeleteKeyW', 'RegDeleteValueW', 'RegEnumKeyExW', 'RegEnumValueW', 'RegQueryValueExW'],
+        NT31) | dict.fromkeys(
         ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA'], NT4),
     'gdi32.dll': dict.fromkeys(
         ['BitBlt', 'CreateCompatibleBitmap', 'CreateCompatibleDC', 'CreateDIBitmap', 'CreateFontA', 'CreatePen',
@@ -145,14 +146,14 @@ IMPORTS = {
          'LoadLibraryA', 'LoadResource', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
-         'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WinExec', 'WriteFile'], NT31) | dict.fromkeys(
+         'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WinExec', 'WriteFile', 'lstrcmpiW'], NT31) | dict.fromkeys(
         ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
         ['__getmainargs', '__initenv', '__p__acmdln', '__p__commode', '__p__fmode', '__set_app_type',
          '__setusermatherr', '_amsg_exit', '_cexit', '_initterm', '_iob', '_onexit', 'abort', 'calloc', 'exit',
          'fprintf', 'free', 'fwrite', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'signal', 'strchr', 'strcmp',
-         'strlen', 'strncmp', 'strstr', 'vfprintf', 'wcslen'], NT4),
+         'strlen', 'strncmp', 'strstr', 'vfprintf', 'wcslen', '_stricmp', '_strnicmp', 'realloc'], NT4),
     'shell32.dll': {'SHGetSpecialFolderPathA': NT4},
     'user32.dll': dict.fromkeys(
         ['ActivateKeyboardLayout', 'BeginPaint', 'CheckDlgButton', 'CreateWindowExA', 'CreateWindowExW',

@@ -1,0 +1,249 @@
+// A failed upgrade leaves the earlier version as it was. A silent upgrade
+// over a prepared earlier installation (modules in both system directories,
+// its layout registered and in the preload list, user files, path file) runs
+// once cleanly, counting the operations that change a file or the registry,
+// then once for each k with the k-th of them made to fail. After each run
+// either the new version is installed (0 or 3010), or the run reports 1603
+// and every file and registry value is as before.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/mfz.h"
+#include "base/context.h"
+#include "base/journal.h"
+#include "base/log.h"
+#include "base/machine.h"
+#include "base/sysapi.h"
+#include "install/plan.h"
+#include "support/winsupport.h"
+
+namespace {
+const char kScratchKey[] = "Software\\mofatest_rollback";
+const char kLayouts[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+std::string g_programFiles;
+
+BOOL WINAPI StandInProgramFiles(HWND, LPSTR out, int, BOOL) {
+    std::strcpy(out, g_programFiles.c_str());
+    return TRUE;
+}
+UINT WINAPI NoFixedDrive(LPCSTR) { return DRIVE_NO_ROOT_DIR; }
+UINT WINAPI NoProgramStarted(LPCSTR, UINT) { return 33; }
+void WINAPI NoPause(DWORD) {}
+
+void SetText(HKEY root, const std::string& path, const char* name, const std::string& text) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+}
+
+// The input-method manager as Windows has it: the product's layout key gets
+// its values, written straight to the registry.
+HKL WINAPI InstallIme(LPCWSTR, LPCWSTR) {
+    SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "Ime File", "MOFAHU4.IME");
+    SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "Layout Text", "智能墨筏输入平台  7.9");
+    return reinterpret_cast<HKL>(static_cast<uintptr_t>(0xE0200804u));
+}
+
+// Every key, value, type and byte below key, one line each.
+void Dump(HKEY key, const std::string& path, std::string& out) {
+    char name[256];
+    BYTE data[1024];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = sizeof name, size = sizeof data, type = 0;
+        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        out += path + "|" + name + "|" + std::to_string(type) + "|" + std::string(reinterpret_cast<char*>(data), size) + "\n";
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY sub = nullptr;
+        out += path + "\\" + name + "\n";
+        if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+        Dump(sub, path + "\\" + name, out);
+        RegCloseKey(sub);
+    }
+}
+
+// Every file below dir with its bytes; the backups a failed run keeps (in
+// folders of their own under the Windows directory) left out.
+void Files(const std::string& dir, std::string& out) {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((dir + "*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == ".." || name.compare(0, 7, "mofabak") == 0) continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out += dir + name + "\\\n";
+            Files(dir + name + "\\", out);
+        } else {
+            out += dir + name + "=" + ReadBytes(dir + name) + "\n";
+        }
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+}
+
+class RollbackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* files[][2] = {{"mofa320.ime", "first 32"},      {"mofa321.ime", "first 32 b5"},
+                                  {"mofa640.ime", "first 64"},      {"mofa641.ime", "first 64 b5"},
+                                  {"mofahu4.ime", "new module 32"}, {"mofahu64.ime", "new module 64"},
+                                  {"mofadel.exe", "uninstaller"},   {"mfxdel64.exe", "uninstaller 64"},
+                                  {"mofatyrk.exe", "manager"},      {"mofatyr6.exe", "manager 6"},
+                                  {"setupw64.exe", "companion"},    {"mofacyzk.bak", "\xD6\xD0\xB9\xFA; "},
+                                  {"mofapyck.bak", "pinyin"},       {"mofadwdw.txt", "shipped list"},
+                                  {"mfszsj43.mfh", "shipped record"}};
+        payload_.assign(1 << 16, 0);
+        ArchiveWriter writer;
+        ASSERT_EQ(BeginArchive(&writer, payload_.data(), static_cast<uint32_t>(payload_.size()), 1), 1);
+        for (const auto& f : files) {
+            ASSERT_EQ(AppendArchiveEntry(&writer, f[0], f[1], static_cast<uint32_t>(std::strlen(f[1])), 9), 1);
+            contents_[f[0]] = f[1];
+        }
+        payloadSize_ = writer.size;
+        work_.assign(kWorkBufferSize, 0);
+    }
+
+    void TearDown() override {
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegOverridePredefKey(HKEY_USERS, nullptr);
+        for (HKEY key : scratch_) RegCloseKey(key);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKey);
+        ResetSysApi();
+    }
+
+    // The earlier installation, afresh: its files, modules, path file and
+    // registration, in stood-in folders and a scratch registry.
+    void PrepareEarlier() {
+        for (HKEY key : scratch_) RegCloseKey(key);
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegOverridePredefKey(HKEY_USERS, nullptr);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKey);
+        const char* names[3] = {"hklm", "hkcu", "hku"};
+        for (int i = 0; i < 3; ++i)
+            RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kScratchKey) + "\\" + names[i]).c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &scratch_[i], nullptr);
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch_[0]);
+        RegOverridePredefKey(HKEY_CURRENT_USER, scratch_[1]);
+        RegOverridePredefKey(HKEY_USERS, scratch_[2]);
+        SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\00000804", "layout text", "Chinese");
+        SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "layout text", "智能墨筏输入平台  6.3");
+        SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "MOFAHU4.IME");
+        SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "other", "x.exe");
+        SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb", "DisplayName",
+                "earlier");
+        SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform",
+                "tyrk6300", "");
+        SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "00000804");
+        SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "e0200804");
+        SetText(HKEY_USERS, ".DEFAULT\\keyboard layout\\preload", "1", "00000804");
+
+        root_ = ScratchDir("rollback");
+        UseStandInWindows(root_ + "windows", 6);
+        CreateDirectoryA((root_ + "windows\\syswow64").c_str(), nullptr);
+        g_programFiles = root_ + "Program Files";
+        CreateDirectoryA(g_programFiles.c_str(), nullptr);
+        install_ = g_programFiles + "\\mofahu\\";
+        CreateDirectoryA(install_.c_str(), nullptr);
+        WriteBytes(root_ + "windows\\mofapath.mfh", install_);
+        WriteBytes(root_ + "windows\\system32\\mofahu4.ime", "earlier module 64");
+        WriteBytes(root_ + "windows\\syswow64\\mofahu4.ime", "earlier module 32");
+        for (const char* name : {"mofadwdw.txt", "mfszsj43.mfh", "mofacyzk.mfh", "userck.txt", "mofatyrk.exe"})
+            WriteBytes(install_ + name, std::string("the user's ") + name);
+
+        g_sys.getSpecialFolderPathA = StandInProgramFiles;
+        g_sys.getDriveTypeA = NoFixedDrive;
+        g_sys.winExec = NoProgramStarted;
+        g_sys.sleep = NoPause;
+        g_sys.immInstallIMEW = InstallIme;
+    }
+
+    std::string Snapshot() {
+        std::string out;
+        for (HKEY key : scratch_) Dump(key, "", out);
+        Files(root_, out);
+        return out;
+    }
+
+    // A silent upgrade with the failAt-th operation failing; its exit code.
+    int Upgrade(unsigned long failAt) {
+        ResetSetupContext();
+        g_ctx.runMode = kRunSilent;
+        g_ctx.oemCodePage = 936;
+        g_ctx.payloadData = payload_.data();
+        g_ctx.payloadSize = payloadSize_;
+        g_ctx.workBuffer = work_.data();
+        g_sys.operations = 0;
+        g_sys.failAt = failAt;
+        if (failAt == 27) OpenLog("C:\\mofatest\\k27.log");
+        OpenJournal();
+        ReadPathFile(1);
+        ResolveInstallDir();
+        int code = ExitCodeOf(RunInstallPlan());
+        if (JournalOpen()) {
+            if (code == kExitFailed)
+                RollBackJournal();
+            else
+                CommitJournal();
+        }
+        g_ctx.workBuffer = nullptr;
+        CloseLog();
+        return code;
+    }
+
+    void ExpectInstalled(unsigned long k) {
+        EXPECT_EQ(ReadBytes(root_ + "windows\\system32\\mofahu4.ime"), contents_["mofahu64.ime"]) << k;
+        EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofahu4.ime"), contents_["mofahu4.ime"]) << k;
+        EXPECT_EQ(ReadBytes(root_ + "windows\\mofapath.mfh"), install_) << k;
+        EXPECT_EQ(ReadBytes(install_ + "mofadwdw.txt"), "the user's mofadwdw.txt") << k;
+        EXPECT_EQ(ReadBytes(install_ + "userck.txt"), "the user's userck.txt") << k;
+        std::string all = Snapshot();
+        EXPECT_EQ(all.find(".mfold"), std::string::npos) << k;
+        EXPECT_EQ(all.find(".mfnew"), std::string::npos) << k;
+        EXPECT_NE(all.find("E0200804|layout text|1|智能墨筏输入平台  7.9"), std::string::npos) << k;
+    }
+
+    std::vector<unsigned char> payload_, work_;
+    uint32_t payloadSize_ = 0;
+    std::map<std::string, std::string> contents_;
+    HKEY scratch_[3] = {};
+    std::string root_, install_;
+};
+
+TEST_F(RollbackTest, EveryOperationOfAnUpgradeFailingLeavesTheEarlierVersion) {
+    MessageRecorder messages;  // a silent run answers with the default buttons
+    PrepareEarlier();
+    const std::string before = Snapshot();
+    ASSERT_EQ(Upgrade(0), kExitInstalled);
+    const unsigned long operations = g_sys.operations;
+    ExpectInstalled(0);
+    ASSERT_GT(operations, 20u);
+
+    int failed = 0, installed = 0;
+    for (unsigned long k = 1; k <= operations; ++k) {
+        PrepareEarlier();
+        int code = Upgrade(k);
+        if (code == kExitFailed) {
+            ++failed;
+            EXPECT_EQ(Snapshot(), before) << "operation " << k << " of " << operations << " failed";
+        } else {
+            ++installed;
+            ASSERT_TRUE(code == kExitInstalled || code == kExitRestartNeeded) << code;
+            ExpectInstalled(k);
+        }
+    }
+    std::printf("a clean upgrade makes %lu operations; each was made to fail once: %d runs failed and put "
+                "everything back, %d installed regardless\n",
+                operations, failed, installed);
+    EXPECT_GT(failed, 0);
+}
+}  // namespace
