@@ -298,6 +298,10 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             SetFocus(g_ctx.siteEdit != nullptr && g_ctx.currentPage >= 1 && g_ctx.currentPage <= 4 ? SiteEdit()
                                                                                                    : TryItEdit());
             return 0;
+        case WM_ERASEBKGND:
+            // Every page paints the whole client area: erasing it first would
+            // only show white until the page is painted over it.
+            return 1;
         case WM_PAINT:
             OnPaint(window);
             return 0;

@@ -7,6 +7,25 @@
 
 SysApi g_sys;
 
+namespace {
+UINT WINAPI StartProgram(LPCSTR command, UINT show) {
+    char line[1024];
+    if (lstrlenA(command) >= static_cast<int>(sizeof line)) return 0;
+    lstrcpyA(line, command);  // CreateProcess may write into its command line
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION started = {};
+    // A silent run's programs get no console window either.
+    DWORD flags = show == SW_HIDE ? CREATE_NO_WINDOW : 0;
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &started)) return 0;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return 33;
+}
+}  // namespace
+
 void ResetSysApi() {
     g_sys.getSpecialFolderPathA = SHGetSpecialFolderPathA;
     g_sys.getDriveTypeA = GetDriveTypeA;
@@ -23,7 +42,7 @@ void ResetSysApi() {
     g_sys.getKeyboardLayoutList = GetKeyboardLayoutList;
     g_sys.activateKeyboardLayout = ActivateKeyboardLayout;
     g_sys.getFileAttributesA = GetFileAttributesA;
-    g_sys.winExec = WinExec;
+    g_sys.startProgram = StartProgram;
     g_sys.sleep = Sleep;
     g_sys.operations = 0;
     g_sys.failAt = 0;

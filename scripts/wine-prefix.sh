@@ -1,36 +1,68 @@
 #!/usr/bin/env bash
 # Makes a fresh wine prefix for one test from a template prefix that is
-# created once (wineboot takes several seconds, a copy about two).
+# created once (wineboot takes half a minute, a copy about two seconds).
 #
-#   wine-prefix.sh DIR [--version win7|winxp64|win98] [--no-wow64]
+#   wine-prefix.sh DIR [--version win7|winxp|winxp64|win98] [--no-wow64] [--win32]
 #
-# --no-wow64 removes C:\windows\syswow64, which makes setup see 32-bit Windows.
+# --no-wow64 removes C:\windows\syswow64, which makes the 64-bit test build
+# see 32-bit Windows. --win32 makes a prefix of true 32-bit Windows, in which
+# only 32-bit programs (the real product) run, emulated.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$1; shift
 version=win7
 wow64=1
+arch=win64
 while [ $# -gt 0 ]; do
   case $1 in
     --version) version=$2; shift 2 ;;
     --no-wow64) wow64=0; shift ;;
+    --win32) arch=win32; shift ;;
     *) echo "wine-prefix.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 
-template=${MOFA_WINE_TEMPLATE:-$here/../build/wine/template}
+# shellcheck source=wine-env.sh
+source "$here/wine-env.sh"
 export WINEDEBUG=-all
+if [ "$arch" = win32 ]; then
+  template=${MOFA_WINE_TEMPLATE32:-$here/../build/wine/template32}
+  loader=$MOFA_WINE32
+  if reason=$(mofa_emulation_missing); then
+    echo "wine-prefix.sh: no prefix of 32-bit Windows: $reason" >&2
+    exit 2
+  fi
+else
+  template=${MOFA_WINE_TEMPLATE:-$here/../build/wine/template}
+  loader=$MOFA_WINE64
+fi
+# user_values PREFIX KEY LINE...: values added to the user's registry file of
+# a prefix whose server has ended, in the file's own notation; the server
+# merges a key's sections when it loads the file. Starting reg for this would
+# cost a whole session of emulated system processes in a 32-bit prefix.
+user_values() {
+  local prefix=$1 key=$2
+  shift 2
+  printf '\n[%s] %s\n' "$key" "$(date +%s)" >>"$prefix/user.reg"
+  printf '%s\n' "$@" >>"$prefix/user.reg"
+}
+
+# What the template was made with: wineboot fills SysWOW64 with the 32-bit
+# programs only when the 32-bit loader is there, so a template made before
+# it was installed is made again.
+stamp="$arch wine32=$([ -x "$MOFA_WINE32" ] && echo yes || echo no)"
 mkdir -p "$(dirname "$template")"
 (
   flock 9
-  if [ ! -f "$template/.ready" ]; then
+  if [ "$(cat "$template/.ready" 2>/dev/null)" != "$stamp" ]; then
     rm -rf "$template"
-    WINEPREFIX=$template LC_ALL=zh_CN.UTF-8 wineboot -i >/dev/null 2>&1
-    # The faces the wizard asks for, mapped to the Chinese fonts installed.
-    WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '宋体' /d 'AR PL UMing CN' /f >/dev/null 2>&1
-    WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '楷体' /d 'AR PL UKai CN' /f >/dev/null 2>&1
+    WINEARCH=$arch WINEPREFIX=$template LC_ALL=zh_CN.UTF-8 "$loader" wineboot -i >/dev/null 2>&1
     WINEPREFIX=$template wineserver -w
-    touch "$template/.ready"
+    # The faces the wizard asks for (宋体, 楷体), mapped to the Chinese fonts
+    # installed.
+    user_values "$template" 'Software\\Wine\\Fonts\\Replacements' \
+      '"\x5b8b\x4f53"="AR PL UMing CN"' '"\x6977\x4f53"="AR PL UKai CN"'
+    echo "$stamp" >"$template/.ready"
   fi
 ) 9>"$template.lock"
 
@@ -39,8 +71,7 @@ mkdir -p "$(dirname "$dir")"
 cp -a "$template" "$dir"
 rm -f "$dir/.ready"
 if [ "$version" != win7 ]; then
-  WINEPREFIX=$dir wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
-  WINEPREFIX=$dir wineserver -w
+  user_values "$dir" 'Software\\Wine' "\"Version\"=\"$version\""
 fi
 if [ "$wow64" = 0 ]; then
   rm -rf "$dir/drive_c/windows/syswow64"

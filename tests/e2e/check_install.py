@@ -4,7 +4,9 @@ wine prefix (whose wineserver has ended, so that its registry files are written)
 
     check_install.py PREFIX PAYLOAD SCENARIO [LOG]
 
-SCENARIO: win7-64, win7-32 or winxp. With LOG (the run's install log), also
+SCENARIO: win7-64, win7-32 or winxp; win7-wow64 for the real 32-bit product
+on 64-bit Windows 7, whose values under HKLM\Software land in the 32-bit view
+(Software\Wow6432Node). With LOG (the run's install log), also
 checks that the log names every payload file written and every registry
 value written, each of which the registry holds. Prints one line per failed
 check and exits 1 when any failed."""
@@ -13,7 +15,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from payload import read_archive  # noqa: E402
-from winreg import value  # noqa: E402
+from winreg import read_hive, value  # noqa: E402
 
 FIRST_MODULES = ('mofa320.ime', 'mofa321.ime', 'mofa640.ime', 'mofa641.ime')
 PRODUCT_TEXT = '智能墨筏输入平台'.encode('utf-16-le')
@@ -21,7 +23,7 @@ SETTINGS_TEXT = (b'MFNETURL1=\r\nMFNETURL2=\r\nMFNETTIME=1\r\nMFBJTIME=7\r\nMFWY
                  b'MFNETTIME0=0\r\nMFBJTIME0=0\r\nMFNEONE=1\r\n')
 
 
-def check_log(log_path, payload, prefix, check):
+def check_log(log_path, payload, prefix, check, view):
     """Every payload entry verified and written; every registry value the log
     says was written is in the registry; the values setup writes are logged."""
     import re
@@ -45,6 +47,10 @@ def check_log(log_path, payload, prefix, check):
             continue
         hive, key, name, kind = m.group(1), m.group(2), m.group(3), m.group(4)
         logged.add((key.lower(), name.lower()))
+        if hive == 'HKLM':
+            key = view(key)
+        elif hive == 'HKU' and key.lower().startswith('.default\\'):
+            key = key[len('.default\\'):]  # the prefix's userdef.reg is .DEFAULT
         have = value(prefix, hive, key, name)
         check(have is not None and have[0] == kind, 'logged %s\\%s\\%s (%s) is %r in the registry' % (hive, key, name, kind, have))
     uninstall = 'software\\microsoft\\windows\\currentversion\\uninstall\\mofaxwb'
@@ -79,6 +85,13 @@ def main(prefix, payload_path, scenario, log_path=None):
 
     payload = dict(read_archive(payload_path))
     vista = scenario != 'winxp'
+    wow64 = scenario == 'win7-wow64'
+
+    def view(key):
+        """Where a key of HKLM the program names lies for it."""
+        if wow64 and key.lower().startswith('software\\'):
+            return 'Software\\Wow6432Node\\' + key[len('Software\\'):]
+        return key
     for name, data in payload.items():
         path = os.path.join(install, name)
         have = read(path)
@@ -108,7 +121,7 @@ def main(prefix, payload_path, scenario, log_path=None):
     check(read(os.path.join(install, 'mofapyck.dat')) == payload['mofapyck.bak'], 'mofapyck.dat is not mofapyck.bak')
     check(os.path.isdir(os.path.join(install, 'filer')), 'no filer sub-folder')
 
-    if scenario == 'win7-64':
+    if scenario in ('win7-64', 'win7-wow64'):
         check(read(os.path.join(system, 'mofahu4.ime')) == payload['mofahu64.ime'],
               'the native system directory\'s mofahu4.ime is not mofahu64.ime')
         check(read(os.path.join(system, 'mofadel.exe')) == payload['mfxdel64.exe'],
@@ -138,14 +151,14 @@ def main(prefix, payload_path, scenario, log_path=None):
     # Registry values (the prefix's server must have ended).
     run = 'Software\\Microsoft\\Windows\\CurrentVersion\\Run'
     post = 'Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform'
-    autostart = value(prefix, 'HKLM', run, 'mfmxsjgl')
+    autostart = value(prefix, 'HKLM', view(run), 'mfmxsjgl')
     # The program by its quoted full path, the word after it as it was.
     check(autostart == ('REG_SZ', '"C:\\Program Files\\mofahu\\mofatyrk.exe" mf'), 'autostart value is %r' % (autostart,))
-    token = value(prefix, 'HKLM', post, 'tyrk7900')
+    token = value(prefix, 'HKLM', view(post), 'tyrk7900')
     check(token == ('REG_SZ', ''), 'tyrk7900 is %r, not an empty string' % (token,))
     for old in ['tyrk6%d00' % d for d in range(3, 9)] + ['tyrk7%d00' % d for d in range(0, 9)]:
-        check(value(prefix, 'HKLM', post, old) is None, 'earlier token %s was not removed' % old)
-    check(value(prefix, 'HKLM', post, 'tyrk6200') == ('REG_SZ', 'old'), 'a token that is not ours was removed')
+        check(value(prefix, 'HKLM', view(post), old) is None, 'earlier token %s was not removed' % old)
+    check(value(prefix, 'HKLM', view(post), 'tyrk6200') == ('REG_SZ', 'old'), 'a token that is not ours was removed')
 
     # The uninstall entry, as the list of installed programs shows it.
     key = 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb'
@@ -155,18 +168,34 @@ def main(prefix, payload_path, scenario, log_path=None):
             'InstallLocation': ('REG_SZ', 'C:\\Program Files\\mofahu\\'), 'URLInfoAbout': ('REG_SZ', 'www.example.com'),
             'NoModify': ('REG_DWORD', 1), 'NoRepair': ('REG_DWORD', 1)}
     for name, expected in want.items():
-        have = value(prefix, 'HKLM', key, name)
+        have = value(prefix, 'HKLM', view(key), name)
         check(have == expected, 'uninstall %s is %r, not %r' % (name, have, expected))
-    publisher = value(prefix, 'HKLM', key, 'Publisher')
+    publisher = value(prefix, 'HKLM', view(key), 'Publisher')
     check(publisher is not None and publisher[0] == 'REG_SZ' and publisher[1] != '', 'uninstall Publisher is %r' % (publisher,))
-    size = value(prefix, 'HKLM', key, 'EstimatedSize')
+    size = value(prefix, 'HKLM', view(key), 'EstimatedSize')
     files = sum(os.path.getsize(os.path.join(install, n)) for n in os.listdir(install)
                 if os.path.isfile(os.path.join(install, n)))
     check(size is not None and size[0] == 'REG_DWORD' and abs(size[1] - files / 1024) < 1024,
           'uninstall EstimatedSize is %r for %d KB of files' % (size, files // 1024))
 
+    if wow64:
+        # Nothing of the program's in the 64-bit view.
+        check(value(prefix, 'HKLM', key, 'DisplayName') is None, 'an uninstall entry in the 64-bit registry view')
+        check(value(prefix, 'HKLM', run, 'mfmxsjgl') is None, 'an autostart value in the 64-bit registry view')
+
+    # The layout, registered once, names the module by its name in system32:
+    # on 64-bit Windows that name gives 64-bit programs the 64-bit module and
+    # 32-bit programs (redirected to SysWOW64) the 32-bit one.
+    layouts = [(k, v) for k, v in read_hive(prefix, 'HKLM').items()
+               if k.startswith('system\\currentcontrolset\\control\\keyboard layouts\\')
+               and v.get('layout text', (None, ''))[1] == '智能墨筏输入平台  7.9']
+    check(len(layouts) == 1, '%d layouts of this version are registered' % len(layouts))
+    for k, v in layouts:
+        ime = v.get('ime file', (None, ''))[1].lower()
+        check(ime in ('mofahu4.ime', 'c:\\windows\\system32\\mofahu4.ime'), 'layout %s names %r' % (k, ime))
+
     if log_path is not None:
-        check_log(log_path, payload, prefix, check)
+        check_log(log_path, payload, prefix, check, view)
 
     for f in failures:
         print('FAIL:', f)

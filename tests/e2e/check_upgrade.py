@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Checks a silent upgrade over an earlier version (see preload_upgrade.e2e.sh).
 
-    check_upgrade.py PREFIX PAYLOAD SCENARIO [LOG]    (winxp, win7-64 or failed)"""
+    check_upgrade.py PREFIX PAYLOAD SCENARIO [LOG]    (winxp, win7-64, failed or promotion)
+
+promotion: only the preload lists of winxp (see silent_install.e2e.sh)."""
 import os
 import sys
 
@@ -52,9 +54,10 @@ def main(prefix, payload_path, scenario, log_path=None):
         check(left == [], 'files were left in the install directory: %r' % left[:5])
         log = open(log_path, encoding='utf-8').read() if log_path else ''
         check('rollback: all' in log and 'changes undone' in log, 'the log does not report a whole rollback')
-    elif scenario == 'winxp':
-        check(read('system32', 'mofahu2.ime') == earlier, 'the held module was not moved aside to mofahu2.ime')
-        check(read('system32', 'mofahu4.ime') == payload['mofahu4.ime'], 'the new module is not in place')
+    elif scenario in ('winxp', 'promotion'):
+        if scenario == 'winxp':
+            check(read('system32', 'mofahu2.ime') == earlier, 'the held module was not moved aside to mofahu2.ime')
+            check(read('system32', 'mofahu4.ime') == payload['mofahu4.ime'], 'the new module is not in place')
         # Wine itself puts its own input method at place 1 under a Chinese
         # locale when a program starts, so A is whatever stands there.
         user = preload('HKCU', 'keyboard layout\\preload')

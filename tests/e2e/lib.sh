@@ -28,6 +28,21 @@
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 MOFA_EXE=${MOFA_EXE:-$E2E_ROOT/build/win64/mofasetup.exe}
 MOFA_SCRIPTS=${MOFA_SCRIPTS:-$E2E_ROOT/scripts}
+# MOFA_WINE is the loader of the program under test; `wine` runs the tools
+# (wine-env.sh).
+# shellcheck source=../../scripts/wine-env.sh
+source "$MOFA_SCRIPTS/wine-env.sh"
+# MOFA_PRODUCT32=1: the program under test is the real 32-bit product, run
+# emulated through the 32-bit loader; every bounded wait is E2E_PATIENCE times
+# as long.
+E2E_PATIENCE=1
+if [ "${MOFA_PRODUCT32:-0}" = 1 ]; then
+  MOFA_WINE=$MOFA_WINE32
+  E2E_PATIENCE=4
+fi
+e2e_real_product() { [ "${MOFA_PRODUCT32:-0}" = 1 ]; }
+# Test programs of the 64-bit build (holdfile.exe, marker.exe).
+MOFA_WIN_TESTS=${MOFA_WIN_TESTS:-$(dirname "$MOFA_EXE")/tests/win}
 
 # The wizard's outer size and the frame wine draws when it draws one.
 E2E_OUTER_W=400
@@ -79,7 +94,12 @@ e2e_init() {
   # xdotool compares the UTF-8 titles under the locale.
   export LC_ALL=zh_CN.UTF-8
   local tool
-  for tool in Xvfb xdotool import convert wine wineserver timeout flock; do
+  # ctest reports exit code 77 as a skipped test.
+  if e2e_real_product && reason=$(mofa_emulation_missing); then
+    echo "[$E2E_NAME] SKIPPED: the real 32-bit product cannot run here: $reason (run make bootstrap as root)"
+    exit 77
+  fi
+  for tool in Xvfb xdotool import convert "$MOFA_WINE" wineserver timeout flock; do
     command -v "$tool" >/dev/null || e2e_fail "$tool is not installed (run make bootstrap)"
   done
   [ -f "$MOFA_EXE" ] || e2e_fail "no program at $MOFA_EXE (build it with make win64)"
@@ -103,7 +123,8 @@ e2e_prefix() {
     [ "$prev" = --version ] && E2E_VERSION=$arg
     prev=$arg
   done
-  timeout 180 bash "$MOFA_SCRIPTS/wine-prefix.sh" "$dir" "$@" >"$E2E_WORK/prefix.log" 2>&1 ||
+  # The first prefix of 32-bit Windows makes its template: minutes, emulated.
+  timeout 600 bash "$MOFA_SCRIPTS/wine-prefix.sh" "$dir" "$@" >"$E2E_WORK/prefix.log" 2>&1 ||
     e2e_fail "wine-prefix.sh $* failed: $(tail -n 5 "$E2E_WORK/prefix.log")"
   E2E_PREFIX=$dir
   export WINEPREFIX=$dir
@@ -145,7 +166,7 @@ e2e_start_setup() {
   (
     cd "$E2E_WORK" || exit 1
     rc=0
-    LC_ALL=$E2E_LC wine "$MOFA_EXE" "$@" >"$E2E_WORK/setup.log" 2>&1 || rc=$?
+    LC_ALL=$E2E_LC "$MOFA_WINE" "$MOFA_EXE" "$@" >"$E2E_WORK/setup.log" 2>&1 || rc=$?
     echo "$rc" >"$E2E_WORK/setup.rc"
   ) &
   E2E_SETUP_PID=$!
@@ -157,7 +178,7 @@ e2e_setup_running() { [ ! -f "$E2E_WORK/setup.rc" ]; }
 # e2e_wait_exit SECONDS: waits for the program to end; its exit code goes to
 # E2E_RC.
 e2e_wait_exit() {
-  local timeout=${1:-10} deadline
+  local timeout=$((${1:-10} * E2E_PATIENCE)) deadline
   deadline=$(($(date +%s%N) / 1000000 + timeout * 1000))
   while e2e_setup_running; do
     (($(date +%s%N) / 1000000 < deadline)) || e2e_fail "mofasetup.exe still running after ${timeout} s"
@@ -182,7 +203,7 @@ e2e_windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null || tr
 
 # Finds the wizard window (E2E_WINDOW) and the offset of its client area.
 e2e_find_wizard() {
-  local timeout=${1:-20} title id geometry w h end
+  local timeout=$((${1:-20} * E2E_PATIENCE)) title id geometry w h end
   title=$(e2e_wizard_title)
   end=$((SECONDS + timeout))
   while :; do
@@ -289,7 +310,7 @@ e2e_page_of() {
 # e2e_wait_page PAGE TIMEOUT [SHOTNAME]: screenshots until the wizard shows
 # PAGE; the last screenshot is kept as SHOTNAME (default PAGE); prints its path.
 e2e_wait_page() {
-  local want=$1 timeout=${2:-10} name=${3:-$1} end file page=none
+  local want=$1 timeout=$((${2:-10} * E2E_PATIENCE)) name=${3:-$1} end file page=none
   end=$((SECONDS + timeout))
   while :; do
     file=$(e2e_shot "$name")
@@ -309,7 +330,7 @@ E2E_BOX_TITLES='^智能墨筏(安装|\(墨筏五笔\)安装)?$'
 
 # e2e_find_box TIMEOUT [REGEX]: waits for a message box; its id goes to E2E_BOX.
 e2e_find_box() {
-  local timeout=${1:-10} regex=${2:-$E2E_BOX_TITLES} end
+  local timeout=$((${1:-10} * E2E_PATIENCE)) regex=${2:-$E2E_BOX_TITLES} end
   end=$((SECONDS + timeout))
   E2E_BOX=
   while :; do
@@ -359,7 +380,8 @@ e2e_exit_byte() { echo $(($1 & 255)); }
 # exit code other than CODE (default 0) or a run longer than
 # E2E_SILENT_SECONDS (default 60).
 e2e_silent_run() {
-  local end=$((SECONDS + ${E2E_SILENT_SECONDS:-60})) polls=0 shot want=0
+  local seconds=$((${E2E_SILENT_SECONDS:-60} * E2E_PATIENCE)) polls=0 shot want=0 end
+  end=$((SECONDS + seconds))
   if [ "${1:-}" = --rc ]; then
     want=$2
     shift 2
@@ -374,7 +396,7 @@ e2e_silent_run() {
       e2e_answer_box
       e2e_fail "mofasetup.exe $* showed a message box ($shot)"
     fi
-    ((SECONDS < end)) || e2e_fail "mofasetup.exe $* still running after ${E2E_SILENT_SECONDS:-60} s"
+    ((SECONDS < end)) || e2e_fail "mofasetup.exe $* still running after $seconds s"
     polls=$((polls + 1))
     sleep 0.2
   done

@@ -15,7 +15,7 @@ source "$(dirname "$0")/lib.sh"
 e2e_init preload_upgrade
 e2e_start_x
 here=$(cd "$(dirname "$0")" && pwd)
-HOLD=$(dirname "$MOFA_EXE")/tests/win/holdfile.exe
+HOLD=$MOFA_WIN_TESTS/holdfile.exe
 [ -f "$HOLD" ] || e2e_fail "no holdfile.exe at $HOLD"
 LAYOUTS='HKLM\System\CurrentControlSet\Control\Keyboard Layouts'
 

@@ -47,7 +47,7 @@ log=$(e2e_log_file)
 e2e_start_setup
 e2e_find_wizard 30
 rc=0
-timeout 30 wine "$MOFA_EXE" setmfsrf32 >/dev/null 2>&1 || rc=$?
+timeout 30 "$MOFA_WINE" "$MOFA_EXE" setmfsrf32 >/dev/null 2>&1 || rc=$?
 [ "$rc" = "$(e2e_exit_byte 1618)" ] || e2e_fail "a second setup ended with $rc, expected 1618"
 ! e2e_box_present || e2e_fail "the second setup showed a message box"
 e2e_click 310 257

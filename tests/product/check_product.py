@@ -146,7 +146,8 @@ IMPORTS = {
          'LoadLibraryA', 'LoadResource', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
-         'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WinExec', 'WriteFile', 'lstrcmpiW'], NT31) | dict.fromkeys(
+         'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
+         'lstrcpyA', 'lstrlenA'], NT31) | dict.fromkeys(
         ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(

@@ -162,7 +162,7 @@ protected:
 
         g_sys.getSpecialFolderPathA = StandInProgramFiles;
         g_sys.getDriveTypeA = NoFixedDrive;
-        g_sys.winExec = NoProgramStarted;
+        g_sys.startProgram = NoProgramStarted;
         g_sys.sleep = NoPause;
         g_sys.immInstallIMEW = InstallIme;
     }
