@@ -8,14 +8,15 @@ MOFA_WINE32=${MOFA_WINE32:-/usr/lib/wine/wine}
 # The loader of the program under test: the 64-bit one unless told otherwise.
 MOFA_WINE=${MOFA_WINE:-$MOFA_WINE64}
 # Tools the tests run in a prefix (reg, holdfile) take the 64-bit loader, which
-# starts at once (a 32-bit process starts emulated), except in a prefix of
+# starts at once (a 32-bit process may run emulated), except in a prefix of
 # 32-bit Windows, where nothing else runs.
 mofa_prefix_is_win32() { grep -qs '^#arch=win32' "${WINEPREFIX:-}/system.reg"; }
 wine() {
   if mofa_prefix_is_win32; then "$MOFA_WINE32" "$@"; else "$MOFA_WINE64" "$@"; fi
 }
 
-# A 32-bit process runs under qemu-i386, whose guest address space is 4 GB
+# Where the kernel cannot run 32-bit x86 programs itself, a 32-bit process
+# runs under qemu-i386, whose guest address space is 4 GB
 # unless told otherwise. Wine then reserves everything above 2 GB for a
 # program that is not large-address aware, in 64 KB pieces around qemu's own
 # mappings: a minute of emulation before each process's first instruction.
@@ -29,7 +30,7 @@ mofa_emulation_missing() {
   if [ ! -x "$MOFA_WINE32" ]; then
     echo "no 32-bit wine loader at $MOFA_WINE32 (wine32:i386 is not installed)"
   elif ! "$MOFA_WINE32" --version >/dev/null 2>&1; then
-    echo "32-bit x86 programs do not run here (no qemu-i386 handler registered with binfmt_misc)"
+    echo "32-bit x86 programs do not run here (the kernel does not run them and no qemu-i386 handler is registered with binfmt_misc)"
   else
     return 1
   fi
