@@ -8,9 +8,9 @@
 SysApi g_sys;
 
 namespace {
-UINT WINAPI StartProgram(LPCSTR command, UINT show) {
+BOOL WINAPI StartProgram(LPCSTR command, UINT show) {
     char line[1024];
-    if (lstrlenA(command) >= static_cast<int>(sizeof line)) return 0;
+    if (lstrlenA(command) >= static_cast<int>(sizeof line)) return FALSE;
     lstrcpyA(line, command);  // CreateProcess may write into its command line
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -19,10 +19,11 @@ UINT WINAPI StartProgram(LPCSTR command, UINT show) {
     PROCESS_INFORMATION started = {};
     // A silent run's programs get no console window either.
     DWORD flags = show == SW_HIDE ? CREATE_NO_WINDOW : 0;
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &started)) return 0;
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &started))
+        return FALSE;
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
-    return 33;
+    return TRUE;
 }
 }  // namespace
 

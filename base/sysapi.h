@@ -26,10 +26,10 @@ struct SysApi {
     // archive bit on a directory, so only a stand-in shows them.
     DWORD(WINAPI* getFileAttributesA)(LPCSTR);
     // Programs setup starts (icacls, the 64-bit companion program): the
-    // command line and the show command; above 31 when started. Setup does
+    // command line and the show command; TRUE when started. Setup does
     // not wait for them (WinExec would, until the program is idle or 30 s
     // pass). And the pauses of the deployment.
-    UINT(WINAPI* startProgram)(LPCSTR, UINT);
+    BOOL(WINAPI* startProgram)(LPCSTR, UINT);
     void(WINAPI* sleep)(DWORD);
     // The operations that change a file or the registry, counted; a test may
     // make the failAt-th of a run fail (0: none fails).

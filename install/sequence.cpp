@@ -122,7 +122,7 @@ void StartCompanionProgram() {
     char text[460], words[16 + sizeof g_ctx.installDir];
     if (DetectWow64() && StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) &&
         QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words)) {
-        UINT started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
-        Log("started %s (%s)", text, started > 31 ? "running" : "could not start");
+        bool started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
+        Log("started %s (%s)", text, started ? "running" : "could not start");
     }
 }

@@ -27,8 +27,8 @@ void SetLowIntegrity() {
     if (!StrFormat(words, sizeof words, "\"%s\" /SetIntegrityLevel Level: L", directory) ||
         !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words))
         return;
-    UINT started = g_sys.startProgram(command, static_cast<UINT>(g_ui.programShow));
-    Log("started %s (%s)", command, started > 31 ? "running" : "could not start");
+    bool started = g_sys.startProgram(command, static_cast<UINT>(g_ui.programShow));
+    Log("started %s (%s)", command, started ? "running" : "could not start");
 }
 
 int GrantUserFullControl(const char* directory) {

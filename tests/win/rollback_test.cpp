@@ -32,7 +32,7 @@ BOOL WINAPI StandInProgramFiles(HWND, LPSTR out, int, BOOL) {
     return TRUE;
 }
 UINT WINAPI NoFixedDrive(LPCSTR) { return DRIVE_NO_ROOT_DIR; }
-UINT WINAPI NoProgramStarted(LPCSTR, UINT) { return 33; }
+BOOL WINAPI NoProgramStarted(LPCSTR, UINT) { return TRUE; }
 void WINAPI NoPause(DWORD) {}
 
 void SetText(HKEY root, const std::string& path, const char* name, const std::string& text) {
