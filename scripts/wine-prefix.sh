@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes a fresh wine prefix for one test from a template prefix that is
-# created once (wineboot takes half a minute, a copy about two seconds).
+# created once (wineboot takes half a minute, a copy a fraction of a second).
 #
 #   wine-prefix.sh DIR [--version win7|winxp|winxp64|win98] [--no-wow64] [--win32]
 #
@@ -54,7 +54,10 @@ stamp="$arch wine32=$([ -x "$MOFA_WINE32" ] && echo yes || echo no)"
 mkdir -p "$(dirname "$template")"
 (
   flock 9
-  if [ "$(cat "$template/.ready" 2>/dev/null)" != "$stamp" ]; then
+  # A file of the system directories written since the template was made
+  # (they are shared with the prefixes, linked) makes it stale too.
+  if [ "$(cat "$template/.ready" 2>/dev/null)" != "$stamp" ] ||
+    [ -n "$(find "$template/drive_c/windows" -newer "$template/.ready" -type f -print -quit)" ]; then
     rm -rf "$template"
     WINEARCH=$arch WINEPREFIX=$template LC_ALL=zh_CN.UTF-8 "$loader" wineboot -i >/dev/null 2>&1
     WINEPREFIX=$template wineserver -w
@@ -67,12 +70,19 @@ mkdir -p "$(dirname "$template")"
 ) 9>"$template.lock"
 
 rm -rf "$dir"
-mkdir -p "$(dirname "$dir")"
-cp -a "$template" "$dir"
-rm -f "$dir/.ready"
+mkdir -p "$dir"
+# The system directories hold most of a prefix (over a gigabyte once SysWOW64
+# is filled): their files are linked rather than copied, since neither wine
+# nor setup writes into one of wine's own files there (they only add files).
+# Everything else, the registry files above all, is copied.
+windows=drive_c/windows
+tar -C "$template" --exclude=./.ready --exclude="./$windows/system32" --exclude="./$windows/syswow64" -cf - . |
+  tar -C "$dir" -xf -
+for sub in system32 syswow64; do
+  [ -d "$template/$windows/$sub" ] || continue
+  [ "$sub" = syswow64 ] && [ "$wow64" = 0 ] && continue
+  cp -al "$template/$windows/$sub" "$dir/$windows/" 2>/dev/null || cp -a "$template/$windows/$sub" "$dir/$windows/"
+done
 if [ "$version" != win7 ]; then
   user_values "$dir" 'Software\\Wine' "\"Version\"=\"$version\""
-fi
-if [ "$wow64" = 0 ]; then
-  rm -rf "$dir/drive_c/windows/syswow64"
 fi
