@@ -6,7 +6,8 @@
 #
 # --no-wow64 removes C:\windows\syswow64, which makes the 64-bit test build
 # see 32-bit Windows. --win32 makes a prefix of true 32-bit Windows, in which
-# only 32-bit programs (the real product) run, emulated.
+# only 32-bit programs (the real product) run, emulated where the kernel
+# cannot run them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$1; shift

@@ -33,8 +33,8 @@ MOFA_SCRIPTS=${MOFA_SCRIPTS:-$E2E_ROOT/scripts}
 # shellcheck source=../../scripts/wine-env.sh
 source "$MOFA_SCRIPTS/wine-env.sh"
 # MOFA_PRODUCT32=1: the program under test is the real 32-bit product, run
-# emulated through the 32-bit loader; every bounded wait is E2E_PATIENCE times
-# as long.
+# through the 32-bit loader, perhaps emulated; every bounded wait is
+# E2E_PATIENCE times as long.
 E2E_PATIENCE=1
 if [ "${MOFA_PRODUCT32:-0}" = 1 ]; then
   MOFA_WINE=$MOFA_WINE32
@@ -123,7 +123,7 @@ e2e_prefix() {
     [ "$prev" = --version ] && E2E_VERSION=$arg
     prev=$arg
   done
-  # The first prefix of 32-bit Windows makes its template: minutes, emulated.
+  # The first prefix of 32-bit Windows makes its template: minutes, if emulated.
   timeout 600 bash "$MOFA_SCRIPTS/wine-prefix.sh" "$dir" "$@" >"$E2E_WORK/prefix.log" 2>&1 ||
     e2e_fail "wine-prefix.sh $* failed: $(tail -n 5 "$E2E_WORK/prefix.log")"
   E2E_PREFIX=$dir

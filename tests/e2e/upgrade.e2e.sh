@@ -303,7 +303,7 @@ walk keep y ok
 grep -qx "$KEEP_QUESTION" "$E2E_WORK/keep-messages.txt" || e2e_fail "keep: the keep-data question was not asked"
 check keep || e2e_fail "keep: the restored files differ"
 e2e_log "keep: checked"
-# The real 32-bit product walks this one whole install, emulated.
+# The real 32-bit product walks this one whole install (slow where emulated).
 if e2e_real_product; then exit 0; fi
 
 # --- discard it ----------------------------------------------------------------
