@@ -5,14 +5,12 @@
 #include "app/cmdline.h"
 #include "base/captions.h"
 #include "base/context.h"
-#include "base/journal.h"
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/strbuf.h"
 #include "base/ui.h"
 #include "ime/register.h"
 #include "install/plan.h"
-#include "install/sysops.h"
 
 namespace {
 const char kProbeText[] = "mofaisadmin";
@@ -181,9 +179,6 @@ int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int sho
         else Log("another setup of this product is running");
         return kExitAlreadyRunning;
     }
-    // From here on every change is recorded, the path files of the rights
-    // probe included, so that a failed install leaves the machine as it was.
-    if (!registration) OpenJournal();
     ResolveInstallDir();
     if (CheckAdminRights() != 0) {
         ShowMessageW(kNeedsAdmin, kCaptionW);
@@ -214,16 +209,6 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     char logPath[MAX_PATH + 1];
     OpenLog(LogArgument(commandLine, logPath, sizeof logPath) ? logPath : nullptr);
     int code = Run(instance, previous, commandLine, showCommand);
-    // What the plan did not settle: a failure puts back what was changed
-    // before it (the path files), anything else keeps it.
-    if (JournalOpen()) {
-        void* token = BeginNativeSystemDirAccess();
-        if (code == kExitFailed)
-            RollBackJournal();
-        else
-            CommitJournal();
-        EndNativeSystemDirAccess(token);
-    }
     Log("exit code %d", code);
     CloseLog();
     return code;

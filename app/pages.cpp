@@ -113,13 +113,13 @@ bool IsProductLayout(HKL layout, UINT bufferSize) {
 
 void PaintPage(HDC hdc) {
     int page = g_ctx.currentPage;
-    if (page == 0)
+    if (page == kPageSplash)
         PaintSplashPage(hdc);
-    else if (page <= 4)
+    else if (page <= kPageSiteLast)
         PaintSitePage(hdc);
-    else if (page <= 6)
+    else if (page <= kPageConfirm)
         PaintConfirmPage(hdc);
-    else if (page == 7)
+    else if (page == kPageProgress)
         PaintProgressPage(hdc);
     else
         PaintTryItPage(hdc);
@@ -313,7 +313,7 @@ void DrawPayloadBitmap(int maxRight, int maxBottom, HDC hdc, const char* name, i
 }
 
 int ActivateProductIme() {
-    if (g_ctx.currentPage < 7) return 0;
+    if (g_ctx.currentPage < kPageProgress) return 0;
     HKL current = g_sys.getKeyboardLayout(0);
     if (current != nullptr && IsProductLayout(current, 50)) return 0;
     if (g_ctx.imeLayoutHandle == nullptr) {

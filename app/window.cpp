@@ -94,9 +94,36 @@ int TryIt() {
     return 1;
 }
 
+// Message boxes: keys pressed before a box shows are not its answer. A key
+// meant for one box that is still queued would otherwise answer the next.
+int (*g_boxW)(const char16_t*, const char16_t*, unsigned);
+int (*g_boxA)(const char*, const char*, unsigned);
+
+void DropQueuedKeys() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+}
+
+int ShowBoxW(const char16_t* text, const char16_t* caption, unsigned buttons) {
+    DropQueuedKeys();
+    return g_boxW(text, caption, buttons);
+}
+
+int ShowBoxA(const char* text, const char* caption, unsigned buttons) {
+    DropQueuedKeys();
+    return g_boxA(text, caption, buttons);
+}
+
 // The window's part of the table; messages keep the boxes (or a test's
-// recorder) already in it.
+// recorder) already in it, behind the window's own handling of keys.
 void UseWindowUi() {
+    if (g_ui.showW != ShowBoxW) {
+        g_boxW = g_ui.showW;
+        g_boxA = g_ui.showA;
+        g_ui.showW = ShowBoxW;
+        g_ui.showA = ShowBoxA;
+    }
     g_ui.repaint = RepaintPage;
     g_ui.progressBar = ProgressBar;
     g_ui.chooseSkin = ChooseSkinByDialog;
@@ -120,7 +147,7 @@ void OnCreate(HWND window) {
     g_ctx.progressRect[2] = 340;
     g_ctx.progressRect[3] = 30;
     if (!LoadPayloadAndWorkBuffer()) return;
-    g_ctx.userDataState = 0;
+    g_ctx.userDataState = kNoEarlierData;
     // Resolved afresh here as before the install, whatever an earlier step
     // left in installDir.
     std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
@@ -128,6 +155,8 @@ void OnCreate(HWND window) {
 }
 
 void OnDestroy() {
+    // Boxes shown after the window has gone have no owner.
+    g_ctx.mainWindow = nullptr;
     ReleasePayloadAndWorkBuffer();
     if (g_ctx.textFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.textFont));
     if (g_ctx.titleFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.titleFont));
@@ -154,29 +183,29 @@ void ConfirmSitePages() {
     ReleaseDC(Window(), hdc);
     HideAndShow(SiteEdit());
     SetFocus(SiteEdit());  // typing goes to the field without a click
-    if (g_ctx.currentPage == 0) FillSiteField();
+    if (g_ctx.currentPage == kPageSplash) FillSiteField();
     ResolveInstallDir();
 
     GetWindowTextA(SiteEdit(), SiteUrl2(), kSiteUrlSize);
     ++g_ctx.currentPage;
-    if (g_ctx.currentPage > 1) {
+    if (g_ctx.currentPage > kPageSite) {
         DestroyWindow(SiteEdit());
         g_ctx.siteEdit = nullptr;
         SetFocus(Window());  // the keys stay with the wizard
-        g_ctx.currentPage = 5;
+        g_ctx.currentPage = kPageLeavingSite;
         HideAndShow(TryItEdit());
         RefreshSystemDir();
         ResolveInstallDir();
         Invalidate();
         WriteSettingsFiles();
-        g_ctx.currentPage = 6;
+        g_ctx.currentPage = kPageConfirm;
     }
     Invalidate();
 }
 
 // The confirm page's OK: the whole install, on the progress page.
 void Install() {
-    g_ctx.currentPage = 7;
+    g_ctx.currentPage = kPageProgress;
     g_installing = true;
     PlanOutcome outcome = RunInstallPlan();
     g_installing = false;
@@ -184,7 +213,7 @@ void Install() {
     if (outcome == kPlanBackToConfirm) {
         // Nothing was installed: the user may close those programs and
         // confirm again.
-        g_ctx.currentPage = 6;
+        g_ctx.currentPage = kPageConfirm;
         return;
     }
     g_exitCode = ExitCodeOf(outcome);
@@ -193,19 +222,19 @@ void Install() {
 
 void OnOkButton() {
     int page = g_ctx.currentPage;
-    if (page <= 4) {
+    if (page <= kPageSiteLast) {
         ConfirmSitePages();
-    } else if (page == 5) {
+    } else if (page == kPageLeavingSite) {
         HideAndShow(TryItEdit());
         RefreshSystemDir();
         ResolveInstallDir();
-        g_ctx.currentPage = 6;
-    } else if (page == 6) {
+        g_ctx.currentPage = kPageConfirm;
+    } else if (page == kPageConfirm) {
         Install();
-    } else if (page == 7) {
+    } else if (page == kPageProgress) {
         Invalidate();
-    } else if (page == 8) {
-        g_ctx.currentPage = 9;
+    } else if (page == kPageTryIt) {
+        g_ctx.currentPage = kPageTryItTyped;
         Invalidate();
     } else {
         g_tryItLeft = true;
@@ -214,7 +243,7 @@ void OnOkButton() {
 
 void OnExitButton() {
     // After the install (pages 8 and 9) the plan goes on to its report.
-    if (g_ctx.currentPage == 8 || g_ctx.currentPage == 9)
+    if (g_ctx.currentPage == kPageTryIt || g_ctx.currentPage == kPageTryItTyped)
         g_tryItLeft = true;
     else
         EndRun();
@@ -288,6 +317,11 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_CREATE:
             OnCreate(window);
             return 0;
+        case WM_CLOSE:
+            // The close box and Alt+F4 wait while the plan runs: the payload
+            // and the work buffer it uses go with the window.
+            if (!g_installing) DestroyWindow(window);
+            return 0;
         case WM_DESTROY:
             OnDestroy();
             return 0;
@@ -295,7 +329,7 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_SETFOCUS:
             // The field of the page: the site field while the site page shows.
-            SetFocus(g_ctx.siteEdit != nullptr && g_ctx.currentPage >= 1 && g_ctx.currentPage <= 4 ? SiteEdit()
+            SetFocus(g_ctx.siteEdit != nullptr && g_ctx.currentPage >= kPageSite && g_ctx.currentPage <= kPageSiteLast ? SiteEdit()
                                                                                                    : TryItEdit());
             return 0;
         case WM_ERASEBKGND:
@@ -307,7 +341,7 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_TIMER:
             KillTimer(window, kTryItTimer);
-            g_ctx.currentPage = 8;
+            g_ctx.currentPage = kPageTryIt;
             SetWindowTextA(TryItEdit(), "");
             SetFocus(TryItEdit());
             Invalidate();

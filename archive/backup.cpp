@@ -6,7 +6,9 @@
 #include "archive/mfz.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/fileops.h"
+#include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/ui.h"
@@ -14,9 +16,7 @@
 namespace {
 const char kBackupName[] = "mofaback.mfz";
 const char kPhraseTwin[] = "mofacyzk.bak";
-const char kRestoreFailed[] = "原有数据文件没有成功复制，原有数据不能使用！\r\n";
 const char kRestoreCount[] = "成功恢复了%d个原有数据文件！";
-const char kReportGap[] = "\r\n\r\n";
 // Why the install stops when the earlier data cannot be kept (%s: where).
 const char kCannotRead[] =
     "　　不能读取以前的数据文件%s，无法保存你以前的词组等数据。为了不丢失这些数据，安装没有进行，原有文件都没有改动。"
@@ -364,14 +364,18 @@ void ShowBackupFailure() {
 }
 
 int RestoreUserData() {
-    if (g_ctx.workBuffer == nullptr || g_ctx.backupArchivePath[0] == '\0') return 0;
-    // No more is read than the backup can hold of the user's files.
+    if (g_ctx.backupArchivePath[0] == '\0') return 1;  // nothing was kept
+    if (g_ctx.workBuffer == nullptr) return 0;
+    // No more is read than the backup can hold of the user's files. A backup
+    // that is gone or holds no entry is nothing to restore; one of any size
+    // with an entry is restored.
     uint32_t size = 0;
     unsigned char* image = ReadWholeFile(g_ctx.backupArchivePath, kMaxUserFile, 200, &size);
-    if (image == nullptr) return 0;
-    if (size < 100) {
+    ArchiveWalk walk;
+    if (image == nullptr || !BeginArchiveWalk(&walk, image, size) || walk.count == 0) {
+        Log("restore: %s holds no file to restore", g_ctx.backupArchivePath);
         std::free(image);
-        return 0;
+        return 1;
     }
     // Restored into another directory than the earlier one: the archive goes
     // along, as the copy beside the earlier files does.
@@ -403,14 +407,15 @@ int RestoreUserData() {
     char* report = reinterpret_cast<char*>(work);
     char* tolerance = reinterpret_cast<char*>(work + kRestoreReportSize);
     tolerance[0] = '\0';
-    // The report leaves room for the lines appended below.
-    const uint32_t reportCap = kRestoreReportSize - sizeof kReportGap - sizeof kRestoreFailed;
+    const uint32_t reportCap = kRestoreReportSize;
     int good = VerifyExtractedFiles(image, size, report, reportCap, tolerance);
     int whole = report[0] == '\0';
     if (!whole) {
-        StrAppend(report, kRestoreReportSize, kReportGap);
-        StrAppend(report, kRestoreReportSize, kRestoreFailed);
-        ShowMessageA(report, kCaptionA);
+        // The first file that did not come back is the cause; the install
+        // is undone and the user told once.
+        char* markers = std::strstr(report, "....");
+        if (markers != nullptr) *markers = '\0';
+        NoteFailure("没有成功恢复原有数据文件%s", "restore", report, 0);
     } else {
         char text[64];
         if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);

@@ -5,6 +5,7 @@
 
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/fileops.h"
 #include "base/log.h"
 #include "base/path.h"
@@ -12,7 +13,8 @@
 #include "base/ui.h"
 
 namespace {
-const char kEntryFailed[] = "没有成功解压复制%s文件！请重新下载安装。";
+const char kEntryFailed[] = "没有成功解压复制%s文件";
+const char kArchiveIncomplete[] = "文件解压不完整";
 const char kReportClosing[] = "有文件没有成功解压，请重新下载安装！\r\n";
 const char kPhraseFileName[] = "mofacyzk.bak";
 const char kNameMarkers[] = "....";
@@ -118,11 +120,6 @@ bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* work
     return FilePresent(target) && MoveLockedFileAside(target) == 0 && ReplaceFileWith(target, data, length);
 }
 
-void ShowEntryFailure(const char* name) {
-    char text[160];
-    if (!StrFormat(text, sizeof text, kEntryFailed, name)) return;
-    ShowMessageA(text, kSetupCaptionA, kMbOk);
-}
 
 // Appends name and "...." while the closing line still fits behind it.
 void AppendReportName(char* report, uint32_t reportCap, const char* name) {
@@ -295,12 +292,43 @@ int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned 
         CopyEntryName(&entry, name, sizeof name);
         if (workArea != nullptr && workAreaSize >= kWorkNameSlotSize)
             StrCopyCut(reinterpret_cast<char*>(workArea), kWorkNameSlotSize, name);
-        if (WriteEntry(entry, name, workArea, workAreaSize, maxEntrySize))
-            ++written;
-        else
-            ShowEntryFailure(name);
+        // The first entry that cannot be written ends the extraction and
+        // names itself; the caller tells the user.
+        if (!WriteEntry(entry, name, workArea, workAreaSize, maxEntrySize)) {
+            NoteFailure(kEntryFailed, "extract", name, LastSystemError());
+            return 0;
+        }
+        ++written;
     }
+    if (written != walk.count) NoteFailure(kArchiveIncomplete, "read the archive", "", 0);
     return written == walk.count ? 1 : 0;
+}
+
+int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize) {
+    ArchiveWalk walk;
+    if (!BeginArchiveWalk(&walk, image, imageSize) || workArea == nullptr) {
+        NoteFailure(kArchiveIncomplete, "read the payload", "", 0);
+        return 0;
+    }
+    ArchiveEntry entry;
+    while (NextArchiveEntry(&walk, &entry)) {
+        char name[kDigestNameFieldSize + 1];
+        CopyEntryName(&entry, name, sizeof name);
+        uint32_t produced = 0;
+        char digest[kDigestTextSize];
+        bool whole = IsPlainEntryName(entry.nameField, entry.nameFieldSize) && entry.digestText != nullptr &&
+                     InflateForWrite(entry, workArea, workAreaSize, &produced);
+        if (whole) Md5Hex(workArea, produced, digest);
+        if (!whole || !DigestMatches(digest, entry.digestText)) {
+            Log("payload entry %s is damaged", name);
+            NoteFailure(kEntryFailed, "verify the payload entry", name, 0);
+            return 0;
+        }
+    }
+    if (walk.index == walk.count) return 1;
+    Log("the payload holds %u of its %u entries", walk.index, walk.count);
+    NoteFailure(kArchiveIncomplete, "read the payload", "", 0);
+    return 0;
 }
 
 int VerifyExtractedFiles(const unsigned char* image, uint32_t imageSize, char* report, uint32_t reportCap,

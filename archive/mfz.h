@@ -31,8 +31,9 @@ enum : uint32_t {
 };
 
 // Writes every entry of the archive into g_ctx.installDir. 1 when every
-// entry counted in the header was written, else 0 (each failing entry shows
-// its own message). image may be null (no payload): returns 0. A digest-
+// entry counted in the header was written; 0 at the first entry that could
+// not be, with the cause recorded (base/failure.h), or when the archive
+// holds fewer entries than it counts. image may be null (no payload): returns 0. A digest-
 // variant entry whose digest is that of no bytes is written as an empty file.
 int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize);
 
@@ -42,6 +43,12 @@ int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char
 // behind its name slot, and the digest gap and text behind them.
 int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
                        uint32_t workAreaSize, uint32_t maxEntrySize);
+
+// 1 when every entry the header counts is there, has a plain name, inflates
+// into workArea (at most workAreaSize bytes) and matches its stored digest:
+// the whole payload checked before anything is written. 0 with the cause
+// recorded otherwise; a plain-variant archive carries no digests and fails.
+int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize);
 
 // Work-area size ExtractArchiveUpTo needs for entries of up to dataSize bytes.
 uint32_t WorkAreaSizeFor(uint32_t dataSize);

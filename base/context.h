@@ -23,6 +23,28 @@ enum : int {
     kExitRestartNeeded = 3010,    // installed; Windows must restart
 };
 
+// The user's earlier data across an upgrade.
+enum UserDataState : int32_t {
+    kNoEarlierData = 0,    // nothing was backed up
+    kEarlierDataKept = 1,  // backed up; the user has not been asked yet
+    kUserKeepsData = 2,    // the backup goes back over the new install
+};
+
+// Whether the product's layout is in the user's preload list.
+enum PreloadState : int32_t { kProductNotInPreload = 0, kProductInPreload = 4 };
+
+// The wizard's pages (currentPage).
+enum WizardPage : int32_t {
+    kPageSplash = 0,
+    kPageSite = 1,      // 1 to 4: the site page
+    kPageSiteLast = 4,
+    kPageLeavingSite = 5,
+    kPageConfirm = 6,
+    kPageProgress = 7,
+    kPageTryIt = 8,
+    kPageTryItTyped = 9,
+};
+
 struct PageRect {
     int32_t left, top, right, bottom;
 };
@@ -38,9 +60,7 @@ struct SetupContext {
     void* tryItEdit;
     void* siteEdit;
 
-    // The outcome of the run, for the exit code: a step that failed sets
-    // installFailed; userDeclined is a No that stopped the install.
-    int32_t installFailed;
+    // A No (or a change the user agreed to) that stopped the install.
     int32_t userDeclined;
 
     // The wizard window's resources.
@@ -49,7 +69,7 @@ struct SetupContext {
     void* payloadResource;
     unsigned char* workBuffer;         // kWorkBufferSize bytes, zeroed
     void* workBufferHandle;
-    int32_t userDataState;    // 0 none, 1 data kept aside, 2 user keeps data
+    int32_t userDataState;    // UserDataState
     int32_t checkResult;
     int32_t restartRequired;
     void* textFont;
@@ -91,7 +111,7 @@ struct SetupContext {
     char preloadTexts[49][200];
     int32_t preloadCount;
     int32_t productPreloadPosition;
-    int32_t productInPreload;
+    int32_t productInPreload;  // PreloadState
 
     // Settings block written to "mofadat.dat": bytes 100.. siteUrl1,
     // 200.. siteUrl2, 300.. the settings text.

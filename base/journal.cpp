@@ -1,5 +1,7 @@
 #include "base/journal.h"
 
+#include <aclapi.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +19,8 @@ enum Kind {
     kCreatedKey,     // root\path did not exist
     kDeletedKey,     // values: root\path's values before it was deleted
     kTree,           // values: root\path and its sub-keys as they were
+    kSecurity,       // security: path's access list (and integrity label) as they were
+    kStranded,       // path's earlier bytes are at other, and could not be put back: never deleted
     kDropped,        // nothing to do
 };
 
@@ -38,6 +42,8 @@ struct Entry {
     HKEY root;
     SavedValue* values;
     int valueCount;
+    PSECURITY_DESCRIPTOR security;  // kSecurity: self-relative, LocalAlloc'd
+    SECURITY_INFORMATION securityParts;
 };
 
 Entry* g_entries = nullptr;
@@ -45,20 +51,29 @@ int g_count = 0, g_capacity = 0;
 bool g_open = false;
 char g_ignored[300];
 
+bool Reserve(int more);
+
 Entry* Add(Kind kind, const char* path, const char* other) {
-    if (g_count == g_capacity) {
-        int capacity = g_capacity == 0 ? 64 : g_capacity * 2;
-        Entry* grown = static_cast<Entry*>(std::realloc(g_entries, static_cast<size_t>(capacity) * sizeof(Entry)));
-        if (grown == nullptr) return nullptr;
-        g_entries = grown;
-        g_capacity = capacity;
-    }
+    if (!Reserve(1)) return nullptr;
     Entry* e = &g_entries[g_count++];
     std::memset(e, 0, sizeof *e);
     e->kind = kind;
     StrCopyCut(e->path, path);
     StrCopyCut(e->other, other != nullptr ? other : "");
     return e;
+}
+
+// Room for the records of one more change (what it replaces and what it
+// creates), so that a change is never made that could not be recorded.
+bool Reserve(int more) {
+    if (g_count + more <= g_capacity) return true;
+    int capacity = g_capacity == 0 ? 64 : g_capacity * 2;
+    while (capacity < g_count + more) capacity *= 2;
+    Entry* grown = static_cast<Entry*>(std::realloc(g_entries, static_cast<size_t>(capacity) * sizeof(Entry)));
+    if (grown == nullptr) return false;
+    g_entries = grown;
+    g_capacity = capacity;
+    return true;
 }
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
@@ -82,14 +97,15 @@ bool KeptName(const char* path, char* out, size_t cap) {
 }
 
 // Deletes path, or has Windows delete it at the next restart while a program
-// holds it.
-void DeleteNowOrAtRestart(const char* path) {
+// holds it. True when it is gone now.
+bool DeleteNowOrAtRestart(const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
-    if (!Exists(path) || DeleteFileA(path)) return;
+    if (!Exists(path) || DeleteFileA(path)) return true;
     if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         Log("file deleted at the next restart: %s", path);
     else
         Log("file could not be deleted (error %lu): %s", GetLastError(), path);
+    return false;
 }
 
 // Puts the file at from in path's place, replacing what is there. A file
@@ -148,40 +164,47 @@ bool Append(Entry* e, const SavedValue& v) {
     return true;
 }
 
-// Reads one value of key into v (name set); v.present says whether it was there.
-void ReadValue(HKEY key, SavedValue& v) {
+// Reads one value of key into v (name set); v.present says whether it was
+// there. False when its state could not be told (an error other than its
+// absence, or no memory for its bytes).
+bool ReadValue(HKEY key, SavedValue& v) {
     v.present = false;
     v.data = nullptr;
     DWORD size = 0;
-    if (key == nullptr || RegQueryValueExW(key, v.name, nullptr, &v.type, nullptr, &size) != ERROR_SUCCESS) return;
+    if (key == nullptr) return true;
+    LONG rc = RegQueryValueExW(key, v.name, nullptr, &v.type, nullptr, &size);
+    if (rc == ERROR_FILE_NOT_FOUND) return true;
+    if (rc != ERROR_SUCCESS) return false;
     v.data = static_cast<unsigned char*>(std::malloc(size + 2));
-    if (v.data == nullptr) return;
+    if (v.data == nullptr) return false;
     v.size = size;
     v.present = RegQueryValueExW(key, v.name, nullptr, &v.type, v.data, &v.size) == ERROR_SUCCESS;
+    return v.present;
 }
 
-// Every value of root\path\sub into e.
-void SaveKey(Entry* e, HKEY root, const char* path, const char* sub) {
+// Every value of root\path\sub into e. False when some could not be kept:
+// a key restored from part of its values would lose the rest.
+bool SaveKey(Entry* e, HKEY root, const char* path, const char* sub) {
     char full[520];
     if (sub[0] == '\0')
         StrCopyCut(full, path);
     else if (!StrFormat(full, sizeof full, "%s\\%s", path, sub))
-        return;
+        return false;
     HKEY key = OpenRaw(root, full, KEY_READ);
-    if (key == nullptr) return;
+    if (key == nullptr) return true;
     SavedValue marker = {};
     StrCopyCut(marker.sub, sub);
     marker.marker = true;
-    Append(e, marker);
-    for (DWORD index = 0;; ++index) {
+    bool whole = Append(e, marker);
+    for (DWORD index = 0; whole; ++index) {
         SavedValue v = {};
         StrCopyCut(v.sub, sub);
         DWORD nameLength = 256;
         if (RegEnumValueW(key, index, v.name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        ReadValue(key, v);
-        if (v.present) Append(e, v);
+        whole = ReadValue(key, v) && (!v.present || Append(e, v));
     }
     RegCloseKey(key);
+    return whole;
 }
 
 bool SetValue(HKEY key, const SavedValue& v) {
@@ -271,16 +294,39 @@ bool RestoreTree(const Entry& e) {
     return ok;
 }
 
+// ---- Security: the access list and the integrity label of a folder ----
+
+const SECURITY_INFORMATION kLabelSecurity = 0x00000010L;  // LABEL_SECURITY_INFORMATION, Vista and later
+
+bool PutSecurityBack(const Entry& e) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr, sacl = nullptr;
+    if (!GetSecurityDescriptorDacl(e.security, &present, &dacl, &defaulted)) return false;
+    SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION;
+    // The label goes back only where there was one to keep.
+    if ((e.securityParts & kLabelSecurity) != 0 && GetSecurityDescriptorSacl(e.security, &present, &sacl, &defaulted) &&
+        present && sacl != nullptr)
+        parts |= kLabelSecurity;
+    else
+        sacl = nullptr;
+    return SetNamedSecurityInfoA(const_cast<char*>(e.path), SE_FILE_OBJECT, parts, nullptr, nullptr, dacl, sacl) ==
+           ERROR_SUCCESS;
+}
+
 // Undoes one entry; true when it came back.
 bool Undo(const Entry& e) {
     switch (e.kind) {
         case kKeptFile:
+        case kStranded:
             Log("undo: file put back: %s", e.path);
             return PutInPlace(e.other, e.path);
         case kCreatedFile:
             Log("undo: file removed: %s", e.path);
-            DeleteNowOrAtRestart(e.path);
-            return true;
+            return DeleteNowOrAtRestart(e.path);
+        case kSecurity:
+            Log("undo: access list%s put back: %s",
+                (e.securityParts & kLabelSecurity) != 0 ? " and integrity label" : "", e.path);
+            return PutSecurityBack(e);
         case kCreatedFolder:
             Log("undo: folder removed: %s", e.path);
             return RemoveDirectoryA(e.path) || !Exists(e.path);
@@ -311,6 +357,7 @@ void Close() {
     for (int i = 0; i < g_count; ++i) {
         for (int k = 0; k < g_entries[i].valueCount; ++k) std::free(g_entries[i].values[k].data);
         std::free(g_entries[i].values);
+        if (g_entries[i].security != nullptr) LocalFree(g_entries[i].security);
     }
     std::free(g_entries);
     g_entries = nullptr;
@@ -368,61 +415,123 @@ void PutBackAside(const char* path) {
     for (int i = g_count - 1; i >= 0; --i) {
         Entry& e = g_entries[i];
         if (e.kind == kKeptFile && std::strcmp(e.path, path) == 0) {
-            if (MoveFileA(e.other, e.path)) e.kind = kDropped;
+            if (MoveFileA(e.other, e.path)) {
+                e.kind = kDropped;
+            } else {
+                // The earlier file lives on only under its kept name: it is
+                // put back by a rollback, and a commit never deletes it.
+                e.kind = kStranded;
+                Log("kept file could not be put back (error %lu): %s stays as %s", GetLastError(), e.path, e.other);
+            }
             return;
         }
     }
 }
+
+int JournalHasRoom() { return !g_open || Reserve(2) ? 1 : 0; }
 
 void NoteCreatedFile(const char* path) { Add(kCreatedFile, path, nullptr); }
 void NoteCreatedFolder(const char* path) { Add(kCreatedFolder, path, nullptr); }
 void NoteRenamed(const char* from, const char* to) { Add(kRenamed, from, to); }
 void NoteDeleteLater(const char* path) { Add(kDeleteLater, path, nullptr); }
 
-void KeepRegistryValue(HKEY root, const char* keyPath, const char* name) {
-    if (!g_open) return;
+namespace {
+// An entry whose earlier state could not be kept whole: the rollback leaves
+// its key alone. 0 tells the caller not to make the change.
+int NotKept(Entry* e, const char* what) {
+    Log("the journal could not keep %s %s: the change is not made", what, e->path);
+    e->kind = kDropped;
+    return 0;
+}
+}  // namespace
+
+int KeepRegistryValue(HKEY root, const char* keyPath, const char* name) {
+    if (!g_open) return 1;
     Entry* e = Add(kValue, keyPath, nullptr);
-    if (e == nullptr) return;
+    if (e == nullptr) return 0;
     e->root = root;
     SavedValue v = {};
     Wide(name, v.name, 256);
-    HKEY key = OpenRaw(root, keyPath, KEY_READ);
-    ReadValue(key, v);
+    HKEY key = nullptr;
+    LONG rc = ERROR_FILE_NOT_FOUND;
+    wchar_t wide[300];
+    if (Wide(keyPath, wide, 300)) rc = RegOpenKeyExW(root, wide, 0, KEY_READ, &key);
+    bool known = (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) && ReadValue(key, v);
     if (key != nullptr) RegCloseKey(key);
-    Append(e, v);
+    if (!known) {
+        // What was there cannot be told: a rollback would delete or change
+        // what it never saw. The value is left alone by the rollback.
+        std::free(v.data);
+        e->kind = kDropped;
+        Log("the earlier state of registry value %s\\%s cannot be read: a rollback leaves it alone", keyPath,
+            name != nullptr ? name : "(default)");
+        return 1;
+    }
+    return Append(e, v) ? 1 : NotKept(e, "the registry value");
 }
 
-void NoteCreatedKey(HKEY root, const char* keyPath) {
-    if (!g_open) return;
+int NoteCreatedKey(HKEY root, const char* keyPath) {
+    if (!g_open) return 1;
     Entry* e = Add(kCreatedKey, keyPath, nullptr);
     if (e != nullptr) e->root = root;
+    return e != nullptr ? 1 : 0;
 }
 
-void KeepDeletedKey(HKEY root, const char* keyPath) {
-    if (!g_open) return;
+int KeepDeletedKey(HKEY root, const char* keyPath) {
+    if (!g_open) return 1;
     Entry* e = Add(kDeletedKey, keyPath, nullptr);
-    if (e == nullptr) return;
+    if (e == nullptr) return 0;
     e->root = root;
-    SaveKey(e, root, keyPath, "");
+    return SaveKey(e, root, keyPath, "") ? 1 : NotKept(e, "the registry key");
 }
 
-void KeepRegistryTree(HKEY root, const char* path) {
-    if (!g_open) return;
+int KeepRegistryTree(HKEY root, const char* path) {
+    if (!g_open) return 1;
     Entry* e = Add(kTree, path, nullptr);
-    if (e == nullptr) return;
+    if (e == nullptr) return 0;
     e->root = root;
-    SaveKey(e, root, path, "");
+    if (!SaveKey(e, root, path, "")) return NotKept(e, "the registry key");
     HKEY key = OpenRaw(root, path, KEY_READ);
-    if (key == nullptr) return;
+    if (key == nullptr) return 1;
     wchar_t sub[256];
-    for (DWORD index = 0;; ++index) {
+    bool whole = true;
+    for (DWORD index = 0; whole; ++index) {
         DWORD length = 256;
         if (RegEnumKeyExW(key, index, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         char narrow[200];
-        if (WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) > 0)
-            SaveKey(e, root, path, narrow);
+        whole = WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) > 0 &&
+                SaveKey(e, root, path, narrow);
     }
     RegCloseKey(key);
+    return whole ? 1 : NotKept(e, "the registry key");
+}
+
+int KeepSecurity(const char* folder) {
+    // One entry per folder, with or without its trailing backslash.
+    char path[300];
+    StrCopyCut(path, folder);
+    size_t length = std::strlen(path);
+    if (length > 3 && path[length - 1] == '\\') path[length - 1] = '\0';
+    if (!JournalCovers(path)) return 1;
+    for (int i = 0; i < g_count; ++i)
+        if (g_entries[i].kind == kSecurity && _stricmp(g_entries[i].path, path) == 0) return 1;  // kept already
+    Entry* e = Add(kSecurity, path, nullptr);
+    if (e == nullptr) return 0;
+    // The integrity label exists from Vista on; earlier Windows refuses the
+    // request for it, and only the access list is kept.
+    PACL dacl = nullptr, sacl = nullptr;
+    SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | kLabelSecurity;
+    DWORD rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, &sacl, &e->security);
+    if (rc != ERROR_SUCCESS) {
+        parts = DACL_SECURITY_INFORMATION;
+        rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, nullptr, &e->security);
+    }
+    if (rc != ERROR_SUCCESS) {
+        e->security = nullptr;
+        return NotKept(e, "the access list of");
+    }
+    e->securityParts = parts;
+    return 1;
 }
 
 void CommitJournal() {
@@ -431,6 +540,7 @@ void CommitJournal() {
         const Entry& e = g_entries[i];
         if (e.kind == kKeptFile) DeleteNowOrAtRestart(e.other);
         if (e.kind == kDeleteLater) DeleteNowOrAtRestart(e.path);
+        if (e.kind == kStranded) Log("the earlier file of %s stays as %s", e.path, e.other);
     }
     Log("journal committed: %d changes kept", g_count);
     Close();

@@ -46,11 +46,22 @@ void NoteRenamed(const char* from, const char* to);
 // A file to delete once the run has succeeded (now, or at the next restart).
 void NoteDeleteLater(const char* path);
 
+// Each Keep... returns 1 when the change may be made, 0 when what it would
+// replace could not be kept (no memory): the change is then not made.
+
 // Before a value of root\keyPath is written or deleted: its present state.
-void KeepRegistryValue(HKEY root, const char* keyPath, const char* name);
-void NoteCreatedKey(HKEY root, const char* keyPath);
+// A state that cannot be read is left alone by a rollback.
+int KeepRegistryValue(HKEY root, const char* keyPath, const char* name);
+int NoteCreatedKey(HKEY root, const char* keyPath);
 // Before root\keyPath (without sub-keys) is deleted: its values.
-void KeepDeletedKey(HKEY root, const char* keyPath);
+int KeepDeletedKey(HKEY root, const char* keyPath);
 // Before another program changes root\path: its values and those of its
 // sub-keys, so that the key comes back whole.
-void KeepRegistryTree(HKEY root, const char* path);
+int KeepRegistryTree(HKEY root, const char* path);
+// Before the access list or integrity label of the folder at path changes:
+// both as they are (once per path).
+int KeepSecurity(const char* path);
+
+// 1 when the journal can record one more change (always while it is
+// closed); the operations ask before each change.
+int JournalHasRoom();

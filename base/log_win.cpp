@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "base/failure.h"
 #include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
@@ -101,6 +102,8 @@ const char* LogPath() { return g_path; }
 
 void Log(const char* fmt, ...) {
     if (g_path[0] == '\0') return;
+    // Logging never changes the error that the caller reads next.
+    DWORD error = GetLastError();
     char text[kLineMax];
     va_list ap;
     va_start(ap, fmt);
@@ -108,6 +111,7 @@ void Log(const char* fmt, ...) {
     va_end(ap);
     if (!fits) StrCopyCut(text, "(a line too long for the log)");
     AppendAnsi("", text);
+    SetLastError(error);
 }
 
 void LogW(const char* prefix, const char16_t* text) {
@@ -118,5 +122,25 @@ void LogW(const char* prefix, const char16_t* text) {
     size_t at = static_cast<size_t>(n - 1);
     for (size_t i = 0; text[i] != 0 && at < kLineMax; ++i) wide[at++] = static_cast<wchar_t>(text[i]);
     wide[at] = 0;
+    DWORD error = GetLastError();
     AppendLine(wide);
+    SetLastError(error);
+}
+
+unsigned long LastSystemError() { return GetLastError(); }
+
+void SystemErrorText(unsigned long error, char* out, unsigned cap) {
+    if (cap == 0) return;
+    out[0] = '\0';
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out, cap,
+                             nullptr);
+    if (n == 0 || n >= cap) {
+        out[0] = '\0';
+        return;
+    }
+    // One line: the system's text ends with a line end and often a full stop.
+    while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ' || out[n - 1] == '.')) --n;
+    out[n] = '\0';
+    for (DWORD i = 0; i < n; ++i)
+        if (out[i] == '\r' || out[i] == '\n') out[i] = ' ';
 }

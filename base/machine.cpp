@@ -7,6 +7,7 @@
 
 #include "base/context.h"
 #include "base/fileops.h"
+#include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -92,10 +93,13 @@ int PersistInstallDir() {
     // bare name in whatever the current directory is.
     const char* driveDir = FindFixedDriveDir();
     if (driveDir[0] == '\0') return written;
-    return MakeDirectory(driveDir) && JoinPath(path, driveDir, kPathFileName) &&
-                   WriteWholeFile(path, g_ctx.installDir, len)
-               ? written
-               : 0;
+    // The second copy is a convenience for the input method: one that cannot
+    // be written is logged, and the install does not depend on it.
+    if (!MakeDirectory(driveDir) || !JoinPath(path, driveDir, kPathFileName) ||
+        !WriteWholeFile(path, g_ctx.installDir, len))
+        Log("the second path file could not be written in %s (error %lu); the install goes on", driveDir,
+            GetLastError());
+    return written;
 }
 
 int DetectWow64() {

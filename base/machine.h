@@ -16,8 +16,8 @@ const char* FindFixedDriveDir();
 
 // Writes installDir (backslash appended when missing) to the path file in
 // the Windows directory and, on Windows 6 and later, beside the fixed drive's
-// "mofahu\" folder too. Refreshes systemDir. 1 when every path file was
-// written.
+// "mofahu\" folder too (best effort: its failure is logged). Refreshes
+// systemDir. 1 when the path file in the Windows directory was written.
 int PersistInstallDir();
 
 // 1 on 64-bit Windows of major version 6 or later, else 0. Records

@@ -87,8 +87,7 @@ int BeforeValueChange(HKEY key, const char* name) {
     if (InjectedFault(what)) return 0;
     const char* path = "";
     HKEY root = RootOf(key, &path);
-    if (JournalOpen()) KeepRegistryValue(root, path, name);
-    return 1;
+    return KeepRegistryValue(root, path, name);
 }
 
 int LoggedValue(LONG rc, HKEY key, const char* name, const char* type, DWORD bytes) {
@@ -106,7 +105,7 @@ void NoteNewKey(HKEY key) {
     Log("registry key created: %s", NameOf(key));
     const char* path = "";
     HKEY root = RootOf(key, &path);
-    if (JournalOpen()) NoteCreatedKey(root, path);
+    NoteCreatedKey(root, path);  // the room for it was made before the key
 }
 }  // namespace
 
@@ -193,7 +192,7 @@ int DeleteRegKey(HKEY parent, const char* name) {
     char path[400];
     HKEY root = SubKeyPath(parent, name, path, sizeof path);
     if (InjectedFault(path)) return 0;
-    if (JournalOpen()) KeepDeletedKey(root, path);
+    if (!KeepDeletedKey(root, path)) return 0;
     LONG rc = RegDeleteKeyA(parent, name);
     if (rc == ERROR_SUCCESS) Log("registry key deleted: %s\\%s", NameOf(parent), name);
     return rc == ERROR_SUCCESS ? 1 : 0;

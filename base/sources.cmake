@@ -1,7 +1,7 @@
 # MOFA_PORTABLE_SOURCES: no Windows header. MOFA_HOST_SOURCES and
 # MOFA_WIN_PORTABLE_SOURCES: each platform's implementation of portable
 # interfaces. MOFA_WINDOWS_SOURCES: code that calls Windows.
-list(APPEND MOFA_PORTABLE_SOURCES base/context.cpp base/strbuf.cpp base/text.cpp base/path.cpp
+list(APPEND MOFA_PORTABLE_SOURCES base/context.cpp base/failure.cpp base/strbuf.cpp base/text.cpp base/path.cpp
      base/fileops_common.cpp base/ui.cpp)
 list(APPEND MOFA_HOST_SOURCES base/ui_host.cpp base/fileops_posix.cpp base/log_host.cpp)
 list(APPEND MOFA_WIN_PORTABLE_SOURCES base/ui_win.cpp base/fileops_win.cpp base/sysapi.cpp base/log_win.cpp

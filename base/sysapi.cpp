@@ -3,6 +3,7 @@
 #include <imm.h>
 #include <shlobj.h>
 
+#include "base/journal.h"
 #include "base/log.h"
 
 SysApi g_sys;
@@ -51,6 +52,12 @@ void ResetSysApi() {
 
 int InjectedFault(const char* what) {
     ++g_sys.operations;
+    // A change the journal could not record is not made at all.
+    if (!JournalHasRoom()) {
+        Log("the journal has no room to record a change: %s is not made", what);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
     if (g_sys.failAt == 0 || g_sys.operations != g_sys.failAt) return 0;
     Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
     SetLastError(ERROR_ACCESS_DENIED);

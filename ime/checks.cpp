@@ -63,7 +63,7 @@ BOOL CALLBACK CountImeWindow(HWND window, LPARAM param) {
 
 int CheckDefaultInputMethod() {
     FindProductInPreload();
-    if (g_ctx.productInPreload == 4 && g_ctx.productPreloadPosition == 1) {
+    if (g_ctx.productInPreload == kProductInPreload && g_ctx.productPreloadPosition == 1) {
         if (g_ctx.preloadCount < 2) {
             ShowMessageW(kOnlyInputMethod, kSetupCaptionW);
             return 0;
@@ -74,7 +74,10 @@ int CheckDefaultInputMethod() {
             g_ctx.userDeclined = 1;
             return 0;
         }
+        // The change the user agreed to stays: the run ends as the user's,
+        // not as a failure whose undo would refuse the user again forever.
         SwapFirstPreloadEntries();
+        g_ctx.userDeclined = 1;
         ShowMessageW(kRestartFirst, kSetupCaptionW);
         return 0;
     }

@@ -125,14 +125,14 @@ int ReadPreloadList() {
 }
 
 int FindProductInPreload() {
-    g_ctx.productInPreload = 0;
+    g_ctx.productInPreload = kProductNotInPreload;
     g_ctx.productPreloadPosition = 0;
     g_ctx.preloadCount = 0;
     int count = ReadPreloadList();
     for (int i = 0; i < count; ++i) {
         if (IsProductPreloadText(g_ctx.preloadTexts[i])) {
             g_ctx.productPreloadPosition = i + 1;
-            g_ctx.productInPreload = 4;
+            g_ctx.productInPreload = kProductInPreload;
             return 1;
         }
     }
@@ -140,7 +140,7 @@ int FindProductInPreload() {
 }
 
 void PromotePreloadEntry() {
-    if (g_ctx.productInPreload != 4 || g_ctx.preloadCount < 3 || g_ctx.productPreloadPosition < 3 ||
+    if (g_ctx.productInPreload != kProductInPreload || g_ctx.preloadCount < 3 || g_ctx.productPreloadPosition < 3 ||
         g_ctx.windowsMajorVersion > 5)
         return;
     RefreshWindowsVersionWord();

@@ -7,6 +7,7 @@
 
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/journal.h"
 #include "base/machine.h"
 #include "base/path.h"
@@ -20,6 +21,13 @@ namespace {
 const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
 const char kAdminText[] = "在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！";
 const char kUserKeyText[] = "Software open error2003";
+
+// A failure of the registry fallback: recorded as the run's cause, for the
+// one message the user gets. Returns 0.
+int RegistrationFailed(const char* text, const char* key) {
+    NoteFailure(text, "open the registry key", key, 0);
+    return 0;
+}
 const UINT kSystemDirChars = 100;
 
 // Fills layoutKeyNames with the sub-key names of the layouts key, highest
@@ -106,8 +114,8 @@ void AddPreloadSubKey(HKEY preload, const char* id) {
     CloseKey(last);
 }
 
-// Adds the layout id to the current user's preload list. 1 after a failure
-// message, else 0.
+// Adds the layout id to the current user's preload list. 1 when added; 0,
+// with the cause recorded, when the user's key is missing.
 int AddToPreloadList(const char* layoutId) {
     char id[kLayoutNameSize];
     StrCopyCut(id, layoutId);
@@ -117,24 +125,18 @@ int AddToPreloadList(const char* layoutId) {
 
     if (IsWin9xFamily()) {
         HKEY preload = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout\\preload");
-        if (preload == nullptr) {
-            ShowMessageA(kUserKeyText, kProductCaptionA);
-            return 1;
-        }
+        if (preload == nullptr) return RegistrationFailed(kUserKeyText, "keyboard layout\\preload");
         AddPreloadSubKey(preload, id);
         CloseKey(preload);
-        return 0;
-    }
-    HKEY layout = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout");
-    if (layout == nullptr) {
-        ShowMessageA(kUserKeyText, kProductCaptionA);
         return 1;
     }
+    HKEY layout = OpenKeyRead(HKEY_CURRENT_USER, "keyboard layout");
+    if (layout == nullptr) return RegistrationFailed(kUserKeyText, "keyboard layout");
     HKEY preload = OpenKeyFull(layout, "preload");
     if (preload != nullptr) AddPreloadValue(preload, id);
     CloseKey(preload);
     CloseKey(layout);
-    return 0;
+    return 1;
 }
 }  // namespace
 
@@ -149,10 +151,9 @@ int InstallImeModule() {
     // The input-method manager writes the keyboard layouts (and may write the
     // user's preload list) itself: both are kept whole first, so that a run
     // that fails can put them back.
-    if (JournalOpen()) {
-        KeepRegistryTree(HKEY_LOCAL_MACHINE, kLayoutsKey);
-        KeepRegistryTree(HKEY_CURRENT_USER, "keyboard layout\\preload");
-    }
+    if (!KeepRegistryTree(HKEY_LOCAL_MACHINE, kLayoutsKey) ||
+        !KeepRegistryTree(HKEY_CURRENT_USER, "keyboard layout\\preload"))
+        return 0;
     HKL layout = nullptr;
     if (!InjectedFault("the input-method manager's registration"))
         layout = g_sys.immInstallIMEW(reinterpret_cast<const wchar_t*>(path),
@@ -161,15 +162,15 @@ int InstallImeModule() {
     return layout != nullptr ? 1 : 0;
 }
 
-int RegisterKeyboardLayout() {
+LayoutRegistration RegisterKeyboardLayout() {
     RefreshWindowsVersionWord();
-    int result = 2;
+    LayoutRegistration result = kLayoutRegistered;
     const int codePage = g_ctx.oemCodePage;
 
     HKEY layouts = OpenKeyRead(HKEY_LOCAL_MACHINE, kLayoutsKey);
     if (layouts == nullptr) {
-        ShowMessageA(IsWin9xFamily() ? "Software open error1003" : kAdminText, kCaptionA);
-        return 1;
+        RegistrationFailed(IsWin9xFamily() ? "Software open error1003" : kAdminText, kLayoutsKey);
+        return kLayoutFailed;
     }
 
     int names = EnumerateLayoutKeys(layouts);
@@ -188,24 +189,23 @@ int RegisterKeyboardLayout() {
             // old key beside the new one; the registration goes on.
             DeleteRegKey(layouts, id);
             ForceExpectedSuffix(id, sizeof id, codePage);
-            result = 0;
+            result = kLayoutSuffixForced;
             target = CreateKeyFull(layouts, id);
         }
     } else {
-        result = MakeNewLayoutId(highest, codePage, id, sizeof id);
+        if (MakeNewLayoutId(highest, codePage, id, sizeof id) == 0) result = kLayoutSuffixForced;
         target = CreateKeyFull(layouts, id);
     }
     if (target == nullptr) {
         CloseKey(layouts);
-        ShowMessageA(IsWin9xFamily() ? "Software open error1004" : kAdminText, kProductCaptionA);
-        return 1;
+        RegistrationFailed(IsWin9xFamily() ? "Software open error1004" : kAdminText, id);
+        return kLayoutFailed;
     }
     WriteLayoutValues(target);
     CloseKey(target);
     CloseKey(layouts);
 
-    if (AddToPreloadList(id)) return 1;
-    return result;
+    return AddToPreloadList(id) ? result : kLayoutFailed;
 }
 
 namespace {

@@ -7,11 +7,15 @@
 // accepted it (imeLayoutHandle then holds the new layout).
 int InstallImeModule();
 
+enum LayoutRegistration : int {
+    kLayoutFailed = 0,        // the cause is recorded (base/failure.h)
+    kLayoutRegistered,        // key reused or created with the expected language suffix
+    kLayoutSuffixForced,      // registered; the suffix had to be forced
+};
+
 // Finds or creates the product's key under the system keyboard layouts,
 // writes its values and adds it to the current user's preload list.
-// 2: key reused or created with the expected language suffix; 0: the suffix
-// had to be forced; 1: after a failure message.
-int RegisterKeyboardLayout();
+LayoutRegistration RegisterKeyboardLayout();
 
 // The uninstall entry "mofaxwb" (display name and the uninstaller in the
 // system directory). Silent on failure.

@@ -7,6 +7,7 @@
 #include "archive/mfz.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/fileops.h"
 #include "base/machine.h"
 #include "base/path.h"
@@ -26,15 +27,10 @@ const uint64_t kSpareRoom = 1u << 20;
 const char kPayloadNoRoom[] =
     "　　安装目录%s所在的磁盘空间不足，还需要%lu KB。安装没有进行，原有文件都没有改动。请腾出磁盘空间后重新安装！";
 
-void ReportCopyFailure(const char* target) {
-    char text[400];
-    StrFormat(text, sizeof text, "没有成功复制%s文件，请退出安装程序并手动删除该文件后重新安装！", target);
-    ShowMessageA(text, kCopyCaptionA);
-}
-
-// A step the install cannot do without: its failure fails the install.
-void Need(int ok) {
-    if (!ok) g_ctx.installFailed = 1;
+// A copy that failed is the cause of the run's failure; the error says why.
+int CopyFailed(const char* target) {
+    NoteFailure("没有成功复制%s文件", "copy", target, LastSystemError());
+    return 0;
 }
 
 // Copies to the native system directory (see BeginNativeSystemDirAccess).
@@ -45,8 +41,9 @@ int CopyToSystemDir(const char* source, const char* target, bool retry) {
         MoveLockedFileAside(target);
         ok = CopyOver(source, target);
     }
+    unsigned long error = LastSystemError();
     EndNativeSystemDirAccess(token);
-    if (!ok) ReportCopyFailure(target);
+    if (!ok) NoteFailure("没有成功复制%s文件", "copy", target, error);
     return ok;
 }
 
@@ -63,42 +60,41 @@ int UseVistaManagementProgram() {
     PathText older, vista;
     InInstallDir(older, "mofatyrk.exe");
     InInstallDir(vista, "mofatyr6.exe");
-    return ForceDeleteFile(older) == 0 && RenameFile(vista, older);
+    if (ForceDeleteFile(older) == 0 && RenameFile(vista, older)) return 1;
+    NoteFailure("不能替换文件%s", "replace", older, LastSystemError());
+    return 0;
 }
 
 void AskToKeepEarlierData() {
     const char16_t* question = std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) == 0
                                    ? u"检测到安装目录下有智能墨筏以前的词组等数据文件，是否保留？"
                                    : u"检测到有智能墨筏以前的词组等数据文件，是否保留？";
-    if (ShowMessageW(question, kSetupCaptionW, kMbYesNo) == kIdYes) g_ctx.userDataState = 2;
+    if (ShowMessageW(question, kSetupCaptionW, kMbYesNo) == kIdYes) g_ctx.userDataState = kUserKeepsData;
 }
 
-void ExtractPayload() {
+int ExtractPayload() {
     PathText path;
     SetArchiveAttribute(InInstallDir(path, "mofatyr6.exe"));
     ForceDeleteFile(path);
     SetArchiveAttribute(InInstallDir(path, "mofatyrk.exe"));
     ForceDeleteFile(path);
-
-    if (!ExtractArchive(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
-                        g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u)) {
-        g_ctx.installFailed = 1;
-        ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaptionA);
-    }
-    // The user's earlier data does not depend on the payload: the question is
-    // asked even when some payload file could not be written, so that an
-    // incomplete extraction never costs the user the dictionaries kept aside.
-    if (g_ctx.userDataState == 1) AskToKeepEarlierData();
+    // The extraction names the entry it could not write.
+    int whole = ExtractArchive(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
+                               g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u);
+    // The question is asked only of an install that goes on: a failed one
+    // puts the user's files back as they were.
+    if (whole && g_ctx.userDataState == kEarlierDataKept) AskToKeepEarlierData();
+    return whole;
 }
 
-void DeployOn64BitWindows(int pass) {
+int DeployOn64BitWindows(int pass) {
     PathText source, target;
     // The 32-bit module goes to SysWOW64.
     if (pass == 0)
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     else
         InInstallDir(source, "mofahu32.ime");
-    Need(CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime")));
+    if (!CopyWithRetry(source, Joined(target, g_ctx.sysWow64Dir, "mofahu4.ime"))) return 0;
 
     // The 64-bit module and uninstaller go to the native system directory.
     RefreshSystemDir();
@@ -106,29 +102,27 @@ void DeployOn64BitWindows(int pass) {
         PatchedFirstModule(source, "mofa640.ime", "mofa641.ime");
     else
         InInstallDir(source, "mofahu64.ime");
-    Need(CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true));
-
-    if (pass == 0) {
-        Need(CopyToSystemDir(InInstallDir(source, "mfxdel64.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"), false));
-        SetArchiveAttribute(InInstallDir(source, "mofatyrk.exe"));
-        Need(UseVistaManagementProgram());
-    }
+    if (!CopyToSystemDir(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"), true)) return 0;
+    if (pass != 0) return 1;
+    if (!CopyToSystemDir(InInstallDir(source, "mfxdel64.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"), false))
+        return 0;
+    SetArchiveAttribute(InInstallDir(source, "mofatyrk.exe"));
+    return UseVistaManagementProgram();
 }
 
-void DeployOn32BitWindows(int pass) {
+int DeployOn32BitWindows(int pass) {
     PathText source, target;
     RefreshSystemDir();
     if (pass == 0) {
-        if (g_ctx.windowsMajorVersion > 5) Need(UseVistaManagementProgram());
+        if (g_ctx.windowsMajorVersion > 5 && !UseVistaManagementProgram()) return 0;
         PatchedFirstModule(source, "mofa320.ime", "mofa321.ime");
     } else {
         InInstallDir(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
     }
-    Need(CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime")));
-    if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe"))) {
-        g_ctx.installFailed = 1;
-        ReportCopyFailure(target);
-    }
+    if (!CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"))) return 0;
+    if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe")))
+        return CopyFailed(target);
+    return 1;
 }
 }  // namespace
 
@@ -161,6 +155,7 @@ int CheckRoomForPayload() {
     uint64_t missingKb = (need - static_cast<uint64_t>(available) + 1023) / 1024;
     if (StrFormat(text, sizeof text, kPayloadNoRoom, g_ctx.installDir, static_cast<unsigned long>(missingKb)))
         ShowMessageA(text, kSetupCaptionA);
+    NoteFailure("", "find room for the payload in", g_ctx.installDir, 112);  // ERROR_DISK_FULL
     return 0;
 }
 
@@ -174,38 +169,34 @@ int CopyWithRetry(const char* source, const char* target) {
     if (CopyOver(source, target)) return 1;
     MoveLockedFileAside(target);
     if (CopyOver(source, target)) return 1;
-    ReportCopyFailure(target);
-    return 0;
+    return CopyFailed(target);
 }
 
-void DeployFiles(int pass) {
+int DeployFiles(int pass) {
     MakeDirectory(g_ctx.installDir);
     if (g_ctx.windowsMajorVersion > 5) SetLowIntegrity();
     ReportRepaint();
     g_sys.sleep(50);
 
-    if (pass == 0) ExtractPayload();
+    if (pass == 0 && !ExtractPayload()) return 0;
 
     ReportRepaint();
     PathText source, target;
-    Need(CopyOver(InInstallDir(source, "mofahu4.ime"), InInstallDir(target, "mofahu32.ime")));
-    Need(CopyOver(InInstallDir(source, "mofacyzk.bak"), InInstallDir(target, "mofacyzk.dat")));
-    Need(CopyOver(InInstallDir(source, "mofapyck.bak"), InInstallDir(target, "mofapyck.dat")));
+    static const char* const kCopies[][2] = {
+        {"mofahu4.ime", "mofahu32.ime"}, {"mofacyzk.bak", "mofacyzk.dat"}, {"mofapyck.bak", "mofapyck.dat"}};
+    for (const auto& copy : kCopies)
+        if (!CopyOver(InInstallDir(source, copy[0]), InInstallDir(target, copy[1]))) return CopyFailed(target);
     g_sys.sleep(50);
     ReportProgressBar(0, 64);
 
-    if (DetectWow64())
-        DeployOn64BitWindows(pass);
-    else
-        DeployOn32BitWindows(pass);
+    if (!(DetectWow64() ? DeployOn64BitWindows(pass) : DeployOn32BitWindows(pass))) return 0;
 
     if (pass == 0) {
         PatchVersionString(InInstallDir(source, "setupw64.exe"));
         WriteUninstallEntry();
     } else {
-        ForceDeleteFile(InInstallDir(source, "mofa320.ime"));
-        ForceDeleteFile(InInstallDir(source, "mofa321.ime"));
-        ForceDeleteFile(InInstallDir(source, "mofa640.ime"));
-        ForceDeleteFile(InInstallDir(source, "mofa641.ime"));
+        static const char* const kInterim[] = {"mofa320.ime", "mofa321.ime", "mofa640.ime", "mofa641.ime"};
+        for (const char* interim : kInterim) ForceDeleteFile(InInstallDir(source, interim));
     }
+    return 1;
 }

@@ -8,12 +8,13 @@
 int CheckRoomForPayload();
 
 // Pass 0: extraction, the keep-data question, the version-patched first
-// modules. Pass 1: the final modules, and the interim ones removed.
-void DeployFiles(int pass);
+// modules. Pass 1: the final modules, and the interim ones removed. 1 when
+// done; 0 at the first failure, with its cause recorded (base/failure.h).
+int DeployFiles(int pass);
 
 // Copies source over target after clearing the target's attributes. 1/0.
 int CopyOver(const char* source, const char* target);
 
 // CopyOver; when it fails the target is moved aside and the copy tried once
-// more; a second failure is reported to the user. 1/0.
+// more; a second failure is recorded as the cause. 1/0.
 int CopyWithRetry(const char* source, const char* target);

@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "archive/backup.h"
+#include "archive/mfz.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/fileops.h"
 #include "base/journal.h"
 #include "base/log.h"
@@ -20,149 +22,277 @@
 #include "settings/settings.h"
 
 namespace {
-// The steps a run mode takes beyond the install sequence itself, which every
-// mode runs.
-struct PlanSteps {
-    bool checks;     // the pre-install checks, which may ask the user
-    bool askToKeep;  // the user is asked whether to keep the earlier data
-    bool skins;      // verification of the payload and the skin choice
-    bool record;     // configuration record and install stamp
-    bool report;     // the integrity report and the closing message
-};
+StepResult Result(int ok) { return ok ? kStepDone : kStepFailed; }
 
-// The wizard takes every step. A silent run has nobody to ask or to show a
-// report to: it keeps the earlier data (the answer Yes), and runs no checks,
-// skin choice, record or report. Both back up and restore the user's data.
-const PlanSteps kWizardSteps = {true, true, true, true, true};
-const PlanSteps kSilentSteps = {false, false, false, false, false};
+// ---- The steps ----
 
-PlanOutcome Stopped(const char* step) {
-    Log("step %s: failed; the install stops", step);
-    return kPlanFailed;
-}
-
-// The install failed once it had begun to change the machine: every change
-// is put back (the earlier modules, registration, user files and path
-// files), and the user is told. The backup stays unless all came back.
-PlanOutcome Undone(const char* step) {
-    Log("step %s: failed; what the install changed is put back", step);
-    g_ctx.installFailed = 1;
-    void* token = BeginNativeSystemDirAccess();
-    int whole = RollBackJournal();
-    EndNativeSystemDirAccess(token);
-    if (whole && g_ctx.userDataState != 2) DiscardBackup();
-    ReportRepaint();
-    char text[600];
-    const char* log = LogPath()[0] != '\0' ? LogPath() : "mofasetup.log";
-    if (StrFormat(text, sizeof text,
-                  whole ? "　　智能墨筏没有安装成功，原来的版本和你的数据都已恢复原样。详细情况记录在%s中。"
-                        : "　　智能墨筏没有安装成功，有些改动没有能够恢复，详细情况记录在%s中。请重新启动计算机后再次安装！",
-                  log))
-        ShowMessageA(text, kSetupCaptionA);
-    return kPlanFailed;
-}
-
-// The install directory is made before anything goes into it: without it
-// every file would fail on its own.
-int MakeInstallDir() {
-    if (MakeDirectory(g_ctx.installDir)) return 1;
-    char text[400];
-    if (StrFormat(text, sizeof text, "　　不能创建安装目录%s，安装没有进行。", g_ctx.installDir))
-        ShowMessageA(text, kSetupCaptionA);
-    return 0;
-}
-
-// The three checks made before anything is written.
-PlanOutcome RunPreInstallChecks() {
+// The three checks made before anything is written. A No, or a change the
+// user agreed to (the input method made non-default), ends the run as the
+// user's; a check that cannot be passed ends it as a failure.
+StepResult PreInstallChecks() {
     g_ctx.checkResult = CheckDefaultInputMethod();
-    if (g_ctx.checkResult == 0) return kPlanEnded;
+    if (g_ctx.checkResult == 0) return g_ctx.userDeclined ? kStepDeclined : kStepRefused;
     g_ctx.checkResult = CheckImeWindowsInUse();
     if (g_ctx.checkResult > 0) {
         // Without a work buffer the windows are counted but no text is built.
         const char16_t* text = g_ctx.workBuffer != nullptr ? reinterpret_cast<const char16_t*>(g_ctx.workBuffer) : u"";
         ShowMessageW(text, kCaptionW);
-        return kPlanBackToConfirm;
+        return kStepBackToConfirm;
     }
     g_ctx.checkResult = CheckImeSharedMemory();
     if (g_ctx.checkResult > 0) ShowMessageW(u"检测到内存中有智能墨筏数据没有退出，请安装后重新启动机器再使用！", kCaptionW);
-    return kPlanDone;
+    return kStepDone;
+}
+
+// Every entry of the payload inflates and matches its digest before the
+// first write: a damaged setup program changes nothing.
+StepResult CheckPayload() {
+    if (CheckArchiveWhole(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
+                          g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u))
+        return kStepDone;
+    ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaptionA);
+    return kStepFailed;
 }
 
 // The earlier installation's user files go into the backup archive; the
 // backup reads the earlier directory, so the install directory is resolved
-// afresh behind it. 0 when files that exist could not be kept.
-int BackUpEarlierData(const PlanSteps& steps) {
-    g_ctx.userDataState = 0;
+// afresh behind it.
+StepResult BackUpEarlierData() {
+    g_ctx.userDataState = kNoEarlierData;
     int kept = BackupUserData();
     std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
     ResolveInstallDir();
     if (kept < 0) {
         ShowBackupFailure();
-        return 0;
+        NoteFailure("", "back up the earlier data", g_ctx.previousInstallDir, 0);
+        return kStepFailed;
     }
-    if (kept > 0) g_ctx.userDataState = steps.askToKeep ? 1 : 2;
-    Log("step backup: %s (earlier installation: %s)", kept > 0 ? g_ctx.backupArchivePath : "nothing to keep",
+    // A silent run has nobody to ask: it keeps the data.
+    if (kept > 0) g_ctx.userDataState = IsSilentRun() ? kUserKeepsData : kEarlierDataKept;
+    Log("backup: %s (earlier installation: %s)", kept > 0 ? g_ctx.backupArchivePath : "nothing to keep",
         g_ctx.previousInstallDir[0] != '\0' ? g_ctx.previousInstallDir : "none");
-    return 1;
+    return kStepDone;
 }
-}  // namespace
 
-PlanOutcome RunInstallPlan() {
-    const PlanSteps& steps = IsSilentRun() ? kSilentSteps : kWizardSteps;
-    Log("plan: the %s install begins", IsSilentRun() ? "silent" : "wizard's");
-    if (steps.checks) {
-        PlanOutcome checked = RunPreInstallChecks();
-        Log("step pre-install checks: %s", checked == kPlanDone ? "passed" : "the install does not go on");
-        if (checked != kPlanDone) return checked;
+// The install directory is made before anything goes into it: without it
+// every file would fail on its own.
+StepResult MakeInstallDir() {
+    if (MakeDirectory(g_ctx.installDir)) return kStepDone;
+    NoteFailure("", "create the install folder", g_ctx.installDir, LastSystemError());
+    char text[400];
+    if (StrFormat(text, sizeof text, "　　不能创建安装目录%s，安装没有进行。", g_ctx.installDir))
+        ShowMessageA(text, kSetupCaptionA);
+    return kStepFailed;
+}
+
+StepResult CheckRoom() { return Result(CheckRoomForPayload()); }
+StepResult InstallFolders() { return Result(PrepareInstallFolders()); }
+StepResult EarlierModule() { return Result(RemoveEarlierModuleIfRegistered()); }
+StepResult FirstPass() { return Result(DeployFiles(0)); }
+StepResult Registration() { return Result(RegisterInputMethod()); }
+StepResult FinalPass() { return Result(DeployFiles(1)); }
+StepResult SystemSettings() { return Result(WriteSystemSettings()); }
+
+StepResult Skins() {
+    InstallSkins();
+    Log("skins: mode %d, skin %d", g_ctx.statusWindowMode, g_ctx.skinChoice);
+    ReportRepaint();  // where the dialog was
+    return kStepDone;
+}
+
+StepResult RecordAndStamp() {
+    UpdateImeConfigRecord();
+    WriteInstallStamp();
+    return kStepDone;
+}
+
+StepResult Restore() {
+    if (g_ctx.userDataState != kUserKeepsData) return kStepDone;
+    return Result(RestoreUserData());
+}
+
+// What the install kept to put back is gone now; the backup goes too, and
+// only then is the companion program started, whose work cannot be undone.
+StepResult Companion() {
+    DiscardBackup();
+    StartCompanionProgram();
+    return kStepDone;
+}
+
+StepResult TryIt() { return g_ui.tryIt() ? kStepDone : kStepRunLeft; }
+
+StepResult Report() {
+    if (CheckInstallation() != 0) {
+        NoteFailure("", "check the installed files", g_ctx.installDir, 0);
+        return kStepFailed;
     }
-    ReportRepaint();
-    // Nothing is written before the user's data is safe, the install
-    // directory is there and the payload has room in it.
-    if (!BackUpEarlierData(steps)) return Stopped("backup of the earlier data");
-    if (!MakeInstallDir()) return Stopped("install directory");
-    if (!CheckRoomForPayload()) return Stopped("room for the payload");
-    if (!RunInstallSequence()) return Undone("install sequence");
-    Log("step install sequence: done");
-    if (steps.skins) {
-        InstallSkins();
-        Log("step skins: mode %d, skin %d", g_ctx.statusWindowMode, g_ctx.skinChoice);
-        ReportRepaint();  // where the dialog was
-    }
-    if (steps.record) {
-        UpdateImeConfigRecord();
-        WriteInstallStamp();
-        Log("step configuration record and install stamp: written");
-    }
-    if (g_ctx.userDataState == 2) {
-        if (!RestoreUserData()) return Undone("restore of the earlier data");
-        Log("step restore: the earlier data is back");
-    }
-    // The install has succeeded: what it kept to put back, and the backup,
-    // go; only now is the companion program started, whose work cannot be
-    // undone.
+    ShowClosingMessage();
+    return kStepDone;
+}
+
+// The plan. A silent run has nobody to ask or show a report to: it runs no
+// checks, skin choice, record or report, and keeps the earlier data.
+const PlanStep kSteps[] = {
+    {"pre-install checks", kInWizard, kStopBeforeChange, PreInstallChecks},
+    {"payload check", kInEveryRun, kStopBeforeChange, CheckPayload},
+    {"backup of the earlier data", kInEveryRun, kStopBeforeChange, BackUpEarlierData},
+    {"install directory", kInEveryRun, kStopBeforeChange, MakeInstallDir},
+    {"room for the payload", kInEveryRun, kStopBeforeChange, CheckRoom},
+    {"install folders and settings files", kInEveryRun, kUndoEverything, InstallFolders},
+    {"earlier module", kInEveryRun, kUndoEverything, EarlierModule},
+    {"deployment pass 0", kInEveryRun, kUndoEverything, FirstPass},
+    {"registration", kInEveryRun, kUndoEverything, Registration},
+    {"deployment pass 1", kInEveryRun, kUndoEverything, FinalPass},
+    {"autostart and browser token", kInEveryRun, kUndoEverything, SystemSettings},
+    {"skins", kInWizard, kCarryOnAndLog, Skins},
+    {"configuration record and install stamp", kInWizard, kCarryOnAndLog, RecordAndStamp},
+    {"restore of the earlier data", kInEveryRun, kUndoEverything, Restore},
+    {"commit", kInEveryRun, kCommitHere, nullptr},
+    {"companion program", kInEveryRun, kKeepAndFail, Companion},
+    {"try-it page", kInWizard, kCarryOnAndLog, TryIt},
+    {"report", kInWizard, kKeepAndFail, Report},
+};
+
+// ---- The runner's own work ----
+
+void CommitChanges() {
     void* token = BeginNativeSystemDirAccess();  // kept files lie in the system directories too
     CommitJournal();
     EndNativeSystemDirAccess(token);
-    DiscardBackup();
-    StartCompanionProgram();
-    // The try-it page (64-bit Windows) comes before the report; a run ended
-    // meanwhile ends without it.
-    if (!g_ui.tryIt()) return kPlanDone;
-    if (steps.report) {
-        bool whole = CheckInstallation() == 0;
-        Log("step report: %s", whole ? "the install is whole" : "the report was shown");
-        if (whole) ShowClosingMessage();
+}
+
+// The failure as the user reads it: what could not be done, why, and what
+// to do about it.
+const char* ErrorMeaning(unsigned long error) {
+    switch (error) {
+        case 5:  // access denied
+            return "（没有写入权限）";
+        case 32:  // sharing violation
+        case 33:  // lock violation
+            return "（文件正在被其他程序使用）";
+        case 39:   // handle disk full
+        case 112:  // disk full
+            return "（磁盘空间不足）";
+        default:
+            return "";
     }
-    return kPlanDone;
+}
+
+const char* ErrorAdvice(unsigned long error) {
+    switch (error) {
+        case 5:
+            return "请确认以管理员身份运行安装程序后重新安装！";
+        case 32:
+        case 33:
+            return "请关闭正在使用它的程序，或者重新启动计算机后重新安装！";
+        case 39:
+        case 112:
+            return "请腾出磁盘空间后重新安装！";
+        default:
+            return "请重新启动计算机后再次安装！";
+    }
+}
+
+// Everything the install changed is put back, and the user gets one message:
+// the cause, and what was done about it.
+void UndoAndTell() {
+    void* token = BeginNativeSystemDirAccess();
+    int whole = RollBackJournal();
+    EndNativeSystemDirAccess(token);
+    if (whole && g_ctx.userDataState != kUserKeepsData) DiscardBackup();
+    ReportRepaint();
+    const FailureCause& cause = FirstFailure();
+    const char* log = LogPath()[0] != '\0' ? LogPath() : "mofasetup.log";
+    char text[1200];
+    bool fits = StrFormat(text, sizeof text, "　　智能墨筏没有安装成功%s%s%s。%s%s详细情况记录在%s中。",
+                          cause.userText[0] != '\0' ? "：" : "", cause.userText, ErrorMeaning(cause.error),
+                          whole ? "原来的版本和你的数据都已恢复原样。" : "有些改动没有能够恢复。",
+                          whole && cause.error == 0 ? "" : ErrorAdvice(cause.error), log);
+    if (fits) ShowMessageA(text, kSetupCaptionA);
+}
+
+// The log's last word on a failed run: the first failure, whole.
+void LogFailureSummary(const char* step) {
+    const FailureCause& cause = FirstFailure();
+    char meaning[256];
+    SystemErrorText(cause.error, meaning, sizeof meaning);
+    if (cause.set && cause.error != 0)
+        Log("failure: step %s: could not %s %s: error %lu (%s)", step, cause.operation, cause.path, cause.error, meaning);
+    else if (cause.set)
+        Log("failure: step %s: could not %s %s", step, cause.operation, cause.path);
+    else
+        Log("failure: step %s", step);
+}
+
+PlanOutcome Stopped(const PlanStep& step) {
+    if (step.onFailure == kUndoEverything) {
+        Log("step %s: failed; what the install changed is put back", step.name);
+        UndoAndTell();
+    } else {
+        Log("step %s: failed; the install stops before changing anything", step.name);
+        void* token = BeginNativeSystemDirAccess();
+        RollBackJournal();
+        EndNativeSystemDirAccess(token);
+    }
+    LogFailureSummary(step.name);
+    return kPlanFailed;
+}
+
+// A run ended by a check or the user: what the user agreed to stays.
+PlanOutcome Ended(const PlanStep& step, StepResult result) {
+    Log("step %s: the install does not go on", step.name);
+    CommitChanges();
+    if (result == kStepDeclined) return kPlanDeclined;
+    return result == kStepBackToConfirm ? kPlanBackToConfirm : kPlanRefused;
+}
+}  // namespace
+
+const PlanStep* InstallPlanSteps(int* count) {
+    *count = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
+    return kSteps;
+}
+
+PlanOutcome RunInstallPlan() {
+    const unsigned mode = IsSilentRun() ? kInSilentRun : kInWizard;
+    Log("plan: the %s install begins", IsSilentRun() ? "silent" : "wizard's");
+    ClearFailure();
+    OpenJournal();
+    const char* failedStep = nullptr;
+    for (const PlanStep& step : kSteps) {
+        if ((step.modes & mode) == 0) continue;
+        if (step.onFailure == kCommitHere) {
+            CommitChanges();
+            continue;
+        }
+        ReportRepaint();
+        StepResult result = step.run();
+        if (result == kStepDone) {
+            Log("step %s: done", step.name);
+        } else if (result == kStepRunLeft) {
+            Log("step %s: the wizard was closed; the run ends", step.name);
+            break;
+        } else if (result != kStepFailed) {
+            return Ended(step, result);
+        } else if (step.onFailure == kStopBeforeChange || step.onFailure == kUndoEverything) {
+            return Stopped(step);
+        } else {
+            Log("step %s: failed; %s", step.name,
+                step.onFailure == kCarryOnAndLog ? "the install goes on" : "the install stays, the run has failed");
+            if (step.onFailure == kKeepAndFail && failedStep == nullptr) failedStep = step.name;
+            if (step.onFailure == kCarryOnAndLog) ClearFailure();
+        }
+    }
+    CommitChanges();  // a run ended before the commit step kept what it did
+    if (failedStep == nullptr) return kPlanDone;
+    LogFailureSummary(failedStep);
+    return kPlanFailed;
 }
 
 int ExitCodeOf(PlanOutcome outcome) {
     switch (outcome) {
         case kPlanDone:
-            if (g_ctx.installFailed) return kExitFailed;
             return g_ctx.restartRequired == 1 ? kExitRestartNeeded : kExitInstalled;
-        case kPlanEnded:
-            return g_ctx.userDeclined ? kExitUserEnded : kExitFailed;
+        case kPlanDeclined:
         case kPlanBackToConfirm:
             return kExitUserEnded;
         default:

@@ -1,12 +1,13 @@
-// The ordered steps of one installation, run once: by the window when the
-// user confirms, or directly in a silent run. It is not transactional: what
-// was written before an early return stays.
+// The steps of one installation that change the machine. The plan runs them
+// in order under its journal: a step that fails returns 0 at once, and what
+// was changed before it is put back.
 #include "install/sequence.h"
 
 #include <windows.h>
 
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/fileops.h"
 #include "base/log.h"
 #include "base/machine.h"
@@ -21,11 +22,12 @@
 #include "settings/settings.h"
 
 namespace {
-void ShowModuleInUse() {
-    ShowMessageW(u"　　你以前安装的墨筏五笔正在使用，请关闭使用墨筏五笔的所有窗口，或者重新启动机器后，才能安装新版本的墨筏五笔！",
-                 kSetupCaptionW);
+// An earlier module that stays where it is: the cause of the run's failure.
+int ModuleInUse(const char* path) {
+    NoteFailure("你以前安装的墨筏五笔正在使用，请关闭使用墨筏五笔的所有窗口，或者重新启动机器后，才能安装新版本的墨筏五笔",
+                "move the earlier module out of the way", path, LastSystemError());
+    return 0;
 }
-
 }  // namespace
 
 int RemoveEarlierModule() {
@@ -38,10 +40,7 @@ int RemoveEarlierModule() {
             // The old 32-bit module is loaded somewhere: even once moved
             // aside, Windows keeps using it until a restart.
             g_ctx.restartRequired = 1;
-            if (MoveLockedFileAside(path) == -1) {
-                ShowModuleInUse();
-                return 0;
-            }
+            if (MoveLockedFileAside(path) == -1) return ModuleInUse(path);
         }
     }
     if (!JoinPath(path, g_ctx.systemDir, "mofahu4.ime")) return 1;
@@ -50,27 +49,26 @@ int RemoveEarlierModule() {
     EndNativeSystemDirAccess(token);
     if (stuck) {
         g_ctx.restartRequired = 1;
-        ShowModuleInUse();
-        return 0;
+        return ModuleInUse(path);
     }
     return 1;
 }
 
-namespace {
-void RegisterInputMethod() {
+int RegisterInputMethod() {
     g_ctx.imeInstallResult = InstallImeModule();
     Log("input method %s by the input-method manager", g_ctx.imeInstallResult ? "registered" : "not registered");
-    // The registry fallback returns 1 only after its failure message.
-    if (g_ctx.imeInstallResult == 0 && RegisterKeyboardLayout() == 1) {
+    if (g_ctx.imeInstallResult == 0 && RegisterKeyboardLayout() == kLayoutFailed) {
         Log("input method not registered in the registry either");
-        g_ctx.installFailed = 1;
+        return 0;
     }
     if (g_ctx.windowsMajorVersion <= 5) {
         FindProductInPreload();
         PromotePreloadEntry();
     }
+    return 1;
 }
 
+namespace {
 // Earlier modules moved aside by an earlier install ("mofahu2.ime" and the
 // like) go now, or, while a program still holds them, at the next restart.
 void RemoveLeftoverModules() {
@@ -85,32 +83,40 @@ void RemoveLeftoverModules() {
     }
     EndNativeSystemDirAccess(token);
 }
+
+int FolderFailed(const char* path) {
+    NoteFailure("不能创建目录%s", "create the folder", path, LastSystemError());
+    return 0;
+}
 }  // namespace
 
-int RunInstallSequence() {
-    char text[460];
+int PrepareInstallFolders() {
+    char text[260];
     ResolveInstallDir();
     RefreshSystemDir();
     // Where the input method finds its data, and the folders it needs: an
     // install without them would not work.
-    if (!PersistInstallDir() || !MakeDirectory(g_ctx.installDir)) return 0;
+    if (!PersistInstallDir()) {
+        NoteFailure("不能写入文件%s", "write the path file", "mofapath.mfh", LastSystemError());
+        return 0;
+    }
+    if (!MakeDirectory(g_ctx.installDir)) return FolderFailed(g_ctx.installDir);
     GrantUserFullControl(g_ctx.installDir);
-    if (InInstallDir(text, "filer\\")[0] == '\0' || !MakeDirectory(text)) return 0;
+    if (InInstallDir(text, "filer\\")[0] == '\0' || !MakeDirectory(text)) return FolderFailed(text);
     if (!IsSilentRun()) DetectWow64();
     WriteSettingsFiles();
     FindProductInPreload();
     g_ctx.restartRequired = 0;
     RemoveLeftoverModules();
-    if (g_ctx.productInPreload == 4 && !RemoveEarlierModule()) return 0;
+    return 1;
+}
 
-    // Each step goes on only when the one before succeeded: what failed is
-    // put back, not built upon.
-    DeployFiles(0);
-    if (g_ctx.installFailed) return 0;
-    RegisterInputMethod();
-    if (g_ctx.installFailed) return 0;
-    DeployFiles(1);
-    if (g_ctx.installFailed) return 0;
+int RemoveEarlierModuleIfRegistered() {
+    return g_ctx.productInPreload != kProductInPreload || RemoveEarlierModule();
+}
+
+int WriteSystemSettings() {
+    char text[460];
     WriteUserAgentToken();
     if (QuotedCommand(text, g_ctx.installDir, "mofatyrk.exe", "mf")) WriteAutostartValue(text);
     return 1;

@@ -83,7 +83,7 @@ void InstallSkins() {
     if (work == nullptr) return;
     VerifyPayload(work);
     // The earlier data is kept: so is the earlier skin, when it is whole.
-    if (g_ctx.userDataState == 2 && SkinFilesPresent()) return;
+    if (g_ctx.userDataState == kUserKeepsData && SkinFilesPresent()) return;
 
     g_ctx.statusWindowMode = 1;
     g_ctx.skinChoice = 1;

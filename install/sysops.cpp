@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/context.h"
+#include "base/journal.h"
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/path.h"
@@ -25,7 +26,7 @@ void SetLowIntegrity() {
     char command[sizeof g_ctx.systemDir + sizeof words + 16];
     RefreshSystemDir();
     if (!StrFormat(words, sizeof words, "\"%s\" /SetIntegrityLevel Level: L", directory) ||
-        !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words))
+        !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words) || !KeepSecurity(directory))
         return;
     bool started = g_sys.startProgram(command, static_cast<UINT>(g_ui.programShow));
     Log("started %s (%s)", command, started ? "running" : "could not start");
@@ -42,6 +43,10 @@ int GrantUserFullControl(const char* directory) {
                               nullptr, &descriptor) != ERROR_SUCCESS)
         return 0;
 
+    if (!KeepSecurity(directory)) {
+        LocalFree(descriptor);
+        return 0;
+    }
     EXPLICIT_ACCESSA access;
     std::memset(&access, 0, sizeof access);
     BuildExplicitAccessWithNameA(&access, user, GENERIC_ALL, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);

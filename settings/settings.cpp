@@ -49,7 +49,7 @@ void FillSiteField() {
 }
 
 void UpdateImeConfigRecord() {
-    if (g_ctx.userDataState == 2) return;  // the restored record is the user's
+    if (g_ctx.userDataState == kUserKeepsData) return;  // the restored record is the user's
     unsigned char record[kConfigRecordSize];
     DefaultConfigRecord(record);
     char path[260];

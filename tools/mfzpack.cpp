@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "archive/mfz.h"
+#include "base/failure.h"
 #include "base/context.h"
 #include "base/fileops.h"
 #include "base/path.h"
@@ -355,6 +356,8 @@ int Extract(int argc, char** argv) {
                                    static_cast<uint32_t>(work.size()));
     int status = 0;
     if (!extracted) {
+        // The entry the extraction stopped at, in the program's own words.
+        if (FirstFailure().set) ShowMessageA(FirstFailure().userText, "", kMbOk);
         status = Fail("%s: not every entry could be extracted; nothing written to %s", archive.c_str(), dir.c_str());
     } else {
         for (size_t k = 0; k < entries.size() && status == 0; ++k) {

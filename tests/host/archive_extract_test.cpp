@@ -7,6 +7,7 @@
 
 #include "archive/mfz.h"
 #include "archive_support.h"
+#include "base/failure.h"
 #include "base/fileops.h"
 
 using namespace archive_test;
@@ -59,7 +60,7 @@ TEST_F(ExtractTest, EmptyAndMissingArchives) {
     EXPECT_TRUE(shown_.empty());
 }
 
-TEST_F(ExtractTest, EachFailingEntryIsReportedAndTheOthersStillLand) {
+TEST_F(ExtractTest, TheFirstFailingEntryEndsTheExtractionAndNamesItself) {
     std::string good1 = Pack(true, {{"first.txt", "first"}});
     std::string big = Pack(true, {{"big.txt", std::string(kMaxEntryDataSize + 1, 'z')}});
     std::string lower = Pack(true, {{"lower.txt", "abc"}});
@@ -69,14 +70,39 @@ TEST_F(ExtractTest, EachFailingEntryIsReportedAndTheOthersStillLand) {
     for (size_t i = 28; i < 28 + 32; ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
     corrupt[10 + 56 + 40] ^= 0x55;
 
-    std::string image = Header(true, 5);
-    for (const std::string* a : {&good1, &big, &lower, &corrupt, &good2}) image += a->substr(10);
-    EXPECT_EQ(Extract(image), 0);
-    EXPECT_EQ(Installed("first.txt"), "first");
-    EXPECT_EQ(Installed("last.txt"), "last");
-    EXPECT_EQ(InstalledNames().size(), 2u);
-    EXPECT_EQ(FailedNames(), (std::vector<std::string>{"big.txt", "lower.txt", "corrupt.txt"}));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(work_.data())), "last.txt");  // the name slot
+    const std::string tails[] = {big.substr(10), lower.substr(10), corrupt.substr(10)};
+    const char* names[] = {"big.txt", "lower.txt", "corrupt.txt"};
+    for (int bad = 0; bad < 3; ++bad) {
+        std::string image = Header(true, 3) + good1.substr(10) + tails[bad] + good2.substr(10);
+        ClearFailure();
+        EXPECT_EQ(Extract(image), 0);
+        EXPECT_EQ(Installed("first.txt"), "first");
+        EXPECT_EQ(InstalledNames().size(), 1u) << names[bad];  // nothing after the failure
+        EXPECT_TRUE(shown_.empty());  // the caller tells the user, once
+        EXPECT_EQ(FirstFailure().userText, std::string("没有成功解压复制") + names[bad] + "文件");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(work_.data())), names[bad]);  // the name slot
+    }
+}
+
+// The payload is checked whole before anything is written: a damaged or
+// missing entry anywhere in it fails the check and names itself.
+TEST_F(ExtractTest, TheWholeArchiveIsCheckedBeforeTheFirstWrite) {
+    std::string good = Pack(true, {{"first.txt", "first"}, {"last.txt", "last"}});
+    const auto check = [this](const std::string& image) {
+        ClearFailure();
+        return CheckArchiveWhole(reinterpret_cast<const unsigned char*>(image.data()),
+                                 static_cast<uint32_t>(image.size()), work_.data(), kWorkBufferSize);
+    };
+    EXPECT_EQ(check(good), 1);
+    std::string damaged = good;
+    damaged[damaged.size() - 8] ^= 0x55;  // the last entry's stream
+    EXPECT_EQ(check(damaged), 0);
+    EXPECT_EQ(FirstFailure().path, std::string("last.txt"));
+    std::string shortCount = good;
+    shortCount[6] = 3;  // a third entry announced that is not there
+    EXPECT_EQ(check(shortCount), 0);
+    EXPECT_EQ(check(Pack(false, {{"plain.txt", "no digest"}})), 0);
+    EXPECT_TRUE(InstalledNames().empty());
 }
 
 TEST_F(ExtractTest, WalkStopsAtAMissingMarkerOrAnEntryPastTheEnd) {
@@ -118,10 +144,12 @@ TEST_F(ExtractTest, NamesThatLeaveTheInstallFolderAreRefused) {
         image += RawEntry(name, digest, body, static_cast<uint32_t>(body.size()));
         EXPECT_EQ(IsPlainEntryName(name.c_str(), kDigestNameFieldSize), 0) << name;
     }
+    ClearFailure();
     EXPECT_EQ(Extract(image), 0);
     EXPECT_TRUE(InstalledNames().empty());
     EXPECT_EQ(ListDir(dir_), std::vector<std::string>{"install"});
-    EXPECT_EQ(shown_.size(), bad.size());
+    EXPECT_TRUE(shown_.empty());
+    EXPECT_EQ(FirstFailure().path, bad[0]);  // the first ends the extraction
 
     for (const char* good : {"mofahu4.ime", "a", ".hidden", "CONFIG.SYS", "com10.txt", "lpt.txt", "冷色瓷面.mfz"})
         EXPECT_EQ(IsPlainEntryName(good, kDigestNameFieldSize), 1) << good;

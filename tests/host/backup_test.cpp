@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/backup.h"
+#include "base/failure.h"
 #include "archive/mfz.h"
 #include "archive_support.h"
 
@@ -265,14 +266,17 @@ TEST_F(BackupTest, RestoreBringsTheBytesBackAndCountsThem) {
     EXPECT_EQ(phrase.substr(phrase.size() - 12, 4), "MOFA");
     EXPECT_EQ(U32(phrase, phrase.size() - 4), 3u);
 
-    // A backup shorter than 100 bytes, or none, is passed over in silence.
+    // A backup cut short fails the restore (its cause recorded for the
+    // install's one message); one that is gone is nothing to restore.
     shown_.clear();
     const std::string archive = ReadAll(install + "mofaback.mfz");
     std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", earlier_.c_str());
     WriteAll(g_ctx.backupArchivePath, archive.substr(0, 99));
+    ClearFailure();
     EXPECT_EQ(RestoreUserData(), 0);
+    EXPECT_TRUE(FirstFailure().set);
     DiscardBackup();
-    EXPECT_EQ(RestoreUserData(), 0);
+    EXPECT_EQ(RestoreUserData(), 1);
     EXPECT_TRUE(shown_.empty());
 }
 

@@ -127,7 +127,8 @@ IMPORTS = {
     'advapi32.dll': dict.fromkeys(
         ['RegCloseKey', 'RegCreateKeyExA', 'RegCreateKeyExW', 'RegDeleteKeyA', 'RegDeleteValueA', 'RegEnumKeyExA',
          'RegOpenKeyExA', 'RegOpenKeyExW', 'RegQueryInfoKeyA', 'RegQueryValueExA', 'RegSetValueExA', 'RegSetValueExW',
-         'GetUserNameA', 'RegDeleteKeyW', 'RegDeleteValueW', 'RegEnumKeyExW', 'RegEnumValueW', 'RegQueryValueExW'],
+         'GetUserNameA', 'RegDeleteKeyW', 'RegDeleteValueW', 'RegEnumKeyExW', 'RegEnumValueW', 'RegQueryValueExW',
+         'GetSecurityDescriptorDacl', 'GetSecurityDescriptorSacl'],
         NT31) | dict.fromkeys(
         ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA'], NT4),
     'gdi32.dll': dict.fromkeys(
@@ -147,7 +148,7 @@ IMPORTS = {
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
          'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
-         'lstrcpyA', 'lstrlenA'], NT31) | dict.fromkeys(
+         'lstrcpyA', 'lstrlenA', 'FormatMessageA'], NT31) | dict.fromkeys(
         ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(

@@ -9,6 +9,7 @@
 
 #include "archive/mfz.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/sysapi.h"
 #include "install/deploy.h"
 #include "support/winsupport.h"
@@ -49,6 +50,7 @@ protected:
         files_.push_back({"mofatyr6.exe", "manager for Vista"});
         files_.push_back({"setupw64.exe", Module("setupw64.exe", u"  6.7")});
         files_.push_back({"mofapyck.bak", "拼音; 词库; "});
+        files_.push_back({"mofacyzk.bak", "词组; "});
         image_.assign(1 << 16, 0);
         ArchiveWriter writer;
         ASSERT_EQ(BeginArchive(&writer, image_.data(), static_cast<uint32_t>(image_.size()), 1), 1);
@@ -150,7 +152,7 @@ TEST_F(DeployPassesTest, BeforeVistaTheManagerForXpStays) {
 }
 
 TEST_F(DeployPassesTest, KeepDataQuestionFollowsTheBackup) {
-    g_ctx.userDataState = 1;
+    g_ctx.userDataState = kEarlierDataKept;
     std::strcpy(g_ctx.previousInstallDir, install_.c_str());
     {
         MessageRecorder messages;
@@ -160,9 +162,9 @@ TEST_F(DeployPassesTest, KeepDataQuestionFollowsTheBackup) {
         EXPECT_EQ(messages.shown[0].text, u"检测到安装目录下有智能墨筏以前的词组等数据文件，是否保留？");
         EXPECT_EQ(messages.shown[0].caption, u"智能墨筏安装");
         EXPECT_EQ(messages.shown[0].buttons, static_cast<unsigned>(kMbYesNo));
-        EXPECT_EQ(g_ctx.userDataState, 2);
+        EXPECT_EQ(g_ctx.userDataState, kUserKeepsData);
     }
-    g_ctx.userDataState = 1;
+    g_ctx.userDataState = kEarlierDataKept;
     std::strcpy(g_ctx.previousInstallDir, "D:\\elsewhere\\");
     {
         MessageRecorder messages;
@@ -170,29 +172,29 @@ TEST_F(DeployPassesTest, KeepDataQuestionFollowsTheBackup) {
         DeployFiles(0);
         ASSERT_EQ(messages.shown.size(), 1u);
         EXPECT_EQ(messages.shown[0].text, u"检测到有智能墨筏以前的词组等数据文件，是否保留？");
-        EXPECT_EQ(g_ctx.userDataState, 1);
+        EXPECT_EQ(g_ctx.userDataState, kEarlierDataKept);
     }
 }
 
-TEST_F(DeployPassesTest, IncompleteExtractionIsReportedAndTheQuestionStillAsked) {
-    g_ctx.userDataState = 1;
+// A payload file that cannot be written ends the pass at once, naming it:
+// nothing is built on it, and no question is asked of an install that is
+// about to be undone.
+TEST_F(DeployPassesTest, AFileThatCannotBeWrittenEndsThePassAndNamesItself) {
+    g_ctx.userDataState = kEarlierDataKept;
     // A file that can be neither replaced nor moved aside.
     CreateDirectoryA(install_.c_str(), nullptr);
     WriteBytes(install_ + "mofadel.exe", "locked");
     HANDLE lock = CreateFileA((install_ + "mofadel.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     MessageRecorder messages;
-    messages.answers = {kIdOk, kIdOk, kIdOk, kIdYes};
-    DeployFiles(0);
+    ClearFailure();
+    EXPECT_EQ(DeployFiles(0), 0);
     CloseHandle(lock);
-    bool reported = false;
-    bool asked = false;
-    for (const auto& m : messages.shown) {
-        if (!m.wide && m.textA == std::string("文件解压不完整，请到智能墨筏网站") + MOFA_VENDOR_SITE + "重新下载安装。")
-            reported = m.captionA == "智能墨筏(墨筏五笔)安装";
-        if (m.wide && m.buttons == kMbYesNo) asked = true;
-    }
-    EXPECT_TRUE(reported);
-    EXPECT_TRUE(asked);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(FirstFailure().userText, std::string("没有成功解压复制mofadel.exe文件"));
+    EXPECT_NE(FirstFailure().error, 0u);
+    EXPECT_EQ(g_ctx.userDataState, kEarlierDataKept);
+    // Nothing after it: no module reached the system directory.
+    EXPECT_FALSE(FileExists(g_standIn.system + "\\mofahu4.ime"));
 }
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/sysapi.h"
 #include "ime/checks.h"
 #include "ime/preload.h"
@@ -284,7 +285,7 @@ TEST_P(ImeRegistryFamily, NewKeyAboveTheHighestIdAndAddedToThePreloadList) {
     SeedStandardLayouts();
     SeedPreload({{1, "00000804"}});
     MessageRecorder recorder;
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     EXPECT_TRUE(recorder.shown.empty());
     ExpectProductValues("E0030804");
     EXPECT_EQ(SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts), 5u);
@@ -301,7 +302,7 @@ TEST_P(ImeRegistryFamily, EarlierKeyWithTheRightSuffixIsRewrittenInPlace) {
     SetText(HKEY_LOCAL_MACHINE, Layout("E0060804"), "layout text", "a later input method");
     SeedPreload({{1, "00000804"}, {2, "e0050804"}});
     MessageRecorder recorder;
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     EXPECT_TRUE(recorder.shown.empty());
     ExpectProductValues("E0050804");
     EXPECT_EQ(SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts), 6u);  // nothing created
@@ -313,7 +314,7 @@ TEST_P(ImeRegistryFamily, EarlierTraditionalKeyIsReplacedAndItsPreloadEntryOverw
     SeedStandardLayouts();
     SeedProductKey("E0050404");
     SeedPreload({{1, "00000804"}, {2, "E0050404"}, {3, "00000409"}});
-    EXPECT_EQ(RegisterKeyboardLayout(), 0);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutSuffixForced);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Layout("E0050404")));
     ExpectProductValues("E0050804");
     EXPECT_EQ(Preload(2), Entry("e0050804"));
@@ -327,7 +328,7 @@ TEST_P(ImeRegistryFamily, TraditionalCodePageKeepsA404Key) {
     SeedPreload({{1, "00000404"}});
     // The highest id, E0020804, is above the floor E0000404: the new id
     // follows it and gets its suffix forced.
-    EXPECT_EQ(RegisterKeyboardLayout(), 0);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutSuffixForced);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Layout("E0030404")));
     EXPECT_EQ(Preload(2), Entry("e0030404"));
 }
@@ -349,7 +350,7 @@ TEST_P(ImeRegistryFamily, FirstProductKeyInDescendingEnumerationOrderWins) {
     RegCloseKey(layouts);
     const std::string other = first == "E0040804" ? "E0070804" : "E0040804";
 
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     ExpectProductValues(first);
     EXPECT_NE(GetRaw(HKEY_LOCAL_MACHINE, Layout(other), "IME file"), "MOFAHU4.IME");
     EXPECT_EQ(SubKeyCount(HKEY_LOCAL_MACHINE, kLayouts), 6u);
@@ -364,7 +365,7 @@ TEST_P(ImeRegistryFamily, KeysWithoutAReadableLayoutTextNeitherMatchNorCount) {
     SetRaw(HKEY_LOCAL_MACHINE, Layout("E0080804"), "layout text", kLayoutText + std::string(200 - kLayoutText.size(), 'x'));
     SetText(HKEY_LOCAL_MACHINE, Layout("E0070804"), "layout text", kLayoutText + std::string(200 - kLayoutText.size(), 'x'));
     SeedPreload({{1, "00000804"}});
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     ExpectProductValues("E0040804");
     EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout("E0080804"), "IME file"), kNoValue);
     EXPECT_EQ(GetRaw(HKEY_LOCAL_MACHINE, Layout("E0070804"), "IME file"), kNoValue);
@@ -376,7 +377,7 @@ TEST_P(ImeRegistryFamily, PreloadEntryGoesToTheFirstGapUnlessPresent) {
     SeedProductKey("E0030804");
     // 1, 2 and 4 with the product at 4: the gap at 3 wins, the id stands twice.
     SeedPreload({{1, "00000804"}, {2, "00000409"}, {4, Entry("e0030804")}});
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     EXPECT_EQ(Preload(3), Entry("e0030804"));
     EXPECT_EQ(Preload(4), Entry("e0030804"));
     EXPECT_EQ(Preload(5), kNoValue);
@@ -385,7 +386,7 @@ TEST_P(ImeRegistryFamily, PreloadEntryGoesToTheFirstGapUnlessPresent) {
     ClearPreload();
     const char* stored = GetParam() ? "e0030804" : "E0030804";
     SeedPreload({{1, "00000804"}, {2, stored}});
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     EXPECT_EQ(Preload(2), stored);
     EXPECT_EQ(Preload(3), kNoValue);
 
@@ -396,7 +397,7 @@ TEST_P(ImeRegistryFamily, PreloadEntryGoesToTheFirstGapUnlessPresent) {
         std::snprintf(id, sizeof id, "%08X", 0x10000 + k);
         SeedPreload({{k, id}});
     }
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     EXPECT_EQ(Preload(48), "00010030");
     EXPECT_EQ(Preload(49), Entry("e0030804"));
     EXPECT_EQ(Preload(50), kNoValue);
@@ -513,48 +514,31 @@ TEST_P(ImeRegistryFamily, SwapExchangesTheFirstTwoEntries) {
 INSTANTIATE_TEST_SUITE_P(Families, ImeRegistryFamily, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Win9x" : "NT"; });
 
-TEST_F(ImeRegistry, FailureMessagesOfTheRegistration) {
-    {
+// A failed registration shows nothing itself: its text becomes the cause
+// that the install's one failure message names.
+TEST_F(ImeRegistry, FailureCausesOfTheRegistration) {
+    const auto failsWith = [](const std::string& cause) {
         MessageRecorder recorder;
-        EXPECT_EQ(RegisterKeyboardLayout(), 1);
-        ASSERT_EQ(recorder.shown.size(), 1u);
-        EXPECT_FALSE(recorder.shown[0].wide);
-        EXPECT_EQ(recorder.shown[0].textA, "在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！");
-        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏");
-        EXPECT_EQ(recorder.shown[0].buttons, kMbOk);
-    }
+        ClearFailure();
+        EXPECT_EQ(RegisterKeyboardLayout(), kLayoutFailed);
+        EXPECT_TRUE(recorder.shown.empty());
+        EXPECT_EQ(FirstFailure().userText, cause);
+    };
+    failsWith("在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！");
     Use9x();
-    {
-        MessageRecorder recorder;
-        EXPECT_EQ(RegisterKeyboardLayout(), 1);
-        ASSERT_EQ(recorder.shown.size(), 1u);
-        EXPECT_EQ(recorder.shown[0].textA, "Software open error1003");
-        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏");
-    }
+    failsWith("Software open error1003");
     // The layout key is written before the user's list is found missing,
     // and stays.
     SeedStandardLayouts();
-    {
-        MessageRecorder recorder;
-        EXPECT_EQ(RegisterKeyboardLayout(), 1);
-        ASSERT_EQ(recorder.shown.size(), 1u);
-        EXPECT_EQ(recorder.shown[0].textA, "Software open error2003");
-        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏(墨筏五笔)");
-        ExpectProductValues("E0030804");
-    }
+    failsWith("Software open error2003");
+    ExpectProductValues("E0030804");
     g_sys.getVersion = VersionNt;
-    {
-        MessageRecorder recorder;
-        EXPECT_EQ(RegisterKeyboardLayout(), 1);
-        ASSERT_EQ(recorder.shown.size(), 1u);
-        EXPECT_EQ(recorder.shown[0].textA, "Software open error2003");
-        EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏(墨筏五笔)");
-    }
+    failsWith("Software open error2003");
     // NT with a keyboard-layout key but no preload key: silent, nothing added.
     RegCloseKey(CreateKey(HKEY_CURRENT_USER, "keyboard layout"));
     {
         MessageRecorder recorder;
-        EXPECT_EQ(RegisterKeyboardLayout(), 2);
+        EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
         EXPECT_TRUE(recorder.shown.empty());
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUserPreload));
     }
@@ -573,7 +557,7 @@ TEST_F(ImeRegistry, MoreLayoutKeysThanTheTableHolds) {
     SeedPreload({{1, "00000804"}});
     std::memset(g_ctx.preloadIds, '#', sizeof g_ctx.preloadIds);
 
-    EXPECT_EQ(RegisterKeyboardLayout(), 2);
+    EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     // The table is full and what follows it in memory is untouched.
     EXPECT_NE(g_ctx.layoutKeyNames[249][0], '\0');
     EXPECT_EQ(std::string(&g_ctx.preloadIds[0][0], sizeof g_ctx.preloadIds), std::string(sizeof g_ctx.preloadIds, '#'));

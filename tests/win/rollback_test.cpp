@@ -20,6 +20,7 @@
 #include "base/machine.h"
 #include "base/sysapi.h"
 #include "install/plan.h"
+#include "base/ui.h"
 #include "support/winsupport.h"
 
 namespace {
@@ -32,6 +33,8 @@ BOOL WINAPI StandInProgramFiles(HWND, LPSTR out, int, BOOL) {
     return TRUE;
 }
 UINT WINAPI NoFixedDrive(LPCSTR) { return DRIVE_NO_ROOT_DIR; }
+// A fixed drive F: that is not there: the second path file cannot be written.
+UINT WINAPI MissingFixedDriveF(LPCSTR root) { return (root[0] | 0x20) == 'f' ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR; }
 BOOL WINAPI NoProgramStarted(LPCSTR, UINT) { return TRUE; }
 void WINAPI NoPause(DWORD) {}
 
@@ -174,10 +177,11 @@ protected:
         return out;
     }
 
-    // A silent upgrade with the failAt-th operation failing; its exit code.
-    int Upgrade(unsigned long failAt) {
+    // A silent upgrade (or a wizard's, the window's steps left out) with the
+    // failAt-th operation failing; its exit code.
+    int Upgrade(unsigned long failAt, int runMode = kRunSilent) {
         ResetSetupContext();
-        g_ctx.runMode = kRunSilent;
+        g_ctx.runMode = runMode;
         g_ctx.oemCodePage = 936;
         g_ctx.payloadData = payload_.data();
         g_ctx.payloadSize = payloadSize_;
@@ -185,16 +189,10 @@ protected:
         g_sys.operations = 0;
         g_sys.failAt = failAt;
         if (failAt == 27) OpenLog("C:\\mofatest\\k27.log");
-        OpenJournal();
         ReadPathFile(1);
         ResolveInstallDir();
         int code = ExitCodeOf(RunInstallPlan());
-        if (JournalOpen()) {
-            if (code == kExitFailed)
-                RollBackJournal();
-            else
-                CommitJournal();
-        }
+        EXPECT_FALSE(JournalOpen());  // the plan settles its journal
         g_ctx.workBuffer = nullptr;
         CloseLog();
         return code;
@@ -245,5 +243,133 @@ TEST_F(RollbackTest, EveryOperationOfAnUpgradeFailingLeavesTheEarlierVersion) {
                 "everything back, %d installed regardless\n",
                 operations, failed, installed);
     EXPECT_GT(failed, 0);
+}
+
+// The payload the tests damage: the stream of its last entry.
+void Damage(std::vector<unsigned char>& payload, uint32_t size) { payload[size - 8] ^= 0x55; }
+
+
+// A module that can be neither replaced nor moved aside fails the install
+// once: one message names the file and the reason and says all is back.
+TEST_F(RollbackTest, AFailedSystemCopyGivesOneMessageAndPutsEverythingBack) {
+    PrepareEarlier();
+    // Not in the preload list: the earlier module is not removed first, the
+    // copy of the new one meets it.
+    HKEY preload = nullptr;
+    RegOpenKeyExA(HKEY_CURRENT_USER, "keyboard layout\\preload", 0, KEY_ALL_ACCESS, &preload);
+    RegDeleteValueA(preload, "2");
+    RegCloseKey(preload);
+    const std::string before = Snapshot();
+    // Held without sharing: it can be neither replaced nor renamed.
+    const std::string module = root_ + "windows\\syswow64\\mofahu4.ime";
+    HANDLE held = CreateFileA(module.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    MessageRecorder messages;
+    EXPECT_EQ(Upgrade(0), kExitFailed);
+    CloseHandle(held);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    const std::string& text = messages.shown[0].textA;
+    EXPECT_NE(text.find("没有成功复制" + module + "文件（文件正在被其他程序使用）"), std::string::npos) << text;
+    EXPECT_NE(text.find("原来的版本和你的数据都已恢复原样"), std::string::npos) << text;
+    EXPECT_EQ(text.find("手动删除"), std::string::npos) << text;
+    EXPECT_EQ(Snapshot(), before);
+}
+
+// A damaged setup program changes nothing, in either run mode.
+TEST_F(RollbackTest, ADamagedPayloadChangesNothing) {
+    Damage(payload_, payloadSize_);
+    for (int mode : {kRunSilent, kRunInteractive}) {
+        PrepareEarlier();
+        const std::string before = Snapshot();
+        MessageRecorder messages;
+        EXPECT_EQ(Upgrade(0, mode), kExitFailed);
+        ASSERT_EQ(messages.shown.size(), 1u) << mode;
+        EXPECT_EQ(messages.shown[0].textA, std::string("文件解压不完整，请到智能墨筏网站") + MOFA_VENDOR_SITE + "重新下载安装。");
+        EXPECT_EQ(Snapshot(), before) << mode;
+    }
+    // A fresh install: no install folder, path file or registry value.
+    PrepareEarlier();
+    DeleteFileA((root_ + "windows\\mofapath.mfh").c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb");
+    for (const char* name : {"mofadwdw.txt", "mfszsj43.mfh", "mofacyzk.mfh", "userck.txt", "mofatyrk.exe"})
+        DeleteFileA((install_ + name).c_str());
+    RemoveDirectoryA(install_.c_str());
+    const std::string before = Snapshot();
+    MessageRecorder messages;
+    EXPECT_EQ(Upgrade(0), kExitFailed);
+    EXPECT_EQ(Snapshot(), before);
+}
+
+// An earlier installation whose only user file is small: its backup is
+// under 100 bytes, and comes back all the same.
+TEST_F(RollbackTest, ASmallBackupIsRestored) {
+    PrepareEarlier();
+    for (const char* name : {"mofadwdw.txt", "mfszsj43.mfh", "mofacyzk.mfh"}) DeleteFileA((install_ + name).c_str());
+    WriteBytes(install_ + "userck.txt", "ab");
+    MessageRecorder messages;
+    EXPECT_EQ(Upgrade(0), kExitInstalled);
+    EXPECT_EQ(ReadBytes(install_ + "userck.txt"), "ab");
+    EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofahu4.ime"), contents_["mofahu4.ime"]);
+}
+
+// Yes to making the input method non-default: the consented swap stays
+// (no journal undoes it), and the run ends as the user's.
+TEST_F(RollbackTest, AConsentedPreloadSwapStaysAndTheRunEnds1602) {
+    PrepareEarlier();
+    // 32-bit Windows, where the question is asked.
+    DeleteFileA((root_ + "windows\\syswow64\\mofahu4.ime").c_str());
+    ASSERT_TRUE(RemoveDirectoryA((root_ + "windows\\syswow64").c_str()));
+    SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "e0200804");
+    SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "00000804");
+    MessageRecorder messages;
+    messages.answers = {kIdOk, kIdYes, kIdOk};
+    EXPECT_EQ(Upgrade(0, kRunInteractive), kExitUserEnded);
+    EXPECT_EQ(messages.shown.size(), 3u);
+    std::string all = Snapshot();
+    EXPECT_NE(all.find("keyboard layout\\preload|1|1|00000804"), std::string::npos) << all;
+    EXPECT_NE(all.find("keyboard layout\\preload|2|1|e0200804"), std::string::npos) << all;
+}
+
+// A second path file that cannot be written is logged, and the install
+// does not depend on it.
+TEST_F(RollbackTest, ASecondPathFileThatCannotBeWrittenDoesNotFailTheInstall) {
+    PrepareEarlier();
+    g_sys.getDriveTypeA = MissingFixedDriveF;
+    MessageRecorder messages;
+    EXPECT_EQ(Upgrade(0), kExitInstalled);
+    ExpectInstalled(0);
+}
+
+// The plan's table: what each run mode takes, and where the commit lies.
+TEST(PlanTable, EachRunModeTakesItsSteps) {
+    int count = 0;
+    const PlanStep* steps = InstallPlanSteps(&count);
+    std::string wizard, silent;
+    int commit = -1, firstUndo = -1, lastUndo = -1;
+    for (int i = 0; i < count; ++i) {
+        if (steps[i].modes & kInWizard) wizard += std::string(steps[i].name) + ";";
+        if (steps[i].modes & kInSilentRun) silent += std::string(steps[i].name) + ";";
+        if (steps[i].onFailure == kCommitHere) commit = i;
+        if (steps[i].onFailure == kUndoEverything) {
+            if (firstUndo < 0) firstUndo = i;
+            lastUndo = i;
+        }
+        EXPECT_EQ(steps[i].run == nullptr, steps[i].onFailure == kCommitHere) << steps[i].name;
+    }
+    EXPECT_EQ(silent,
+              "payload check;backup of the earlier data;install directory;room for the payload;"
+              "install folders and settings files;earlier module;deployment pass 0;registration;deployment pass 1;"
+              "autostart and browser token;restore of the earlier data;commit;companion program;");
+    EXPECT_EQ(wizard,
+              "pre-install checks;payload check;backup of the earlier data;install directory;room for the payload;"
+              "install folders and settings files;earlier module;deployment pass 0;registration;deployment pass 1;"
+              "autostart and browser token;skins;configuration record and install stamp;restore of the earlier data;"
+              "commit;companion program;try-it page;report;");
+    // Nothing changes the machine before the payload is checked, and every
+    // step that may be undone lies before the commit.
+    EXPECT_EQ(std::string(steps[0].name) + steps[1].name, "pre-install checkspayload check");
+    for (int i = 0; i < firstUndo; ++i) EXPECT_EQ(steps[i].onFailure, kStopBeforeChange) << steps[i].name;
+    EXPECT_LT(lastUndo, commit);
+    for (int i = commit + 1; i < count; ++i) EXPECT_NE(steps[i].onFailure, kUndoEverything) << steps[i].name;
 }
 }  // namespace

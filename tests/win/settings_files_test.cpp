@@ -84,7 +84,7 @@ TEST_F(SettingsFilesTest, ConfigRecordFromDefaultsOrFromTheFile) {
 TEST_F(SettingsFilesTest, KeptDataLeavesTheRestoredRecordAlone) {
     std::string restored(200, '\x05');
     WriteBytes(dir_ + "mfszsj43.mfh", restored);
-    g_ctx.userDataState = 2;
+    g_ctx.userDataState = kUserKeepsData;
     g_ctx.statusWindowMode = 3;
     UpdateImeConfigRecord();
     EXPECT_EQ(File("mfszsj43.mfh"), restored);

@@ -88,7 +88,7 @@ protected:
 TEST_F(SkinTest, KeptDataWithAWholeSkinSkipsTheDialogAndTheSkin) {
     PutSkinArchive(kCool, "cool");
     for (const auto& f : SkinFiles("mine")) ASSERT_TRUE(WriteBytes(dir_ + f.first, f.second));
-    g_ctx.userDataState = 2;
+    g_ctx.userDataState = kUserKeepsData;
     g_ctx.statusWindowMode = 4;
     MessageRecorder recorder;
     InstallSkins();
@@ -128,7 +128,7 @@ TEST_F(SkinTest, ChangedPayloadFilesAreReportedUnlessTolerated) {
     EXPECT_EQ(recorder.shown[1].captionA, "智能墨筏");
 }
 
-TEST_F(SkinTest, ADamagedSkinIsReportedAfterItsEntryMessage) {
+TEST_F(SkinTest, ADamagedSkinEntryStopsItsExtractionAndTheReportNamesWhatIsMissing) {
     std::string image = Pack(false, SkinFiles("cool"));
     // The data of the fourth entry (mfbmpsx3.bmp) is damaged.
     uint32_t at = kArchiveHeaderSize;
@@ -139,11 +139,12 @@ TEST_F(SkinTest, ADamagedSkinIsReportedAfterItsEntryMessage) {
     ASSERT_TRUE(WriteBytes(dir_ + kCool, image));
     MessageRecorder recorder;
     InstallSkins();
-    ASSERT_EQ(recorder.shown.size(), 2u);
-    EXPECT_EQ(recorder.shown[0].textA, "没有成功解压复制mfbmpsx3.bmp文件！请重新下载安装。");
-    EXPECT_EQ(recorder.shown[0].captionA, "智能墨筏安装");
-    EXPECT_EQ(recorder.shown[1].textA, std::string("mfbmpsx3.bmp....") + kClosing + "\r\n\r\n" + kSkinFailed);
-    EXPECT_EQ(ReadBytes(dir_ + "mfbmpsx7.bmp"), SkinFiles("cool")[7].second);
+    ASSERT_EQ(recorder.shown.size(), 1u);
+    EXPECT_EQ(recorder.shown[0].textA, std::string("mfbmpsx3.bmp....mfbmpsx4.bmp....mfbmpsx5.bmp....mfbmpsx6.bmp...."
+                                                   "mfbmpsx7.bmp....") +
+                                           kClosing + "\r\n\r\n" + kSkinFailed);
+    EXPECT_EQ(ReadBytes(dir_ + "mfbmpsx2.bmp"), SkinFiles("cool")[2].second);
+    EXPECT_FALSE(FileExists(dir_ + "mfbmpsx7.bmp"));
 }
 
 // ---- The dialog, in a child process on a desktop with wine's null driver ----
