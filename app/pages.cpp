@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/payload_bitmap.h"
+#include "app/window.h"
 #include "base/context.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -29,7 +30,7 @@ const size_t kDescriptionCompared = 16;
 static_assert(sizeof kProductDescription == kDescriptionCompared + 1, "the description is 16 GBK bytes");
 
 HWND Window() { return static_cast<HWND>(g_ctx.mainWindow); }
-HWND TryItEdit() { return static_cast<HWND>(g_ctx.tryItEdit); }
+HWND TryItEdit() { return static_cast<HWND>(g_window.tryItEdit); }
 
 void TextW(HDC hdc, int x, int y, const wchar_t* text) { TextOutW(hdc, x, y, text, static_cast<int>(wcslen(text))); }
 void TextA(HDC hdc, int x, int y, const char* text) { TextOutA(hdc, x, y, text, static_cast<int>(std::strlen(text))); }
@@ -40,8 +41,8 @@ void SelectFont(HDC hdc, void* font) {
 
 // The font the splash page found in its paint context, then the text font.
 void SavedThenTextFont(HDC hdc) {
-    SelectFont(hdc, g_ctx.savedFont);
-    SelectFont(hdc, g_ctx.textFont);
+    SelectFont(hdc, g_window.savedFont);
+    SelectFont(hdc, g_window.textFont);
 }
 
 // 310 rows, one pen per row, integer division throughout. The splash green
@@ -98,8 +99,8 @@ void Button(HDC hdc, const PageRect& r, const wchar_t* caption) {
 }
 
 void Buttons(HDC hdc, const wchar_t* okCaption) {
-    Button(hdc, g_ctx.okButtonRect, okCaption);
-    Button(hdc, g_ctx.exitButtonRect, L"放 弃 退 出");
+    Button(hdc, g_window.okButtonRect, okCaption);
+    Button(hdc, g_window.exitButtonRect, L"放 弃 退 出");
 }
 
 // The first 16 bytes of the layout's description are the product's.
@@ -155,9 +156,9 @@ void DrawRaisedFrame(HDC hdc, int left, int top, int right, int bottom) {
 }
 
 void PaintSplashPage(HDC hdc) {
-    DWORD n = GetCurrentDirectoryA(sizeof g_ctx.currentDirectory, g_ctx.currentDirectory);
-    if (n == 0 || n >= sizeof g_ctx.currentDirectory) g_ctx.currentDirectory[0] = '\0';
-    if (std::strlen(g_ctx.currentDirectory) == 3) g_ctx.currentDirectory[2] = '\0';  // "X:\" -> "X:"
+    DWORD n = GetCurrentDirectoryA(sizeof g_window.currentDirectory, g_window.currentDirectory);
+    if (n == 0 || n >= sizeof g_window.currentDirectory) g_window.currentDirectory[0] = '\0';
+    if (std::strlen(g_window.currentDirectory) == 3) g_window.currentDirectory[2] = '\0';  // "X:\" -> "X:"
     g_ctx.oemCodePage = static_cast<int32_t>(GetOEMCP());
 
     PaintBackground(hdc, true);
@@ -166,8 +167,8 @@ void PaintSplashPage(HDC hdc) {
     SetBkMode(hdc, TRANSPARENT);
     DrawPayloadBitmap(400, 190, hdc, "tyrk1.bmp", 0, 0, 400, 190, 0, 0, 400, 190);
 
-    HGDIOBJ previous = g_ctx.textFont != nullptr ? SelectObject(hdc, static_cast<HGDIOBJ>(g_ctx.textFont)) : nullptr;
-    if (previous != nullptr) g_ctx.savedFont = previous;
+    HGDIOBJ previous = g_window.textFont != nullptr ? SelectObject(hdc, static_cast<HGDIOBJ>(g_window.textFont)) : nullptr;
+    if (previous != nullptr) g_window.savedFont = previous;
     SetTextColor(hdc, kWhite);
     TextW(hdc, 10, 165, L"您尝试过墨筏语句提示输入吗？");
     TextW(hdc, 50, 195, L"墨筏语句将给你带来新的输入体验……");
@@ -181,7 +182,7 @@ void PaintSitePage(HDC hdc) {
     PaintBackground(hdc, false);
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, kBlack);
-    SelectFont(hdc, g_ctx.textFont);
+    SelectFont(hdc, g_window.textFont);
     TextW(hdc, 30, 10, L"智能墨筏输入平台  系统安装");
     SetTextColor(hdc, kWhite);
     TextW(hdc, 39, 19, L"智能墨筏输入平台  系统安装");
@@ -191,9 +192,9 @@ void PaintSitePage(HDC hdc) {
     TextW(hdc, 20, 70, L"请输入你所在单位网站或你所在地政府网站的网址，");
     TextW(hdc, 20, 90, L"智能墨筏就可每天自动从所输入网站上下载相关文章，");
     TextW(hdc, 20, 110, L"组建或增加系统文章库，以方便你的快速输入。");
-    Frame(hdc, g_ctx.okButtonRect);
-    Frame(hdc, g_ctx.exitButtonRect);
-    Frame(hdc, g_ctx.siteRowRect);
+    Frame(hdc, g_window.okButtonRect);
+    Frame(hdc, g_window.exitButtonRect);
+    Frame(hdc, g_window.siteRowRect);
     SetTextColor(hdc, kWhite);
     TextW(hdc, 35, 196, L"所在单位网址：");
     Buttons(hdc, L"确 定 安 装");
@@ -203,18 +204,18 @@ void PaintConfirmPage(HDC hdc) {
     PaintBackground(hdc, false);
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, kBlack);
-    SelectFont(hdc, g_ctx.titleFont);
+    SelectFont(hdc, g_window.titleFont);
     ExtrudedW(hdc, 30, 20, L"智能墨筏输入平台");
     SetTextColor(hdc, kBlack);
-    SelectFont(hdc, g_ctx.textFont);
+    SelectFont(hdc, g_window.textFont);
     ExtrudedW(hdc, 100, 80, L"墨筏五笔 7.9 版  系统安装");
     SavedThenTextFont(hdc);
     SetTextColor(hdc, kWhite);
     TextW(hdc, 50, 130, L"本版本适用于：WINDOWS NT、WIN2000、");
     TextW(hdc, 30, 155, L"WINDOWS XP、VISTA及WIN7中文系统。");
-    Frame(hdc, g_ctx.okButtonRect);
-    Frame(hdc, g_ctx.exitButtonRect);
-    Frame(hdc, g_ctx.siteRowRect);
+    Frame(hdc, g_window.okButtonRect);
+    Frame(hdc, g_window.exitButtonRect);
+    Frame(hdc, g_window.siteRowRect);
     if (TryItEdit() != nullptr) ShowWindow(TryItEdit(), SW_HIDE);
     // "安装路径：" (10 bytes) and installDir (under 200) always fit.
     char line[16 + sizeof g_ctx.installDir];
@@ -228,10 +229,10 @@ void PaintProgressPage(HDC hdc) {
     PaintBackground(hdc, false);
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, kBlack);
-    SelectFont(hdc, g_ctx.titleFont);
+    SelectFont(hdc, g_window.titleFont);
     ExtrudedA(hdc, 30, 20, "智能墨筏7.9版安装");
     SetTextColor(hdc, kBlack);
-    SelectFont(hdc, g_ctx.textFont);
+    SelectFont(hdc, g_window.textFont);
     const char busy[] = "智能墨筏正在处理有关数据……";
     TextA(hdc, 80, 80, busy);
     ShadowedA(hdc, busy);
@@ -244,9 +245,9 @@ int PaintTryItPage(HDC hdc) {
     PaintBackground(hdc, false);
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, kBlack);
-    SelectFont(hdc, g_ctx.titleFont);
+    SelectFont(hdc, g_window.titleFont);
     ExtrudedA(hdc, 30, 20, "欢迎使用墨筏系统");
-    SelectFont(hdc, g_ctx.textFont);
+    SelectFont(hdc, g_window.textFont);
     ShadowedA(hdc, "欢迎使用墨筏输入系统");  // no black copy on this page
     SavedThenTextFont(hdc);
     SetTextColor(hdc, kWhite);
@@ -260,12 +261,12 @@ int PaintTryItPage(HDC hdc) {
 void PaintCurrentPage(HDC hdc) { PaintOffScreen(hdc, PaintPage); }
 
 void DrawProgressBarOn(HDC hdc, int done, int total) {
-    int x = g_ctx.progressRect[0];
-    int length = g_ctx.progressRect[2];
+    int x = g_window.progressRect[0];
+    int length = g_window.progressRect[2];
     // 64-bit product: a large done cannot overflow before the division.
     int fill = total == 0 ? 0 : (total < done ? length : static_cast<int>(static_cast<int64_t>(done) * length / total));
     if (done >= 1) {
-        HGDIOBJ old = SelectObject(hdc, static_cast<HGDIOBJ>(g_ctx.redBrush));
+        HGDIOBJ old = SelectObject(hdc, static_cast<HGDIOBJ>(g_window.redBrush));
         Rectangle(hdc, x, 191, x + fill, 218);
         if (old != nullptr) SelectObject(hdc, old);
     } else {

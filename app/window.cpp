@@ -9,11 +9,14 @@
 #include "app/entry.h"
 #include "app/pages.h"
 #include "app/skin_dialog.h"
+#include "app/window.h"
 #include "base/context.h"
 #include "base/machine.h"
 #include "base/ui.h"
 #include "install/plan.h"
 #include "settings/settings.h"
+
+WizardWindow g_window;
 
 namespace {
 const UINT_PTR kTryItTimer = 2;
@@ -32,8 +35,8 @@ bool g_tryItLeft = false;
 int g_exitCode = kExitUserEnded;
 
 HWND Window() { return static_cast<HWND>(g_ctx.mainWindow); }
-HWND TryItEdit() { return static_cast<HWND>(g_ctx.tryItEdit); }
-HWND SiteEdit() { return static_cast<HWND>(g_ctx.siteEdit); }
+HWND TryItEdit() { return static_cast<HWND>(g_window.tryItEdit); }
+HWND SiteEdit() { return static_cast<HWND>(g_window.siteEdit); }
 
 void Invalidate() { InvalidateRect(Window(), nullptr, TRUE); }
 
@@ -136,16 +139,16 @@ void OnCreate(HWND window) {
     g_ctx.mainWindow = window;
     UseWindowUi();
     if (g_ctx.oemCodePage == 950) SetWindowTextW(window, L"智能墨筏系統安裝");
-    g_ctx.textFont = CreateFontA(22, 7, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "宋体");
-    g_ctx.titleFont = CreateFontA(40, 20, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "楷体");
-    g_ctx.redBrush = CreateSolidBrush(RGB(255, 0, 0));
-    g_ctx.okButtonRect = {40, 245, 140, 270};
-    g_ctx.exitButtonRect = {260, 245, 360, 270};
-    g_ctx.siteRowRect = {30, 192, 365, 217};
-    g_ctx.progressRect[0] = 30;
-    g_ctx.progressRect[1] = 188;
-    g_ctx.progressRect[2] = 340;
-    g_ctx.progressRect[3] = 30;
+    g_window.textFont = CreateFontA(22, 7, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "宋体");
+    g_window.titleFont = CreateFontA(40, 20, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "楷体");
+    g_window.redBrush = CreateSolidBrush(RGB(255, 0, 0));
+    g_window.okButtonRect = {40, 245, 140, 270};
+    g_window.exitButtonRect = {260, 245, 360, 270};
+    g_window.siteRowRect = {30, 192, 365, 217};
+    g_window.progressRect[0] = 30;
+    g_window.progressRect[1] = 188;
+    g_window.progressRect[2] = 340;
+    g_window.progressRect[3] = 30;
     if (!LoadPayloadAndWorkBuffer()) return;
     g_ctx.userDataState = kNoEarlierData;
     // Resolved afresh here as before the install, whatever an earlier step
@@ -158,10 +161,10 @@ void OnDestroy() {
     // Boxes shown after the window has gone have no owner.
     g_ctx.mainWindow = nullptr;
     ReleasePayloadAndWorkBuffer();
-    if (g_ctx.textFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.textFont));
-    if (g_ctx.titleFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.titleFont));
-    if (g_ctx.redBrush != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_ctx.redBrush));
-    g_ctx.textFont = g_ctx.titleFont = g_ctx.redBrush = nullptr;
+    if (g_window.textFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_window.textFont));
+    if (g_window.titleFont != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_window.titleFont));
+    if (g_window.redBrush != nullptr) DeleteObject(static_cast<HGDIOBJ>(g_window.redBrush));
+    g_window.textFont = g_window.titleFont = g_window.redBrush = nullptr;
     PostQuitMessage(g_exitCode);
 }
 
@@ -183,14 +186,14 @@ void ConfirmSitePages() {
     ReleaseDC(Window(), hdc);
     HideAndShow(SiteEdit());
     SetFocus(SiteEdit());  // typing goes to the field without a click
-    if (g_ctx.currentPage == kPageSplash) FillSiteField();
+    if (g_ctx.currentPage == kPageSplash) FillSiteField(SiteEdit());
     ResolveInstallDir();
 
     GetWindowTextA(SiteEdit(), SiteUrl2(), kSiteUrlSize);
     ++g_ctx.currentPage;
     if (g_ctx.currentPage > kPageSite) {
         DestroyWindow(SiteEdit());
-        g_ctx.siteEdit = nullptr;
+        g_window.siteEdit = nullptr;
         SetFocus(Window());  // the keys stay with the wizard
         g_ctx.currentPage = kPageLeavingSite;
         HideAndShow(TryItEdit());
@@ -253,9 +256,9 @@ void OnClick(LPARAM lParam) {
     if (g_installing) return;
     unsigned x = LOWORD(lParam);
     unsigned y = HIWORD(lParam);
-    if (PointInPageRect(g_ctx.exitButtonRect, x, y))
+    if (PointInPageRect(g_window.exitButtonRect, x, y))
         OnExitButton();
-    else if (PointInPageRect(g_ctx.okButtonRect, x, y))
+    else if (PointInPageRect(g_window.okButtonRect, x, y))
         OnOkButton();
 }
 }  // namespace
@@ -303,9 +306,9 @@ int CreateSetupWindow(HINSTANCE instance, int showCommand) {
                                   (screenHeight - 300) / 2, 400, 310, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 0;
     g_ctx.mainWindow = window;
-    g_ctx.tryItEdit = CreateWindowExA(0, "EDIT", " ", WS_CHILD | WS_SYSMENU, 120, 195, 230, 20, window, nullptr,
+    g_window.tryItEdit = CreateWindowExA(0, "EDIT", " ", WS_CHILD | WS_SYSMENU, 120, 195, 230, 20, window, nullptr,
                                       instance, nullptr);
-    g_ctx.siteEdit = CreateWindowExA(0, "EDIT", " ", WS_CHILD | WS_SYSMENU, 130, 195, 230, 20, window, nullptr,
+    g_window.siteEdit = CreateWindowExA(0, "EDIT", " ", WS_CHILD | WS_SYSMENU, 130, 195, 230, 20, window, nullptr,
                                      instance, nullptr);
     ShowWindow(window, showCommand);
     UpdateWindow(window);
@@ -329,7 +332,7 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_SETFOCUS:
             // The field of the page: the site field while the site page shows.
-            SetFocus(g_ctx.siteEdit != nullptr && g_ctx.currentPage >= kPageSite && g_ctx.currentPage <= kPageSiteLast ? SiteEdit()
+            SetFocus(g_window.siteEdit != nullptr && g_ctx.currentPage >= kPageSite && g_ctx.currentPage <= kPageSiteLast ? SiteEdit()
                                                                                                    : TryItEdit());
             return 0;
         case WM_ERASEBKGND:

@@ -57,8 +57,6 @@ struct SetupContext {
     int32_t registerOnly;
     void* instanceHandle;
     void* mainWindow;
-    void* tryItEdit;
-    void* siteEdit;
 
     // A No (or a change the user agreed to) that stopped the install.
     int32_t userDeclined;
@@ -72,15 +70,6 @@ struct SetupContext {
     int32_t userDataState;    // UserDataState
     int32_t checkResult;
     int32_t restartRequired;
-    void* textFont;
-    void* titleFont;
-    void* redBrush;
-    void* savedFont;
-    PageRect okButtonRect;
-    PageRect exitButtonRect;
-    PageRect siteRowRect;
-    int32_t progressRect[4];  // x, y, length, height of the progress bar
-    char currentDirectory[100];
 
     // Install locations.
     char installDir[200];
@@ -106,9 +95,6 @@ struct SetupContext {
     uint32_t windowsVersionWord;
     void* imeLayoutHandle;
     int32_t imeInstallResult;
-    char layoutKeyNames[250][200];
-    char preloadIds[49][10];
-    char preloadTexts[49][200];
     int32_t preloadCount;
     int32_t productPreloadPosition;
     int32_t productInPreload;  // PreloadState

@@ -8,6 +8,8 @@
 #include "base/strbuf.h"
 #include "ime/layoutid.h"
 
+LayoutTables g_layouts;
+
 namespace {
 const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
 const char kUserLayoutKey[] = "keyboard layout";
@@ -80,7 +82,7 @@ int ReadPreloadIds() {
             PreloadName(name, count + 1);
             HKEY sub = OpenKeyRead(preload, name);
             if (sub == nullptr) break;
-            if (!ReadRegText(sub, nullptr, g_ctx.preloadIds[count], kPreloadIdSize)) g_ctx.preloadIds[count][0] = '\0';
+            if (!ReadRegText(sub, nullptr, g_layouts.preloadIds[count], kPreloadIdSize)) g_layouts.preloadIds[count][0] = '\0';
             CloseKey(sub);
         }
         CloseKey(preload);
@@ -92,7 +94,7 @@ int ReadPreloadIds() {
     for (; preload != nullptr && count < static_cast<int>(kPreloadSlots); ++count) {
         char name[4];
         PreloadName(name, count + 1);
-        if (!ReadRegText(preload, name, g_ctx.preloadIds[count], kPreloadIdSize)) break;
+        if (!ReadRegText(preload, name, g_layouts.preloadIds[count], kPreloadIdSize)) break;
     }
     CloseKey(preload);
     CloseKey(layout);
@@ -110,13 +112,13 @@ int ReadPreloadList() {
     for (int i = 0; i < count; ++i) {
         // A layout whose key or text does not read keeps the slot's text; an
         // empty id names no layout (and would open the layouts key itself).
-        if (g_ctx.preloadIds[i][0] == '\0') {
-            g_ctx.preloadTexts[i][0] = '\0';
+        if (g_layouts.preloadIds[i][0] == '\0') {
+            g_layouts.preloadTexts[i][0] = '\0';
             continue;
         }
-        HKEY sub = OpenKeyRead(layouts, g_ctx.preloadIds[i]);
+        HKEY sub = OpenKeyRead(layouts, g_layouts.preloadIds[i]);
         if (sub == nullptr) continue;
-        ReadRegText(sub, "layout text", g_ctx.preloadTexts[i], kLayoutTextSize);
+        ReadRegText(sub, "layout text", g_layouts.preloadTexts[i], kLayoutTextSize);
         CloseKey(sub);
     }
     CloseKey(layouts);
@@ -130,7 +132,7 @@ int FindProductInPreload() {
     g_ctx.preloadCount = 0;
     int count = ReadPreloadList();
     for (int i = 0; i < count; ++i) {
-        if (IsProductPreloadText(g_ctx.preloadTexts[i])) {
+        if (IsProductPreloadText(g_layouts.preloadTexts[i])) {
             g_ctx.productPreloadPosition = i + 1;
             g_ctx.productInPreload = kProductInPreload;
             return 1;
@@ -144,12 +146,12 @@ void PromotePreloadEntry() {
         g_ctx.windowsMajorVersion > 5)
         return;
     RefreshWindowsVersionWord();
-    if (!PromoteListEntry(g_ctx.preloadIds, g_ctx.preloadCount, g_ctx.productPreloadPosition)) return;
+    if (!PromoteListEntry(g_layouts.preloadIds, g_ctx.preloadCount, g_ctx.productPreloadPosition)) return;
 
     PreloadWrite writes[kPreloadSlots];
     int count = 0;
     for (int number = 2; number <= g_ctx.preloadCount; ++number)
-        writes[count++] = PreloadWrite{number, g_ctx.preloadIds[number - 1]};
+        writes[count++] = PreloadWrite{number, g_layouts.preloadIds[number - 1]};
     WritePreload(writes, count);
 }
 
@@ -158,8 +160,8 @@ void SwapFirstPreloadEntries() {
     // With fewer than two entries the swap would write an empty id as the
     // user's first input language.
     if (g_ctx.preloadCount < 2) return;
-    const char* first = g_ctx.preloadIds[0];
-    const char* second = g_ctx.preloadIds[1];
+    const char* first = g_layouts.preloadIds[0];
+    const char* second = g_layouts.preloadIds[1];
     if (IsWin9xFamily()) {
         const PreloadWrite writes[] = {{2, first}, {1, second}};
         WritePreload(writes, 2);

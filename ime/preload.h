@@ -2,6 +2,16 @@
 // finding the product in it, and reordering it.
 #pragma once
 
+// The tables the registration fills as it reads the registry: the names of
+// the system's keyboard layouts, and the user's preload ids with their
+// layout texts (preloadCount of them).
+struct LayoutTables {
+    char layoutKeyNames[250][200];
+    char preloadIds[49][10];
+    char preloadTexts[49][200];
+};
+extern LayoutTables g_layouts;
+
 // Reads the preload ids into preloadIds and their layout texts into
 // preloadTexts; sets preloadCount. Returns the count.
 int ReadPreloadList();

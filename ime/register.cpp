@@ -16,6 +16,7 @@
 #include "base/sysapi.h"
 #include "base/ui.h"
 #include "ime/layoutid.h"
+#include "ime/preload.h"
 
 namespace {
 const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
@@ -34,13 +35,13 @@ const UINT kSystemDirChars = 100;
 // index first. Names beyond the table's 250 slots are left out. Returns the
 // number stored.
 int EnumerateLayoutKeys(HKEY layouts) {
-    std::memset(g_ctx.layoutKeyNames, 0, sizeof g_ctx.layoutKeyNames);
+    std::memset(g_layouts.layoutKeyNames, 0, sizeof g_layouts.layoutKeyNames);
     DWORD subKeys = CountSubKeys(layouts);
     int stored = 0;
     // Index subKeys itself yields no name: the enumeration starts one past
     // the last key.
     for (DWORD index = subKeys + 1; index-- > 0 && stored < static_cast<int>(kLayoutNameSlots);)
-        if (SubKeyName(layouts, index, g_ctx.layoutKeyNames[stored], kLayoutNameSize)) ++stored;
+        if (SubKeyName(layouts, index, g_layouts.layoutKeyNames[stored], kLayoutNameSize)) ++stored;
     return stored;
 }
 
@@ -49,7 +50,7 @@ int EnumerateLayoutKeys(HKEY layouts) {
 // readable "layout text".
 int FindProductLayoutKey(HKEY layouts, int names, uint32_t* highest) {
     for (int i = 0; i < names; ++i) {
-        const char* name = g_ctx.layoutKeyNames[i];
+        const char* name = g_layouts.layoutKeyNames[i];
         HKEY sub = OpenKeyRead(layouts, name);
         if (sub == nullptr) continue;
         char text[kLayoutTextSize] = {0};
@@ -180,7 +181,7 @@ LayoutRegistration RegisterKeyboardLayout() {
     char id[kLayoutNameSize] = {0};
     HKEY target = nullptr;
     if (found >= 0) {
-        StrCopyCut(id, g_ctx.layoutKeyNames[found]);
+        StrCopyCut(id, g_layouts.layoutKeyNames[found]);
         if (HasExpectedSuffix(id, codePage)) {
             target = OpenKeyFull(layouts, id);
         } else {

@@ -155,73 +155,68 @@ const PlanStep kSteps[] = {
 
 // ---- The runner's own work ----
 
+// Kept files lie in the system directories too: both reach them natively.
 void CommitChanges() {
-    void* token = BeginNativeSystemDirAccess();  // kept files lie in the system directories too
+    void* token = BeginNativeSystemDirAccess();
     CommitJournal();
     EndNativeSystemDirAccess(token);
 }
 
-// The failure as the user reads it: what could not be done, why, and what
-// to do about it.
-const char* ErrorMeaning(unsigned long error) {
-    switch (error) {
-        case 5:  // access denied
-            return "（没有写入权限）";
-        case 32:  // sharing violation
-        case 33:  // lock violation
-            return "（文件正在被其他程序使用）";
-        case 39:   // handle disk full
-        case 112:  // disk full
-            return "（磁盘空间不足）";
-        default:
-            return "";
-    }
+int RollBack() {
+    void* token = BeginNativeSystemDirAccess();
+    int whole = RollBackJournal();
+    EndNativeSystemDirAccess(token);
+    return whole;
 }
 
-const char* ErrorAdvice(unsigned long error) {
-    switch (error) {
-        case 5:
-            return "请确认以管理员身份运行安装程序后重新安装！";
-        case 32:
-        case 33:
-            return "请关闭正在使用它的程序，或者重新启动计算机后重新安装！";
-        case 39:
-        case 112:
-            return "请腾出磁盘空间后重新安装！";
-        default:
-            return "请重新启动计算机后再次安装！";
-    }
+// The failure as the user reads it: why, and what to do about it.
+struct ErrorWords {
+    unsigned long error;
+    const char* meaning;
+    const char* advice;
+};
+const char kInUse[] = "（文件正在被其他程序使用）", kCloseIt[] = "请关闭正在使用它的程序，或者重新启动计算机后重新安装！";
+const char kDiskFull[] = "（磁盘空间不足）", kMakeRoom[] = "请腾出磁盘空间后重新安装！";
+const ErrorWords kErrorWords[] = {
+    {5, "（没有写入权限）", "请确认以管理员身份运行安装程序后重新安装！"},  // access denied
+    {32, kInUse, kCloseIt}, {33, kInUse, kCloseIt},                                  // sharing, lock violation
+    {39, kDiskFull, kMakeRoom}, {112, kDiskFull, kMakeRoom},                         // disk full
+    {0, "", "请重新启动计算机后再次安装！"},
+};
+
+const ErrorWords& WordsFor(unsigned long error) {
+    const ErrorWords* w = kErrorWords;
+    while (w->error != 0 && w->error != error) ++w;
+    return *w;
 }
 
 // Everything the install changed is put back, and the user gets one message:
 // the cause, and what was done about it.
 void UndoAndTell() {
-    void* token = BeginNativeSystemDirAccess();
-    int whole = RollBackJournal();
-    EndNativeSystemDirAccess(token);
+    int whole = RollBack();
     if (whole && g_ctx.userDataState != kUserKeepsData) DiscardBackup();
     ReportRepaint();
     const FailureCause& cause = FirstFailure();
     const char* log = LogPath()[0] != '\0' ? LogPath() : "mofasetup.log";
+    const ErrorWords& words = WordsFor(cause.error);
     char text[1200];
     bool fits = StrFormat(text, sizeof text, "　　智能墨筏没有安装成功%s%s%s。%s%s详细情况记录在%s中。",
-                          cause.userText[0] != '\0' ? "：" : "", cause.userText, ErrorMeaning(cause.error),
+                          cause.userText[0] != '\0' ? "：" : "", cause.userText, words.meaning,
                           whole ? "原来的版本和你的数据都已恢复原样。" : "有些改动没有能够恢复。",
-                          whole && cause.error == 0 ? "" : ErrorAdvice(cause.error), log);
+                          whole && cause.error == 0 ? "" : words.advice, log);
     if (fits) ShowMessageA(text, kSetupCaptionA);
 }
 
 // The log's last word on a failed run: the first failure, whole.
 void LogFailureSummary(const char* step) {
     const FailureCause& cause = FirstFailure();
-    char meaning[256];
-    SystemErrorText(cause.error, meaning, sizeof meaning);
-    if (cause.set && cause.error != 0)
-        Log("failure: step %s: could not %s %s: error %lu (%s)", step, cause.operation, cause.path, cause.error, meaning);
-    else if (cause.set)
-        Log("failure: step %s: could not %s %s", step, cause.operation, cause.path);
-    else
-        Log("failure: step %s", step);
+    char error[300] = "";
+    if (cause.error != 0) {
+        char meaning[256];
+        SystemErrorText(cause.error, meaning, sizeof meaning);
+        StrFormat(error, sizeof error, ": error %lu (%s)", cause.error, meaning);
+    }
+    Log("failure: step %s%s%s %s%s", step, cause.set ? ": could not " : "", cause.operation, cause.path, error);
 }
 
 PlanOutcome Stopped(const PlanStep& step) {
@@ -230,9 +225,7 @@ PlanOutcome Stopped(const PlanStep& step) {
         UndoAndTell();
     } else {
         Log("step %s: failed; the install stops before changing anything", step.name);
-        void* token = BeginNativeSystemDirAccess();
-        RollBackJournal();
-        EndNativeSystemDirAccess(token);
+        RollBack();
     }
     LogFailureSummary(step.name);
     return kPlanFailed;

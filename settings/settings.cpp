@@ -32,8 +32,8 @@ void WriteSettingsFiles() {
     WriteInInstallDir("mfnetsj.dat", g_ctx.settingsBlock + kSettingsTextOffset, length);
 }
 
-void FillSiteField() {
-    HWND field = static_cast<HWND>(g_ctx.siteEdit);
+void FillSiteField(void* siteEdit) {
+    HWND field = static_cast<HWND>(siteEdit);
     char path[260];
     char text[1000];
     uint32_t got = 0;

@@ -4,7 +4,7 @@
 // Writes "wbpybz.mfh", "mofadat.dat" and "mfnetsj.dat".
 void WriteSettingsFiles();
 // Pre-fills the site field from an existing "mfnetsj.dat".
-void FillSiteField();
+void FillSiteField(void* siteEdit);
 // Updates the input method's configuration record "mfszsj43.mfh".
 void UpdateImeConfigRecord();
 // Writes the install stamp "install.mfh".

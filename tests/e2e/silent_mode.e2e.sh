@@ -70,12 +70,17 @@ rm -f "$(e2e_prefix_path 'C:\Program Files\mofahu')"
 e2e_silent_run setmfsrf32 '/log=C:\no\such\folder\setup.log'
 [ -f "$(e2e_prefix_path 'C:\Program Files\mofahu\mofahu4.ime')" ] || e2e_fail "with no log, nothing was installed"
 
-# A damaged payload entry: 1603, no box at any moment (one is logged per
-# entry instead), and the log names the entry.
+# A damaged payload entry: 1603, no box at any moment (the message is
+# logged), the payload is checked before anything is written, and the log
+# ends with the failure naming the entry.
 damaged=$E2E_WORK/damaged-mofasetup.exe
 /usr/bin/python3 -c "import sys; sys.path.insert(0, '$(dirname "$0")'); from payload import damage_entry
 damage_entry(*sys.argv[1:])" "$MOFA_EXE" "$MOFA_PAYLOAD" wb1.swf "$damaged"
 : >"$log"
 MOFA_EXE=$damaged e2e_silent_run --rc 1603 setmfsrf32
 grep -q 'wb1.swf' "$log" || e2e_fail "the log does not name the damaged entry"
-grep -q '没有成功解压复制wb1.swf文件' "$log" || e2e_fail "the log lacks the message about the damaged entry"
+[ "$(tr -d '\r' <"$log" | tail -n 2 | head -n 1 | cut -d' ' -f3-)" = \
+  "failure: step payload check: could not verify the payload entry wb1.swf" ] ||
+  e2e_fail "the log does not end with the failure naming the damaged entry"
+sed -n '/plan: the silent install begins/,$p' "$log" | grep -q 'file written\|folder created\|registry' &&
+  e2e_fail "a damaged payload changed the machine"

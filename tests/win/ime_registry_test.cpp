@@ -185,6 +185,7 @@ class ImeRegistry : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetSetupContext();
+        std::memset(&g_layouts, 0, sizeof g_layouts);
         g_ctx.oemCodePage = 936;
         g_ctx.windowsMajorVersion = 5;
         savedSys_ = g_sys;
@@ -413,27 +414,27 @@ TEST_P(ImeRegistryFamily, ReadingStopsAtAValueThatDoesNotFitItsSlot) {
         SetRaw(HKEY_CURRENT_USER, kUserPreload, "2", "123456789");  // nine characters, no NUL
     SeedPreload({{4, "0123456789"}, {5, "00000411"}});
 
-    std::memset(g_ctx.preloadIds, '#', sizeof g_ctx.preloadIds);
-    std::memset(g_ctx.preloadTexts, '#', sizeof g_ctx.preloadTexts);
-    g_ctx.preloadTexts[1][199] = '\0';
+    std::memset(g_layouts.preloadIds, '#', sizeof g_layouts.preloadIds);
+    std::memset(g_layouts.preloadTexts, '#', sizeof g_layouts.preloadTexts);
+    g_layouts.preloadTexts[1][199] = '\0';
     if (GetParam()) {
         // 9x: only a sub-key that does not open ends the list; the value of
         // sub-key 4 does not read and leaves its slot empty.
         EXPECT_EQ(ReadPreloadList(), 5);
-        EXPECT_STREQ(g_ctx.preloadIds[3], "");
-        EXPECT_STREQ(g_ctx.preloadTexts[3], "");
-        EXPECT_STREQ(g_ctx.preloadIds[4], "00000411");
+        EXPECT_STREQ(g_layouts.preloadIds[3], "");
+        EXPECT_STREQ(g_layouts.preloadTexts[3], "");
+        EXPECT_STREQ(g_layouts.preloadIds[4], "00000411");
         return;
     }
     EXPECT_EQ(ReadPreloadList(), 3);
     EXPECT_EQ(g_ctx.preloadCount, 3);
-    EXPECT_STREQ(g_ctx.preloadIds[0], "00000804");
-    EXPECT_STREQ(g_ctx.preloadIds[1], "123456789");
-    EXPECT_STREQ(g_ctx.preloadIds[2], "00000409");
-    EXPECT_EQ(std::string(g_ctx.preloadIds[3], 10), std::string(10, '#'));  // the 10-character value
-    EXPECT_EQ(std::string(g_ctx.preloadTexts[0]), std::string(199, 's'));
-    EXPECT_EQ(std::string(g_ctx.preloadTexts[1]), std::string(199, '#'));  // unreadable: kept
-    EXPECT_EQ(std::string(g_ctx.preloadTexts[2], 200), std::string(200, '#'));  // no key: kept
+    EXPECT_STREQ(g_layouts.preloadIds[0], "00000804");
+    EXPECT_STREQ(g_layouts.preloadIds[1], "123456789");
+    EXPECT_STREQ(g_layouts.preloadIds[2], "00000409");
+    EXPECT_EQ(std::string(g_layouts.preloadIds[3], 10), std::string(10, '#'));  // the 10-character value
+    EXPECT_EQ(std::string(g_layouts.preloadTexts[0]), std::string(199, 's'));
+    EXPECT_EQ(std::string(g_layouts.preloadTexts[1]), std::string(199, '#'));  // unreadable: kept
+    EXPECT_EQ(std::string(g_layouts.preloadTexts[2], 200), std::string(200, '#'));  // no key: kept
 }
 
 TEST_P(ImeRegistryFamily, PromotionMovesTheProductToSecondPlace) {
@@ -491,7 +492,7 @@ TEST_P(ImeRegistryFamily, SwapExchangesTheFirstTwoEntries) {
     SwapFirstPreloadEntries();
     EXPECT_EQ(Preload(1), "00000804");
     EXPECT_EQ(Preload(2), "e0030804");
-    EXPECT_STREQ(g_ctx.preloadIds[0], "e0030804");  // the list as read is left alone
+    EXPECT_STREQ(g_layouts.preloadIds[0], "e0030804");  // the list as read is left alone
     EXPECT_EQ(DefaultPreload(1), GetParam() ? "00000409" : "00000804");
     EXPECT_EQ(DefaultPreload(2), GetParam() ? "00000411" : "e0030804");
 
@@ -555,12 +556,12 @@ TEST_F(ImeRegistry, MoreLayoutKeysThanTheTableHolds) {
     }
     RegCloseKey(layouts);
     SeedPreload({{1, "00000804"}});
-    std::memset(g_ctx.preloadIds, '#', sizeof g_ctx.preloadIds);
+    std::memset(g_layouts.preloadIds, '#', sizeof g_layouts.preloadIds);
 
     EXPECT_EQ(RegisterKeyboardLayout(), kLayoutRegistered);
     // The table is full and what follows it in memory is untouched.
-    EXPECT_NE(g_ctx.layoutKeyNames[249][0], '\0');
-    EXPECT_EQ(std::string(&g_ctx.preloadIds[0][0], sizeof g_ctx.preloadIds), std::string(sizeof g_ctx.preloadIds, '#'));
+    EXPECT_NE(g_layouts.layoutKeyNames[249][0], '\0');
+    EXPECT_EQ(std::string(&g_layouts.preloadIds[0][0], sizeof g_layouts.preloadIds), std::string(sizeof g_layouts.preloadIds, '#'));
     ExpectProductValues("E1050804");
     EXPECT_EQ(Preload(2), "e1050804");
 }

@@ -13,6 +13,7 @@
 #include "app/pages.h"
 #include "app/payload_bitmap.h"
 #include "archive/mfz.h"
+#include "app/window.h"
 #include "base/context.h"
 #include "base/sysapi.h"
 
@@ -84,14 +85,14 @@ protected:
         ResetSetupContext();
         ResetSysApi();
         g_ctx.runMode = kRunInteractive;
-        g_ctx.okButtonRect = {40, 245, 140, 270};
-        g_ctx.exitButtonRect = {260, 245, 360, 270};
-        g_ctx.siteRowRect = {30, 192, 365, 217};
+        g_window.okButtonRect = {40, 245, 140, 270};
+        g_window.exitButtonRect = {260, 245, 360, 270};
+        g_window.siteRowRect = {30, 192, 365, 217};
         const int32_t bar[4] = {30, 188, 340, 30};
-        std::memcpy(g_ctx.progressRect, bar, sizeof bar);
-        g_ctx.textFont = CreateFontA(22, 7, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "宋体");
-        g_ctx.titleFont = CreateFontA(40, 20, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "楷体");
-        g_ctx.redBrush = CreateSolidBrush(kRed);
+        std::memcpy(g_window.progressRect, bar, sizeof bar);
+        g_window.textFont = CreateFontA(22, 7, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "宋体");
+        g_window.titleFont = CreateFontA(40, 20, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "楷体");
+        g_window.redBrush = CreateSolidBrush(kRed);
         // A guard zone behind the work buffer shows any write past its end.
         work_.assign(kWorkBufferSize + kGuard, 0xA5);
         std::memset(work_.data(), 0, kWorkBufferSize);
@@ -113,7 +114,7 @@ protected:
         SelectObject(dc_, oldBitmap_);
         DeleteObject(bitmap_);
         DeleteDC(dc_);
-        for (void* object : {g_ctx.textFont, g_ctx.titleFont, g_ctx.redBrush}) DeleteObject(object);
+        for (void* object : {g_window.textFont, g_window.titleFont, g_window.redBrush}) DeleteObject(object);
         ResetSysApi();
         ResetSetupContext();
     }
@@ -192,7 +193,7 @@ TEST_F(PagesTest, ButtonsAreFramedBlackBelowAndRightWhiteAboveAndLeft) {
         Fill();
         p.paint(dc_);
         auto row = [&](int y) { return Hex(p.splash ? SplashRow(y) : PageRow(y)); };
-        for (const PageRect& r : {g_ctx.okButtonRect, g_ctx.exitButtonRect}) {
+        for (const PageRect& r : {g_window.okButtonRect, g_window.exitButtonRect}) {
             int midX = (r.left + r.right) / 2, midY = (r.top + r.bottom) / 2;
             if (!p.buttons) {  // the progress page has none: its rows run through
                 EXPECT_EQ(row(r.bottom), Hex(Px(midX, r.bottom)));
@@ -247,14 +248,14 @@ TEST_F(PagesTest, SplashPageKeepsTheCurrentDirectoryCodePageAndFont) {
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
     HGDIOBJ original = GetCurrentObject(dc_, OBJ_FONT);
     PaintSplashPage(dc_);
-    EXPECT_STREQ("C:", g_ctx.currentDirectory);
+    EXPECT_STREQ("C:", g_window.currentDirectory);
     EXPECT_EQ(static_cast<int32_t>(GetOEMCP()), g_ctx.oemCodePage);
-    EXPECT_EQ(original, g_ctx.savedFont);
-    EXPECT_EQ(g_ctx.textFont, GetCurrentObject(dc_, OBJ_FONT));
+    EXPECT_EQ(original, g_window.savedFont);
+    EXPECT_EQ(g_window.textFont, GetCurrentObject(dc_, OBJ_FONT));
 
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
     PaintSplashPage(dc_);
-    EXPECT_STREQ("C:\\windows", g_ctx.currentDirectory);
+    EXPECT_STREQ("C:\\windows", g_window.currentDirectory);
     SetCurrentDirectoryA(before);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/entry.h"
 #include "archive/mfz.h"
 #include "base/context.h"
 #include "base/journal.h"
@@ -338,6 +339,64 @@ TEST_F(RollbackTest, ASecondPathFileThatCannotBeWrittenDoesNotFailTheInstall) {
     MessageRecorder messages;
     EXPECT_EQ(Upgrade(0), kExitInstalled);
     ExpectInstalled(0);
+}
+
+// The wizard, asked to close while its plan runs (the close box, Alt+F4),
+// stays until the plan has ended: the work buffer the extraction uses goes
+// with the window.
+HWND g_wizard = nullptr;
+bool g_closedMidway = false, g_bufferKept = false;
+void WINAPI CloseTheWizard(DWORD) {
+    if (g_closedMidway) return;
+    SendMessageA(g_wizard, WM_CLOSE, 0, 0);
+    g_closedMidway = !IsWindow(g_wizard);
+    g_bufferKept = g_ctx.workBuffer != nullptr;
+}
+int StayOnPage() { return 1; }
+void NoSkinDialog() {}
+
+TEST_F(RollbackTest, DISABLED_TheWizardCannotBeClosedWhileThePlanRuns) {
+    NullDriverDesktop desktop("mofaclosetest");
+    bool ran = desktop.Run([&] {
+        // A window of the test's desktop (made before the registry is stood
+        // in) that runs the wizard's procedure from its creation message on.
+        g_wizard = CreateWindowExA(0, "STATIC", "wizard", WS_POPUP, 0, 0, 400, 310, nullptr, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(g_wizard, nullptr);
+        PrepareEarlier();
+        g_sys.sleep = CloseTheWizard;
+        MessageRecorder messages;
+        ResetSetupContext();
+        g_ctx.runMode = kRunInteractive;
+        g_ctx.oemCodePage = 936;
+        ReadPathFile(1);
+        SetWindowLongPtrA(g_wizard, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SetupWindowProc));
+        SendMessageA(g_wizard, WM_CREATE, 0, 0);
+        ASSERT_EQ(g_ctx.mainWindow, g_wizard);
+        g_ctx.payloadData = payload_.data();
+        g_ctx.payloadSize = payloadSize_;
+        g_ui.tryIt = StayOnPage;
+        g_ui.chooseSkin = NoSkinDialog;
+        g_ctx.currentPage = kPageConfirm;
+        SendMessageA(g_wizard, WM_LBUTTONDOWN, 0, MAKELPARAM(50, 250));  // the OK button
+        EXPECT_TRUE(IsWindow(g_wizard));
+        EXPECT_FALSE(g_closedMidway);
+        EXPECT_TRUE(g_bufferKept);
+        EXPECT_EQ(ReadBytes(root_ + "windows\\system32\\mofahu4.ime"), contents_["mofahu64.ime"]);
+        EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofahu4.ime"), contents_["mofahu4.ime"]);
+        // Once the plan has ended, closing works again.
+        SendMessageA(g_wizard, WM_CLOSE, 0, 0);
+        EXPECT_FALSE(IsWindow(g_wizard));
+        g_ui = kPlainUi;
+    });
+    EXPECT_TRUE(ran);
+}
+
+TEST(WizardClose, CaseRunsInAFreshProcess) {
+    DWORD exitCode = 1;
+    std::string output = RunTestsInFreshProcess("RollbackTest.DISABLED_*", &exitCode);
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
 }
 
 // The plan's table: what each run mode takes, and where the commit lies.
