@@ -7,6 +7,7 @@
 
 #include "base/context.h"
 #include "base/fileops.h"
+#include "base/log.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -92,6 +93,16 @@ int PersistInstallDir() {
     // bare name in whatever the current directory is.
     const char* driveDir = FindFixedDriveDir();
     if (driveDir[0] == '\0') return written;
+    // Any user may make that folder first. One that is not a plain folder
+    // (a file, or a junction or mount point leading elsewhere) is not
+    // written into; the path file in the Windows directory stands alone.
+    DWORD attributes = g_sys.getFileAttributesA(driveDir);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        Log("second path file not written: %s is not a plain folder (attributes 0x%lx)", driveDir,
+            static_cast<unsigned long>(attributes));
+        return written;
+    }
     return MakeDirectory(driveDir) && JoinPath(path, driveDir, kPathFileName) &&
                    WriteWholeFile(path, g_ctx.installDir, len)
                ? written

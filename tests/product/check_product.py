@@ -147,7 +147,8 @@ IMPORTS = {
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
          'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
-         'lstrcpyA', 'lstrlenA'], NT31) | dict.fromkeys(
+         'lstrcpyA', 'lstrlenA', 'GetFileInformationByHandle', 'GetFullPathNameW', 'QueryPerformanceCounter',
+         'GetFileTime', 'SetFileTime'], NT31) | dict.fromkeys(
         ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
