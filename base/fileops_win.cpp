@@ -45,7 +45,7 @@ int ClearPlanted(const char* path, const char* what) {
         SetLastError(kErrorLinkedFile);
         return 0;
     }
-    Log("link removed: %s (%s); a fresh file takes its place", path, VerdictText(verdict));
+    Log("link removed, its name only: %s (%s)", path, VerdictText(verdict));
     return 1;
 }
 

@@ -33,7 +33,8 @@ void TrustFolder(const char* folder);
 // reparse point among them gives kPathLinkedFolder.
 PathVerdict CheckFolders(const char* path);
 
-// Opens path (CreateFileA's access, share and disposition) without following
+// Opens path (CreateFileA's access, share and disposition; a folder when it
+// ends in a separator) without following
 // a link at its name, and checks what opened: neither it nor a folder on its
 // path a reparse point, exactly one name, and (from Windows Vista on) its
 // final path the one asked for. INVALID_HANDLE_VALUE when it cannot be opened

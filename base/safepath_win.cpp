@@ -45,6 +45,8 @@ int FullLongPath(const char* path, wchar_t* out, DWORD cap) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameW")));
     wchar_t wide[300];
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 300) <= 0) return 0;
+    // A folder's final path has no trailing separator.
+    for (int n = lstrlenW(wide); n > 3 && (wide[n - 1] == L'\\' || wide[n - 1] == L'/'); --n) wide[n - 1] = 0;
     DWORD n = GetFullPathNameW(wide, cap, out, nullptr);
     if (n == 0 || n >= cap) return 0;
     wchar_t longer[600];
@@ -153,8 +155,12 @@ HANDLE OpenChecked(const char* path, DWORD access, DWORD share, DWORD dispositio
     if (InAdminFolder(path))
         return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if ((*verdict = CheckFolders(path)) != kPathPlain) return INVALID_HANDLE_VALUE;
+    // A path ending in a separator names a folder, which opens only with
+    // backup semantics.
+    size_t length = StrLenBounded(path, 300);
+    DWORD folder = length > 0 && IsSeparator(path[length - 1]) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
     HANDLE h = CreateFileA(path, access, share, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | folder, nullptr);
     if (h == INVALID_HANDLE_VALUE) return h;
     DWORD error = GetLastError();  // ERROR_ALREADY_EXISTS tells OPEN_ALWAYS found the file
     if ((*verdict = CheckHandle(h, path)) != kPathPlain) {

@@ -129,7 +129,8 @@ IMPORTS = {
          'RegOpenKeyExA', 'RegOpenKeyExW', 'RegQueryInfoKeyA', 'RegQueryValueExA', 'RegSetValueExA', 'RegSetValueExW',
          'GetUserNameA', 'RegDeleteKeyW', 'RegDeleteValueW', 'RegEnumKeyExW', 'RegEnumValueW', 'RegQueryValueExW'],
         NT31) | dict.fromkeys(
-        ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA'], NT4),
+        ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA',
+         'GetSecurityInfo', 'SetSecurityInfo'], NT4),
     'gdi32.dll': dict.fromkeys(
         ['BitBlt', 'CreateCompatibleBitmap', 'CreateCompatibleDC', 'CreateDIBitmap', 'CreateFontA', 'CreatePen',
          'CreateSolidBrush', 'DeleteDC', 'DeleteObject', 'GetStockObject', 'GetTextMetricsA', 'LineTo', 'MoveToEx',
@@ -148,7 +149,7 @@ IMPORTS = {
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
          'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
          'lstrcpyA', 'lstrlenA', 'GetFileInformationByHandle', 'GetFullPathNameW', 'QueryPerformanceCounter',
-         'GetFileTime', 'SetFileTime'], NT31) | dict.fromkeys(
+         'GetFileTime', 'SetFileTime', 'lstrlenW'], NT31) | dict.fromkeys(
         ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(

@@ -12,6 +12,7 @@
 #include "base/fileops.h"
 #include "base/log.h"
 #include "base/sysapi.h"
+#include "install/sysops.h"
 #include "support/winsupport.h"
 
 namespace {
@@ -166,7 +167,9 @@ TEST_P(PlantedLinkTest, NothingIsReadWrittenOrDeletedThroughIt) {
     EXPECT_EQ(ForceDeleteFile(path.c_str()), PathRefused() ? -1 : 0);
     EXPECT_EQ(FileExists(path), PathRefused());
     ExpectTargetUntouched("a delete");
+    // A folder that is a junction gets no folder made in it, and no rights.
     EXPECT_EQ(MakeDirectory((folder_ + "sub\\").c_str()), GetParam() == kReparseFolder ? 0 : 1);
+    EXPECT_EQ(GrantUserFullControl(folder_.c_str()), GetParam() == kReparseFolder ? 0 : 1);
 }
 
 // The log: a fresh file beside a linked name, whose first line says why; no
