@@ -233,9 +233,17 @@ int KeepRow(const BackupRow& row, const char* dir) {
 
     uint32_t size = 0;
     int64_t fileSize = FileSizeOf(path);
+    FileFailure why = fileSize < 0 ? LastFileFailure() : kFileFailedOther;
     unsigned char* block = fileSize >= 0 && fileSize <= kMaxUserFile ? ReadWholeFile(path, kMaxUserFile, 14, &size) : nullptr;
     if (block == nullptr || size != static_cast<uint64_t>(fileSize)) {
         std::free(block);
+        // A link planted in the folder others can write is no file of the
+        // user's: never read through, so not kept. A linked folder on the
+        // path stops the install.
+        if (why == kFileLinked) {
+            Log("user file not kept: %s is a link or has other names, planted by another program", path);
+            return 0;
+        }
         return Failed(true, path);
     }
     uint32_t length = size;

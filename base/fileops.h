@@ -2,6 +2,15 @@
 // Two implementations: Windows (kernel32) and POSIX (host tools and tests).
 // Paths are ANSI texts (GBK on Windows, UTF-8 on the host). On Windows every
 // operation that changes a file or folder is written to the install log.
+//
+// On Windows, in folders that programs without administrator rights can
+// write (base/safepath.h), no operation follows a link planted there: a
+// file that is a link or has other names is never read (reads fail, the
+// last failure kFileLinked), written in place, copied from, renamed or given
+// attributes; where a file is to be written or deleted, only the link's name
+// goes and a fresh file takes its place. A folder on the path that is a
+// junction or mount point refuses every operation (kFileFolderLinked). Each
+// refusal is logged with its reason.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +30,8 @@ int MoveLockedFileAside(const char* path);
 int WriteWholeFile(const char* path, const void* data, uint32_t len);
 
 // Writes len bytes to path so that path is never seen half-written: the
-// bytes go to a fresh file beside it first ("<path>.mfnew"), which then
+// bytes go to a fresh file beside it first ("<path>.<unpredictable>.mfnew",
+// created new), which then
 // replaces path in one rename. When anything fails, path keeps what it held
 // and the fresh file is gone. 1/0.
 int ReplaceFileWith(const char* path, const void* data, uint32_t len);
@@ -70,5 +80,8 @@ int64_t FreeSpaceAt(const char* dir);
 
 // Why the last file operation of this thread failed, as far as the user is
 // concerned.
-enum FileFailure { kFileFailedOther = 0, kFileDiskFull, kFileAccessDenied };
+// kFileLinked: a link planted at the file itself (a reparse point or a file
+// with other names) was refused; kFileFolderLinked: a folder on its path is a
+// link (Windows only: see base/safepath.h).
+enum FileFailure { kFileFailedOther = 0, kFileDiskFull, kFileAccessDenied, kFileLinked, kFileFolderLinked };
 FileFailure LastFileFailure();

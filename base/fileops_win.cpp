@@ -4,20 +4,14 @@
 #include "base/journal.h"
 #include "base/log.h"
 #include "base/path.h"
+#include "base/safepath.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
 
 namespace {
-int WriteNew(const char* path, const void* data, uint32_t len) {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    BOOL ok = len == 0 ? TRUE : WriteFile(h, data, len, &written, nullptr);
-    DWORD error = GetLastError();
-    BOOL closed = CloseHandle(h);
-    SetLastError(error);
-    return ok && closed && written == len ? 1 : 0;
-}
+// Last errors of our own (bit 29: an application's code) for a refusal.
+const DWORD kErrorLinkedFile = 0x20000001;
+const DWORD kErrorLinkedFolder = 0x20000002;
 
 // The result of an operation that changes a file, in the log.
 int Logged(int ok, const char* what, const char* path) {
@@ -28,14 +22,70 @@ int Logged(int ok, const char* what, const char* path) {
     return ok;
 }
 
+// 1 when the verdict lets the operation go on; else the refusal is logged
+// with its reason and left as the last error.
+int Allowed(PathVerdict verdict, const char* what, const char* path) {
+    if (verdict == kPathPlain) return 1;
+    Log("%s refused: %s (%s)", what, path, VerdictText(verdict));
+    SetLastError(verdict == kPathLinkedFile ? kErrorLinkedFile : kErrorLinkedFolder);
+    return 0;
+}
+
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-// The name a new file is written under before it takes its place.
-bool FreshName(const char* path, char (&fresh)[300]) {
-    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return false;
-    SetFileAttributesA(fresh, FILE_ATTRIBUTE_ARCHIVE);
+// Before a file takes path's place: a link planted there loses its name
+// (what it leads to is neither opened nor changed) and is not kept to be put
+// back, since it is no file of the user's. 1 when path may be written.
+int ClearPlanted(const char* path, const char* what) {
+    PathVerdict verdict = ExaminePath(path);
+    if (verdict != kPathLinkedFile) return Allowed(verdict, what, path);
+    if (!DeleteFileA(path)) {
+        Log("%s refused: %s (%s; the link cannot be removed, error %lu)", what, path, VerdictText(verdict),
+            GetLastError());
+        SetLastError(kErrorLinkedFile);
+        return 0;
+    }
+    Log("link removed, its name only: %s (%s)", path, VerdictText(verdict));
+    return 1;
+}
+
+// Opens an existing file to read or write it, refusing a planted link.
+HANDLE OpenExisting(const char* path, DWORD access, DWORD share, const char* what) {
+    PathVerdict verdict;
+    HANDLE h = OpenChecked(path, access, share, OPEN_EXISTING, &verdict);
+    if (h == INVALID_HANDLE_VALUE) Allowed(verdict, what, path);
+    return h;
+}
+
+// Writes and closes h; 1 when every byte went out.
+int WriteAndClose(HANDLE h, const void* data, uint32_t len) {
+    DWORD written = 0;
+    BOOL ok = len == 0 ? TRUE : WriteFile(h, data, len, &written, nullptr);
+    DWORD error = GetLastError();
+    BOOL closed = CloseHandle(h);
+    SetLastError(error);
+    return ok && closed && written == len ? 1 : 0;
+}
+
+// Removes a fresh file that will not take its place, keeping the last error.
+void DropFresh(const char* fresh) {
+    DWORD error = GetLastError();
     DeleteFileA(fresh);
-    return true;
+    SetLastError(error);
+}
+
+// A new file beside path (see CreateFresh) holding len bytes; fresh gets its
+// name. 1/0; on failure nothing of it is left.
+int WriteFresh(const char* path, char (&fresh)[300], const void* data, uint32_t len) {
+    PathVerdict verdict;
+    HANDLE h = CreateFresh(path, ".mfnew", fresh, sizeof fresh, &verdict);
+    if (h == INVALID_HANDLE_VALUE) {
+        Allowed(verdict, "file write", path);
+        return 0;
+    }
+    if (WriteAndClose(h, data, len)) return 1;
+    DropFresh(fresh);
+    return 0;
 }
 
 // Puts the whole new file fresh in path's place in one rename. While the
@@ -52,16 +102,38 @@ int SwapIn(const char* fresh, const char* path) {
     } else {
         ok = MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING);
     }
-    if (!ok) {
-        DWORD error = GetLastError();
-        DeleteFileA(fresh);
-        SetLastError(error);
+    if (!ok) DropFresh(fresh);
+    return ok;
+}
+
+// Copies what in holds to out, then closes both; the copy keeps the time of
+// the last write. 1 when every byte went across.
+int CopyAndClose(HANDLE in, HANDLE out) {
+    static char buffer[65536];
+    int ok = 1;
+    for (;;) {
+        DWORD got = 0, written = 0;
+        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) ok = 0;
+        if (!ok || got == 0) break;
+        if (!WriteFile(out, buffer, got, &written, nullptr) || written != got) {
+            ok = 0;
+            break;
+        }
     }
+    FILETIME written;
+    if (ok && GetFileTime(in, nullptr, nullptr, &written)) SetFileTime(out, nullptr, nullptr, &written);
+    DWORD error = GetLastError();
+    CloseHandle(in);
+    if (!CloseHandle(out)) ok = 0;
+    if (!ok) SetLastError(error);
     return ok;
 }
 }  // namespace
 
 int ForceDeleteFile(const char* path) {
+    PathVerdict verdict = ExaminePath(path);
+    if (verdict == kPathLinkedFile) return ClearPlanted(path, "file delete") ? 0 : -1;
+    if (!Allowed(verdict, "file delete", path)) return -1;
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
     // Existence is taken from the attributes, not from a trial open: a file
     // that another program holds without read sharing still exists, and
@@ -83,39 +155,37 @@ int WriteWholeFile(const char* path, const void* data, uint32_t len) { return Re
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     // The fresh file lies beside path, so that the rename stays on one disk.
     char fresh[300];
-    if (InjectedFault(path) || !FreshName(path, fresh)) return Logged(0, "file write", path);
-    if (!WriteNew(fresh, data, len)) {
-        DWORD error = GetLastError();
-        DeleteFileA(fresh);
-        SetLastError(error);
+    if (InjectedFault(path) || !ClearPlanted(path, "file write") || !WriteFresh(path, fresh, data, len) ||
+        !SwapIn(fresh, path))
         return Logged(0, "file write", path);
-    }
-    if (!SwapIn(fresh, path)) return Logged(0, "file write", path);
     Log("file written: %s (%u bytes)", path, len);
     return 1;
 }
 
 int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
     if (InjectedFault(path)) return Logged(0, "file write", path);
-    if (JournalCovers(path) && KeepFileCopy(path) < 0) return Logged(0, "file write (no copy could be kept)", path);
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Written in place only through a handle that was checked; the copy kept
+    // for the journal may read it meanwhile.
+    HANDLE h = OpenExisting(path, GENERIC_WRITE, FILE_SHARE_READ, "file write");
     if (h == INVALID_HANDLE_VALUE) return Logged(0, "file write", path);
-    DWORD written = 0;
+    if (JournalCovers(path) && KeepFileCopy(path) < 0) {
+        CloseHandle(h);
+        return Logged(0, "file write (no copy could be kept)", path);
+    }
     LARGE_INTEGER at;
     at.QuadPart = offset;
-    BOOL ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && (len == 0 || WriteFile(h, data, len, &written, nullptr));
-    DWORD error = GetLastError();
-    BOOL closed = CloseHandle(h);
-    SetLastError(error);
-    if (!(ok && closed && written == len)) return Logged(0, "file write", path);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) {
+        CloseHandle(h);
+        return Logged(0, "file write", path);
+    }
+    if (!WriteAndClose(h, data, len)) return Logged(0, "file write", path);
     Log("file written: %s (%u bytes at %u)", path, len, offset);
     return 1;
 }
 
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
     *got = 0;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, "file read");
     if (h == INVALID_HANDLE_VALUE) return 0;
     uint32_t total = 0;
     while (total < cap) {
@@ -129,8 +199,7 @@ int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
 }
 
 int64_t FileSizeOf(const char* path) {
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, "file read");
     if (h == INVALID_HANDLE_VALUE) return -1;
     LARGE_INTEGER size;
     BOOL ok = GetFileSizeEx(h, &size);
@@ -138,30 +207,48 @@ int64_t FileSizeOf(const char* path) {
     return ok ? size.QuadPart : -1;
 }
 
-void SetArchiveAttribute(const char* path) { SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE); }
+void SetArchiveAttribute(const char* path) {
+    // The attributes belong to the file, not to the name: through a second
+    // name they would change a file elsewhere.
+    if (Allowed(ExaminePath(path), "attribute change", path)) SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+}
 
 int CopyFileOver(const char* src, const char* dst) {
     char fresh[300];
-    if (InjectedFault(dst) || !FreshName(dst, fresh)) return Logged(0, "file copy", dst);
-    if (!CopyFileA(src, fresh, FALSE) || !SwapIn(fresh, dst)) {
-        DWORD error = GetLastError();
-        DeleteFileA(fresh);
-        SetLastError(error);
+    if (InjectedFault(dst) || !ClearPlanted(dst, "file copy")) return Logged(0, "file copy", dst);
+    // Read through a checked handle: a link planted at src is not followed.
+    HANDLE in = OpenExisting(src, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, "file copy");
+    if (in == INVALID_HANDLE_VALUE) return Logged(0, "file copy", dst);
+    PathVerdict verdict;
+    HANDLE out = CreateFresh(dst, ".mfnew", fresh, sizeof fresh, &verdict);
+    if (out == INVALID_HANDLE_VALUE) {
+        Allowed(verdict, "file copy", dst);
+        CloseHandle(in);
         return Logged(0, "file copy", dst);
     }
+    if (!CopyAndClose(in, out)) {
+        DropFresh(fresh);
+        return Logged(0, "file copy", dst);
+    }
+    if (!SwapIn(fresh, dst)) return Logged(0, "file copy", dst);
     Log("file copied: %s -> %s", src, dst);
     return 1;
 }
 
 int RenameFile(const char* src, const char* dst) {
-    if (InjectedFault(src) || !MoveFileA(src, dst)) return Logged(0, "file rename", src);
+    // A planted link is not moved to a name setup uses; the target name
+    // must not exist (a link planted there included).
+    if (InjectedFault(src) || !Allowed(ExaminePath(src), "file rename", src) ||
+        !Allowed(CheckFolders(dst), "file rename", dst) || !MoveFileA(src, dst))
+        return Logged(0, "file rename", src);
     if (JournalCovers(src) || JournalCovers(dst)) NoteRenamed(src, dst);
     Log("file renamed: %s -> %s", src, dst);
     return 1;
 }
 
 int RenameOver(const char* src, const char* dst) {
-    if (InjectedFault(src)) return Logged(0, "file rename", src);
+    if (InjectedFault(src) || !Allowed(ExaminePath(src), "file rename", src) || !ClearPlanted(dst, "file rename"))
+        return Logged(0, "file rename", src);
     bool kept = JournalCovers(dst) && Exists(dst);
     if (kept && !KeepFileAside(dst)) return Logged(0, "file rename (no copy could be kept)", src);
     if (!MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING)) {
@@ -180,14 +267,29 @@ int DeleteAtRestart(const char* path) {
         NoteDeleteLater(path);
         return 1;
     }
+    // Windows deletes by name while it starts, following whatever link has
+    // been planted on the path by then: only where others cannot write.
+    if (!InAdminFolder(path)) {
+        Log("file left for the next install: %s (a delete at the next restart could follow a link planted "
+            "before then)", path);
+        return 0;
+    }
     return Logged(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), "file deleted at the next restart", path);
 }
 
 int MakeDirectory(const char* path) {
     if (InjectedFault(path)) return Logged(0, "folder create", path);
+    // The folder itself is checked too, whether it was there or is made now:
+    // nothing is written into a junction or mount point.
+    char folder[300];
+    size_t length = StrLenBounded(path, sizeof folder);
+    bool separated = length > 0 && (path[length - 1] == '\\' || path[length - 1] == '/');
+    if (!StrCopy(folder, path) || (!separated && !StrAppend(folder, "\\")) ||
+        !Allowed(CheckFolders(folder), "folder create", path))
+        return 0;
     if (CreateDirectoryA(path, nullptr)) {
         if (JournalCovers(path)) NoteCreatedFolder(path);
-        return Logged(1, "folder created", path);
+        return Allowed(CheckFolders(folder), "folder create", path) && Logged(1, "folder created", path);
     }
     DWORD attrs = GetFileAttributesA(path);
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
@@ -212,8 +314,10 @@ int MakePrivateFolder(char* out, size_t cap) {
         StrFormat(name, sizeof name, "mofabak%lu.%u\\", static_cast<unsigned long>(id), attempt);
         if (!JoinPath(out, cap, windowsDir, name)) break;
         if (CreateDirectoryA(out, nullptr)) {
-            // Setup's own scratch: nothing in it is recorded or put back.
+            // Setup's own scratch: nothing in it is recorded or put back,
+            // and only administrators can write in it.
             JournalIgnore(out);
+            TrustFolder(out);
             return 1;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) break;
@@ -230,6 +334,10 @@ int64_t FreeSpaceAt(const char* dir) {
 
 FileFailure LastFileFailure() {
     switch (GetLastError()) {
+        case kErrorLinkedFile:
+            return kFileLinked;
+        case kErrorLinkedFolder:
+            return kFileFolderLinked;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
             return kFileDiskFull;

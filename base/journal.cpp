@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/fileops.h"
 #include "base/log.h"
 #include "base/strbuf.h"
 
@@ -90,7 +91,7 @@ bool KeptName(const char* path, char* out, size_t cap) {
     for (int i = 0; i < 100; ++i) {
         if (!StrFormat(out, cap, i == 0 ? "%s.mfold" : "%s.mfold%d", path, i)) return false;
         if (KeptByUs(out)) continue;
-        SetFileAttributesA(out, FILE_ATTRIBUTE_ARCHIVE);
+        SetArchiveAttribute(out);
         if (!Exists(out) || DeleteFileA(out)) return true;
     }
     return false;
@@ -99,7 +100,7 @@ bool KeptName(const char* path, char* out, size_t cap) {
 // Deletes path, or has Windows delete it at the next restart while a program
 // holds it. True when it is gone now.
 bool DeleteNowOrAtRestart(const char* path) {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+    SetArchiveAttribute(path);
     if (!Exists(path) || DeleteFileA(path)) return true;
     if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         Log("file deleted at the next restart: %s", path);
@@ -112,7 +113,7 @@ bool DeleteNowOrAtRestart(const char* path) {
 // that Windows holds there is moved out of the way first; if even that
 // fails, the move happens at the next restart.
 bool PutInPlace(const char* from, const char* path) {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+    SetArchiveAttribute(path);
     if (MoveFileExA(from, path, MOVEFILE_REPLACE_EXISTING)) return true;
     char held[320];
     if (StrFormat(held, sizeof held, "%s.mfheld", path) && MoveFileA(path, held) && MoveFileA(from, path)) {
@@ -386,7 +387,7 @@ int JournalCovers(const char* path) {
 int KeepFileAside(const char* path) {
     char kept[320];
     if (!KeptName(path, kept, sizeof kept)) return 0;
-    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+    SetArchiveAttribute(path);
     if (!MoveFileA(path, kept)) return 0;
     if (Add(kKeptFile, path, kept) == nullptr) {
         MoveFileA(kept, path);
@@ -397,7 +398,7 @@ int KeepFileAside(const char* path) {
 
 int KeepFileCopy(const char* path) {
     char kept[320];
-    if (!KeptName(path, kept, sizeof kept) || !CopyFileA(path, kept, FALSE)) return -1;
+    if (!KeptName(path, kept, sizeof kept) || !CopyFileA(path, kept, TRUE)) return -1;
     if (Add(kKeptFile, path, kept) == nullptr) {
         DeleteFileA(kept);
         return -1;

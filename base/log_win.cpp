@@ -6,23 +6,28 @@
 #include "base/failure.h"
 #include "base/log.h"
 #include "base/path.h"
+#include "base/safepath.h"
 #include "base/strbuf.h"
 
 namespace {
 char g_path[MAX_PATH + 1];
+bool g_moved;               // the log left a planted link for a fresh name
 const int kLineMax = 2048;  // characters of one line; a longer one is cut
+typedef char LineBytes[kLineMax * 3 + 64];
 
 // The file is opened for each line and closed behind it: nothing waits in
-// a buffer. A link planted in the log's place is not followed.
-HANDLE OpenLogFile(DWORD access, DWORD disposition) {
-    return CreateFileA(g_path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// a buffer. Its folder may be one that other programs write (the user's
+// temporary folder): a link planted in the log's place, or on its path, is
+// neither followed nor written through (see base/safepath.h).
+HANDLE OpenLogFile(DWORD access, DWORD disposition, PathVerdict* verdict) {
+    return OpenChecked(g_path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, verdict);
 }
 
-// Past the limit, the older half goes: the file keeps its lines from the
-// first line end behind the middle on.
+// Past the limit, the older half goes: the lines from the first line end
+// behind the middle on go to a fresh file, which then takes the log's place.
 void KeepNewerHalf() {
-    HANDLE file = OpenLogFile(GENERIC_READ, OPEN_EXISTING);
+    PathVerdict verdict;
+    HANDLE file = OpenLogFile(GENERIC_READ, OPEN_EXISTING, &verdict);
     if (file == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size) || size.QuadPart <= static_cast<LONGLONG>(kLogLimit) ||
@@ -35,25 +40,23 @@ void KeepNewerHalf() {
     DWORD got = 0;
     BOOL read = text != nullptr && ReadFile(file, text, length, &got, nullptr) && got == length;
     CloseHandle(file);
-    if (read) {
+    char fresh[MAX_PATH + 40];
+    if (read && (file = CreateFresh(g_path, ".mfnew", fresh, sizeof fresh, &verdict)) != INVALID_HANDLE_VALUE) {
         DWORD from = length / 2;
         while (from < length && text[from - 1] != '\n') ++from;
-        file = OpenLogFile(GENERIC_WRITE, CREATE_ALWAYS);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, text + from, length - from, &written, nullptr);
-            CloseHandle(file);
-        }
+        DWORD written = 0;
+        BOOL whole = WriteFile(file, text + from, length - from, &written, nullptr) && written == length - from;
+        CloseHandle(file);
+        if (!whole || !MoveFileExA(fresh, g_path, MOVEFILE_REPLACE_EXISTING)) DeleteFileA(fresh);
     }
     if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
 }
 
-// Appends the time, the UTF-16 text as UTF-8 and a line end.
-int AppendLine(const wchar_t* text) {
-    if (g_path[0] == '\0') return 0;
+// The time, the UTF-16 text as UTF-8 and a line end; its length, 0 when the
+// text cannot be converted.
+int FormatLine(const wchar_t* text, LineBytes& line) {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char line[kLineMax * 3 + 64];
     int at = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour,
                        now.wMinute, now.wSecond, now.wMilliseconds);
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, line + at, static_cast<int>(sizeof line) - at - 3, nullptr,
@@ -62,7 +65,54 @@ int AppendLine(const wchar_t* text) {
     at += n - 1;  // without its NUL
     line[at++] = '\r';
     line[at++] = '\n';
-    HANDLE file = OpenLogFile(FILE_APPEND_DATA, OPEN_ALWAYS);
+    return at;
+}
+
+// An ANSI text as UTF-16, cut to a line.
+void Widen(const char* text, wchar_t (&wide)[kLineMax + 1]) {
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kLineMax) <= 0) wide[0] = 0;
+    wide[kLineMax] = 0;
+}
+
+// The log's name is a link planted by another program (or has other names):
+// the log goes on in a fresh file beside it, once, whose first line says
+// why; the link is left alone. Anything else planted, or a second time: no
+// log. The open fresh file, or INVALID_HANDLE_VALUE.
+HANDLE MoveLog(PathVerdict verdict) {
+    char planted[MAX_PATH + 1];
+    StrCopyCut(planted, g_path);
+    g_path[0] = '\0';
+    if (verdict != kPathLinkedFile || g_moved) return INVALID_HANDLE_VALUE;
+    g_moved = true;
+    char fresh[MAX_PATH + 40];
+    HANDLE file = CreateFresh(planted, ".log", fresh, sizeof fresh, &verdict);
+    if (file == INVALID_HANDLE_VALUE || !StrCopy(g_path, fresh)) {
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    char note[2 * MAX_PATH + 200];
+    wchar_t wide[kLineMax + 1];
+    LineBytes line;
+    DWORD written = 0;
+    int length = 0;
+    if (StrFormat(note, sizeof note, "---- this log is written here, not at %s: %s", planted,
+                  VerdictText(kPathLinkedFile))) {
+        Widen(note, wide);
+        length = FormatLine(wide, line);
+    }
+    if (length > 0) WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+    return file;
+}
+
+// Appends a line to the log.
+int AppendLine(const wchar_t* text) {
+    if (g_path[0] == '\0') return 0;
+    LineBytes line;
+    int at = FormatLine(text, line);
+    if (at <= 0) return 0;
+    PathVerdict verdict;
+    HANDLE file = OpenLogFile(FILE_APPEND_DATA, OPEN_ALWAYS, &verdict);
+    if (file == INVALID_HANDLE_VALUE && verdict != kPathPlain) file = MoveLog(verdict);
     if (file == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;
     BOOL ok = WriteFile(file, line, static_cast<DWORD>(at), &written, nullptr);
@@ -86,6 +136,7 @@ void AppendAnsi(const char* prefix, const char* text) {
 
 int OpenLog(const char* path) {
     g_path[0] = '\0';
+    g_moved = false;
     if (path != nullptr && path[0] != '\0') {
         StrCopyCut(g_path, path);
     } else {

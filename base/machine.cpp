@@ -93,6 +93,19 @@ int PersistInstallDir() {
     // bare name in whatever the current directory is.
     const char* driveDir = FindFixedDriveDir();
     if (driveDir[0] == '\0') return written;
+    // Any user may make that folder first. One that is not a plain folder
+    // (a file, or a junction or mount point leading elsewhere) is not
+    // written into; the path file in the Windows directory stands alone.
+    char folder[200];
+    StrCopyCut(folder, driveDir);
+    folder[StrLenBounded(folder, sizeof folder) - 1] = '\0';  // "c:\mofahu": a file of that name shows so
+    DWORD attributes = g_sys.getFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        Log("second path file not written: %s is not a plain folder (attributes 0x%lx)", driveDir,
+            static_cast<unsigned long>(attributes));
+        return written;
+    }
     // The second copy is a convenience for the input method: one that cannot
     // be written is logged, and the install does not depend on it.
     if (!MakeDirectory(driveDir) || !JoinPath(path, driveDir, kPathFileName) ||

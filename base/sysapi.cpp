@@ -44,6 +44,9 @@ void ResetSysApi() {
     g_sys.getKeyboardLayoutList = GetKeyboardLayoutList;
     g_sys.activateKeyboardLayout = ActivateKeyboardLayout;
     g_sys.getFileAttributesA = GetFileAttributesA;
+    g_sys.getFileInformationByHandle = GetFileInformationByHandle;
+    g_sys.getFinalPathNameByHandleW = reinterpret_cast<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
     g_sys.startProgram = StartProgram;
     g_sys.sleep = Sleep;
     g_sys.operations = 0;

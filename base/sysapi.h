@@ -25,6 +25,12 @@ struct SysApi {
     // Attributes of the install directory: wine keeps no read-only or
     // archive bit on a directory, so only a stand-in shows them.
     DWORD(WINAPI* getFileAttributesA)(LPCSTR);
+    // What a file opened in a folder others can write is: its attributes and
+    // number of names, and (Vista and later, looked up at run time: null
+    // before) the final path of what opened. Wine reports no Unix symbolic
+    // link as a reparse point, so only a stand-in shows one.
+    BOOL(WINAPI* getFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    DWORD(WINAPI* getFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
     // Programs setup starts (icacls, the 64-bit companion program): the
     // command line and the show command; TRUE when started. Setup does
     // not wait for them (WinExec would, until the program is idle or 30 s

@@ -8,6 +8,7 @@
 #include "base/captions.h"
 #include "base/context.h"
 #include "base/path.h"
+#include "base/safepath.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
 #include "base/text.h"
@@ -113,9 +114,11 @@ void ScanInstallDir() {
 int ProbeInstalledFile(const char* name) {
     char path[sizeof g_ctx.installDir + 32];
     if (InInstallDir(path, name)[0] == '\0') return ERROR_FILENAME_EXCED_RANGE;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    // Not read through a link planted in the install folder: such a file
+    // counts as one that cannot be read.
+    PathVerdict verdict;
+    HANDLE file = OpenChecked(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, &verdict);
+    if (file == INVALID_HANDLE_VALUE) return verdict != kPathPlain ? ERROR_ACCESS_DENIED : static_cast<int>(GetLastError());
     char bytes[kProbeLength];
     DWORD got = 0;
     SetLastError(ERROR_SUCCESS);

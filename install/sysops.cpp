@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/path.h"
+#include "base/safepath.h"
 #include "base/registry.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -18,6 +19,13 @@
 void SetLowIntegrity() {
     char directory[sizeof g_ctx.installDir];
     if (!StrCopy(directory, g_ctx.installDir)) return;
+    // icacls follows a junction: the label of a folder one leads to is not
+    // lowered.
+    PathVerdict verdict = CheckFolders(directory);
+    if (verdict != kPathPlain) {
+        Log("integrity level not lowered: %s (%s)", directory, VerdictText(verdict));
+        return;
+    }
     size_t len = std::strlen(directory);
     if (len > 0 && directory[len - 1] == '\\') directory[len - 1] = '\0';
     // icacls of the system directory, by its full path: a program of that
@@ -37,29 +45,41 @@ int GrantUserFullControl(const char* directory) {
     DWORD userSize = sizeof user;
     if (!GetUserNameA(user, &userSize)) return 0;
 
+    // The rights are changed through a handle of the folder opened without
+    // following a link and checked: the user's full control never reaches
+    // a folder a junction planted there leads to.
+    char path[300];
+    size_t length = StrLenBounded(directory, sizeof path);
+    if (!StrCopy(path, directory) || (length > 0 && directory[length - 1] != '\\' && !StrAppend(path, "\\")))
+        return 0;
+    PathVerdict verdict;
+    HANDLE folder = OpenChecked(path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, &verdict);
+    if (folder == INVALID_HANDLE_VALUE) {
+        if (verdict != kPathPlain) Log("full control not granted: %s (%s)", directory, VerdictText(verdict));
+        return 0;
+    }
     PACL oldAcl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoA(directory, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldAcl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
-        return 0;
-
-    if (!KeepSecurity(directory)) {
-        LocalFree(descriptor);
-        return 0;
-    }
-    EXPLICIT_ACCESSA access;
-    std::memset(&access, 0, sizeof access);
-    BuildExplicitAccessWithNameA(&access, user, GENERIC_ALL, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-    PACL newAcl = nullptr;
     int result = 0;
-    if (SetEntriesInAclA(1, &access, oldAcl, &newAcl) == ERROR_SUCCESS) {
-        result = SetNamedSecurityInfoA(const_cast<char*>(directory), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                       nullptr, newAcl, nullptr) == ERROR_SUCCESS
-                     ? 1
-                     : 0;
-        LocalFree(newAcl);
+    // What the rights were is kept first, for a rollback to put back.
+    if (KeepSecurity(directory) &&
+        GetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldAcl, nullptr,
+                        &descriptor) == ERROR_SUCCESS) {
+        EXPLICIT_ACCESSA access;
+        std::memset(&access, 0, sizeof access);
+        BuildExplicitAccessWithNameA(&access, user, GENERIC_ALL, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+        PACL newAcl = nullptr;
+        if (SetEntriesInAclA(1, &access, oldAcl, &newAcl) == ERROR_SUCCESS) {
+            result = SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newAcl,
+                                     nullptr) == ERROR_SUCCESS
+                         ? 1
+                         : 0;
+            LocalFree(newAcl);
+        }
     }
     if (descriptor != nullptr) LocalFree(descriptor);
+    CloseHandle(folder);
     return result;
 }
 

@@ -340,6 +340,58 @@ sleep 2 # a program started behind setup's back would have run by now
 check silent || e2e_fail "silent: the user's files were not kept"
 e2e_log "silent: checked"
 
+# --- links planted by a program without administrator rights ------------------
+# Every file of the earlier installation (user files, payload files, a backup
+# archive) is a second name of a file in C:\windows, and so is the default
+# log: hard links, whose names wine counts. A silent upgrade reads, writes and
+# deletes nothing through them: no user file is kept (the log says which and
+# why), the payload's files take the links' names, every target keeps its
+# bytes, its time and its mode, and the log goes on under a fresh name.
+e2e_prefix
+seed_earlier
+earlier=$(e2e_prefix_path "$INSTALL")
+windir=$(e2e_prefix_path 'C:\windows')
+log=$(e2e_log_file)
+mkdir -p "$(dirname "$log")" "$E2E_WORK/targets"
+for name in mofatyrk.exe mofatyr6.exe mofahu4.ime mofacyzk.bak mofaback.mfz; do printf 'earlier %s' "$name" >"$earlier/$name"; done
+: >"$log"
+for path in "$earlier"/* "$log"; do
+  name=$(basename "$path")
+  target=$windir/mofatarget.$name
+  { printf 'ADMIN-ONLY %s\r\n' "$name"; head -c 2000 /dev/urandom; } >"$target"
+  rm "$path"
+  ln "$target" "$path"
+  cp -p "$target" "$E2E_WORK/targets/$name"
+done
+e2e_silent_run setmfsrf32
+timeout 15 wineserver -w || true
+for kept in "$E2E_WORK/targets"/*; do
+  name=$(basename "$kept")
+  target=$windir/mofatarget.$name
+  [ -f "$target" ] || e2e_fail "links: the target of $name was deleted"
+  cmp -s "$kept" "$target" || e2e_fail "links: the target of $name was written"
+  [ "$(stat -c '%Y %a' "$kept")" = "$(stat -c '%Y %a' "$target")" ] || e2e_fail "links: the target of $name changed"
+done
+# Only a link that was left alone (the target's own file) holds a target's
+# bytes; nothing setup wrote does.
+while IFS= read -r -d '' path; do
+  if [ "$(stat -c %h "$path")" -gt 1 ]; then
+    cmp -s "$path" "$windir/mofatarget.$(basename "$path")" || e2e_fail "links: $path is a link setup changed"
+  elif grep -q 'ADMIN-ONLY' "$path"; then
+    e2e_fail "links: $path holds a target's bytes"
+  fi
+done < <(find "$earlier" "$(e2e_prefix_path 'C:\windows\mofapath.mfh')" -type f -print0)
+cmp -s "$log" "$windir/mofatarget.mofasetup.log" || e2e_fail "links: the default log's target was written"
+fresh=$(find "$(dirname "$log")" -maxdepth 1 -name 'mofasetup.log.*.log' | head -n 1)
+[ -n "$fresh" ] || e2e_fail "links: no fresh log beside the linked one"
+head -n 1 "$fresh" | grep -q "this log is written here, not at .*mofasetup.log: it is a link" ||
+  e2e_fail "links: the fresh log's first line is: $(head -n 1 "$fresh")"
+grep -q 'user file not kept: .*cfontset.mfh is a link' "$fresh" || e2e_fail "links: the log does not say cfontset.mfh was not kept"
+grep -q 'link removed, its name only: .*mofahu4.ime' "$fresh" || e2e_fail "links: the log does not say the link at mofahu4.ime was removed"
+tail -n 1 "$fresh" | tr -d '\r' | grep -q 'exit code 0$' || e2e_fail "links: the log ends with: $(tail -n 1 "$fresh")"
+[ "$(stat -c %h "$earlier/mofahu4.ime")" = 1 ] || e2e_fail "links: mofahu4.ime is not a fresh file"
+e2e_log "links: checked"
+
 # --- no path file, a file the user never had, an archive that cannot go -------
 # The earlier installation is the install directory itself; mofazdfh.mfh is
 # missing; a running program holds a "mofaback.mfz" there.

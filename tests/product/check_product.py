@@ -130,7 +130,8 @@ IMPORTS = {
          'GetUserNameA', 'RegDeleteKeyW', 'RegDeleteValueW', 'RegEnumKeyExW', 'RegEnumValueW', 'RegQueryValueExW',
          'GetSecurityDescriptorDacl', 'GetSecurityDescriptorSacl'],
         NT31) | dict.fromkeys(
-        ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA'], NT4),
+        ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA',
+         'GetSecurityInfo', 'SetSecurityInfo'], NT4),
     'gdi32.dll': dict.fromkeys(
         ['BitBlt', 'CreateCompatibleBitmap', 'CreateCompatibleDC', 'CreateDIBitmap', 'CreateFontA', 'CreatePen',
          'CreateSolidBrush', 'DeleteDC', 'DeleteObject', 'GetStockObject', 'GetTextMetricsA', 'LineTo', 'MoveToEx',
@@ -148,7 +149,8 @@ IMPORTS = {
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
          'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
-         'lstrcpyA', 'lstrlenA', 'FormatMessageA'], NT31) | dict.fromkeys(
+         'lstrcpyA', 'lstrlenA', 'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
+         'QueryPerformanceCounter', 'SetFileTime', 'lstrlenW'], NT31) | dict.fromkeys(
         ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(

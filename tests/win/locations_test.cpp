@@ -123,6 +123,35 @@ TEST_F(LocationsTest, PersistWritesBothPathFilesFromVersionSix) {
     EXPECT_FALSE(FileExists(kDrivePathFile));
 }
 
+// "C:\mofahu\" is a folder any user may make first: made a junction (wine
+// shows none, so the seam does) or a file, nothing is written into it, and
+// the path file in the Windows directory alone decides the result.
+DWORD WINAPI DriveDirIsJunction(LPCSTR path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (_stricmp(path, "c:\\mofahu\\") == 0 || _stricmp(path, "c:\\mofahu") == 0)
+        attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return attributes;
+}
+
+TEST_F(LocationsTest, ADriveFolderThatIsNoPlainFolderGetsNoPathFile) {
+    std::strcpy(g_ctx.installDir, "C:\\x\\");
+    g_ctx.windowsMajorVersion = 6;
+    CreateDirectoryA("c:\\mofahu", nullptr);
+    g_sys.getFileAttributesA = DriveDirIsJunction;
+    EXPECT_EQ(PersistInstallDir(), 1);
+    EXPECT_EQ(ReadBytes(PathFile()), "C:\\x\\");
+    EXPECT_FALSE(FileExists(kDrivePathFile));
+
+    ResetSysApi();
+    UseStandInWindows(scratch_ + "windows");
+    g_sys.getDriveTypeA = FakeDriveType;
+    RemoveDirectoryA("c:\\mofahu");
+    ASSERT_TRUE(WriteBytes("c:\\mofahu", "a file in the folder's place"));
+    EXPECT_EQ(PersistInstallDir(), 1);
+    EXPECT_EQ(ReadBytes("c:\\mofahu"), "a file in the folder's place");
+    DeleteFileA("c:\\mofahu");
+}
+
 TEST_F(LocationsTest, NoFixedDriveSkipsTheSecondPathFile) {
     g_fixedDrives = "";
     EXPECT_STREQ(FindFixedDriveDir(), "");
