@@ -123,6 +123,9 @@ void StartCompanionProgram() {
     if (DetectWow64() && StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) &&
         QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words)) {
         bool started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
-        Log("started %s (%s)", text, started ? "running" : "could not start");
+        Log("%s %s", started ? "started" : "could not start", text);
+        // Without it 64-bit programs have no input method: the install stays
+        // (it cannot be undone now) but the run ends as failed (1603).
+        if (!started) g_ctx.installFailed = 1;
     }
 }

@@ -8,7 +8,8 @@ int RunInstallSequence();
 
 // On 64-bit Windows, starts the 64-bit companion program, which registers
 // the 64-bit module. What it does cannot be undone: it is started once the
-// install has succeeded.
+// install has succeeded. A companion that cannot be started sets
+// installFailed: the run's exit code is then 1603.
 void StartCompanionProgram();
 
 // Gets an earlier version's module out of the system directories (deleted,

@@ -8,6 +8,7 @@
 
 #include "base/context.h"
 #include "base/sysapi.h"
+#include "install/plan.h"
 #include "install/sequence.h"
 #include "support/winsupport.h"
 
@@ -94,5 +95,34 @@ TEST_F(EarlierModuleTest, AModuleThatCannotMoveStopsTheInstall) {
     EXPECT_EQ(RemoveEarlierModule(), 0);
     EXPECT_EQ(g_ctx.restartRequired, 1);
     EXPECT_EQ(messages.shown.size(), 2u);
+}
+std::vector<std::string> g_started;
+BOOL g_startAnswer = TRUE;
+BOOL WINAPI RecordStart(LPCSTR command, UINT) {
+    g_started.push_back(command);
+    return g_startAnswer;
+}
+
+TEST_F(EarlierModuleTest, CompanionGetsTheInstallDirAndARunWithoutItFails) {
+    g_sys.startProgram = RecordStart;
+    g_started.clear();
+    const std::string dir = g_ctx.installDir;
+
+    g_startAnswer = TRUE;
+    StartCompanionProgram();  // 32-bit Windows: no companion
+    EXPECT_TRUE(g_started.empty());
+
+    Use64BitWindows();
+    StartCompanionProgram();
+    ASSERT_EQ(g_started.size(), 1u);
+    EXPECT_EQ(g_started[0], "\"" + dir + "setupw64.exe\" regmf32=" + dir);
+    EXPECT_EQ(g_ctx.installFailed, 0);
+    EXPECT_EQ(ExitCodeOf(kPlanDone), 0);
+
+    g_startAnswer = FALSE;
+    StartCompanionProgram();
+    EXPECT_EQ(g_started.size(), 2u);
+    EXPECT_EQ(g_ctx.installFailed, 1);
+    EXPECT_EQ(ExitCodeOf(kPlanDone), 1603);
 }
 }  // namespace
