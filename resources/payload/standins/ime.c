@@ -110,6 +110,11 @@ EXPORT UINT WINAPI ImeGetRegisterWordStyle(UINT count, LPVOID styles) { return 0
 EXPORT UINT WINAPI ImeEnumRegisterWord(LPVOID callback, LPCWSTR reading, DWORD style, LPCWSTR word, LPVOID data) {
     return 0;
 }
+// Asked for by newer input-method managers, which load no IME without it.
+EXPORT DWORD WINAPI ImeGetImeMenuItems(HIMC context, DWORD flags, DWORD type, LPVOID parent, LPVOID items,
+                                       DWORD size) {
+    return 0;
+}
 EXPORT BOOL WINAPI ImeSetCompositionString(HIMC context, DWORD index, LPCVOID composition, DWORD compositionSize,
                                            LPCVOID reading, DWORD readingSize) {
     return FALSE;
