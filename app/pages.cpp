@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <imm.h>
+
 #include "app/payload_bitmap.h"
 #include "app/window.h"
 #include "base/context.h"
@@ -313,6 +315,19 @@ void DrawPayloadBitmap(int maxRight, int maxBottom, HDC hdc, const char* name, i
     DeleteObject(bitmap);
 }
 
+namespace {
+// The field's input method is opened (its Chinese input on), so that the
+// user types a name with it at once; this also has the input-method manager
+// load the module for the field's input context now.
+void OpenFieldInputMethod() {
+    HWND field = TryItEdit();
+    HIMC context = field != nullptr ? ImmGetContext(field) : nullptr;
+    if (context == nullptr) return;
+    ImmSetOpenStatus(context, TRUE);
+    ImmReleaseContext(field, context);
+}
+}  // namespace
+
 int ActivateProductIme() {
     if (g_ctx.currentPage < kPageProgress) return 0;
     HKL current = g_sys.getKeyboardLayout(0);
@@ -328,7 +343,11 @@ int ActivateProductIme() {
             }
         }
     }
-    if (g_ctx.imeLayoutHandle != nullptr)
-        g_sys.activateKeyboardLayout(static_cast<HKL>(g_ctx.imeLayoutHandle), KLF_SETFORPROCESS);
+    // Windows 9x knows no activation for the whole process (nor does wine):
+    // then for the wizard's one thread, the thread of the field.
+    HKL layout = static_cast<HKL>(g_ctx.imeLayoutHandle);
+    if (layout == nullptr) return 1;
+    if (g_sys.activateKeyboardLayout(layout, KLF_SETFORPROCESS) == nullptr) g_sys.activateKeyboardLayout(layout, 0);
+    OpenFieldInputMethod();
     return 1;
 }

@@ -115,8 +115,7 @@ StepResult Restore() {
 // only then is the companion program started, whose work cannot be undone.
 StepResult Companion() {
     DiscardBackup();
-    StartCompanionProgram();
-    return kStepDone;
+    return Result(StartCompanionProgram());
 }
 
 StepResult TryIt() { return g_ui.tryIt() ? kStepDone : kStepRunLeft; }

@@ -122,13 +122,15 @@ int WriteSystemSettings() {
     return 1;
 }
 
-void StartCompanionProgram() {
+int StartCompanionProgram() {
     // 64-bit Windows: the companion program registers the 64-bit side and
     // hands the directory back to this setup's 32-bit registration mode.
     char text[460], words[16 + sizeof g_ctx.installDir];
-    if (DetectWow64() && StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) &&
-        QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words)) {
-        bool started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
-        Log("started %s (%s)", text, started ? "running" : "could not start");
-    }
+    if (!DetectWow64() || !StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) ||
+        !QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words))
+        return 1;
+    bool started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
+    Log("%s %s", started ? "started" : "could not start", text);
+    if (!started) NoteFailure("", "start the companion program", text, LastSystemError());
+    return started ? 1 : 0;
 }

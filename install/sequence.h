@@ -28,5 +28,7 @@ int WriteSystemSettings();
 
 // On 64-bit Windows, starts the 64-bit companion program, which registers
 // the 64-bit module. What it does cannot be undone: it is started once the
-// install has succeeded.
-void StartCompanionProgram();
+// install has succeeded. 0 when it could not be started: without it 64-bit
+// programs have no input method, and the run ends as failed (1603) with the
+// install kept, since it cannot be undone now.
+int StartCompanionProgram();

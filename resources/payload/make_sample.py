@@ -3,15 +3,21 @@
 files named in manifest.txt, so that the setup program can be built and
 tested without the real ones.
 
-    make_sample.py OUTDIR MANIFEST MFZPACK
+    make_sample.py OUTDIR MANIFEST MFZPACK CC32 CC64
 
 writes OUTDIR/<name> for every name of the manifest. The five skin archives
 are packed with MFZPACK from eight small files each.
 
-Every stand-in is distinguishable: binary files start with an ASCII stamp
-"stand-in <name>" and carry filler bytes drawn from a generator seeded by the
-name; the modules and programs carry the UTF-16LE product text with their
-version at offset 0x200.
+The input-method modules and the programs are real, minimal Windows programs
+built from standins/ with the MinGW C compilers CC32 (i686) and CC64
+(x86_64): each module is an IME that converts nothing, each program exits at
+once, and both append a line to %WINDIR%\Temp\mofa-standin.log when Windows
+loads or starts them (see standins/standin.h). They carry the UTF-16LE product
+text with their version, and their own payload name.
+
+Every other stand-in is distinguishable data: binary files start with an ASCII
+stamp "stand-in <name>" and carry filler bytes drawn from a generator seeded by
+the name.
 """
 import os
 import random
@@ -23,21 +29,27 @@ import zlib
 
 PRODUCT_TEXT = '智能墨筏输入平台'
 
-# Sizes of the modules and programs, and the version each carries.
+# The modules and programs: what each is built from, its bitness and the
+# version it carries (the first modules and the companion are patched to 7.9
+# by setup).
 PROGRAMS = {
-    'mofa320.ime': (40960, '6.3'),
-    'mofa321.ime': (53248, '6.3'),
-    'mofa640.ime': (51712, '6.3'),
-    'mofa641.ime': (51712, '6.3'),
-    'mofahu4.ime': (325632, '7.9'),
-    'mofahu64.ime': (382464, '7.9'),
-    'mofadel.exe': (50176, '7.9'),
-    'mfxdel64.exe': (54272, '7.9'),
-    'mofatyr6.exe': (364544, '7.9'),
-    'mofatyrk.exe': (311296, '7.9'),
-    'setupw64.exe': (47616, '6.7'),
+    'mofa320.ime': ('ime', 32, '6.3'),
+    'mofa321.ime': ('ime', 32, '6.3'),
+    'mofa640.ime': ('ime', 64, '6.3'),
+    'mofa641.ime': ('ime', 64, '6.3'),
+    'mofahu4.ime': ('ime', 32, '7.9'),
+    'mofahu64.ime': ('ime', 64, '7.9'),
+    'mofadel.exe': ('program', 32, '7.9'),
+    'mfxdel64.exe': ('program', 64, '7.9'),
+    'mofatyr6.exe': ('program', 32, '7.9'),
+    'mofatyrk.exe': ('program', 32, '7.9'),
+    'setupw64.exe': ('program', 64, '6.7'),
 }
-VERSION_OFFSET = 0x200
+STANDINS = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'standins')
+# As small as a program can be: no C runtime, no unwind tables, stripped, and
+# no time stamp, so that the payload stays the same from build to build.
+CFLAGS = ['-Os', '-s', '-nostdlib', '-mwindows', '-fno-asynchronous-unwind-tables', '-fno-ident',
+          '-Wl,--no-insert-timestamp', '-Wall', '-Wextra', '-Wno-unused-parameter', '-Werror']
 
 # The dictionary-like entry that fills most of the 2 MB work buffer.
 BIG_TEXT = ('jfhzb.txt', 1833364)
@@ -71,12 +83,22 @@ def filler(name, size):
     return rng.randbytes(size).translate(table)
 
 
-def program(name, size, version):
-    text = (PRODUCT_TEXT + '  ' + version).encode('utf-16-le')
-    body = bytearray(filler(name, size))
-    body[0:64] = stamp(name)
-    body[VERSION_OFFSET:VERSION_OFFSET + len(text)] = text
-    return bytes(body)
+def build_program(outdir, name, compilers):
+    """Compiles the stand-in NAME into OUTDIR/NAME. It is linked under its own
+    name in OUTDIR itself: the linker derives a module's export name and the
+    64-bit image base from the output name, never from the build folder."""
+    kind, bits, version = PROGRAMS[name]
+    compiler = compilers[bits]
+    args = [compiler] + CFLAGS + ['-DMOFA_VERSION=' + version.replace('.', ''), '-DMOFA_STANDIN_NAME=' + name]
+    if kind == 'ime':
+        # stdcall names undecorated, as the input-method manager looks them up.
+        entry = '_DllEntry@12' if bits == 32 else 'DllEntry'
+        args += ['-shared', '-Wl,--kill-at', '-Wl,-e,' + entry, os.path.join(STANDINS, 'ime.c'), '-luser32']
+    else:
+        entry = '_Start' if bits == 32 else 'Start'
+        args += ['-Wl,-e,' + entry, os.path.join(STANDINS, 'program.c')]
+    args += ['-lkernel32', '-o', name]
+    subprocess.run(args, check=True, cwd=outdir)
 
 
 def hanzi(rng):
@@ -205,9 +227,6 @@ def skin_part(skin, part, colour):
 
 
 def contents(name):
-    if name in PROGRAMS:
-        size, version = PROGRAMS[name]
-        return program(name, size, version)
     if name == BIG_TEXT[0]:
         return dictionary_text(name, BIG_TEXT[1])
     if name == 'mofacyzk.bak':
@@ -241,7 +260,7 @@ def pack_skin(mfzpack, outdir, name, plain, colour):
     subprocess.run(args, check=True)
 
 
-def main(outdir, manifest, mfzpack):
+def main(outdir, manifest, mfzpack, cc32, cc64):
     with open(manifest, encoding='utf-8') as f:
         names = [line.strip() for line in f if line.strip() and not line.startswith('#')]
     os.makedirs(outdir, exist_ok=True)
@@ -250,6 +269,9 @@ def main(outdir, manifest, mfzpack):
             plain, colour = SKINS[name]
             pack_skin(mfzpack, outdir, name, plain, colour)
             continue
+        if name in PROGRAMS:
+            build_program(outdir, name, {32: cc32, 64: cc64})
+            continue
         with open(os.path.join(outdir, name), 'wb') as f:
             f.write(contents(name))
     shutil.rmtree(os.path.join(outdir, '.skin-parts'), ignore_errors=True)
@@ -257,6 +279,6 @@ def main(outdir, manifest, mfzpack):
 
 
 if __name__ == '__main__':
-    if len(sys.argv) != 4:
-        sys.exit('usage: make_sample.py OUTDIR MANIFEST MFZPACK')
+    if len(sys.argv) != 6:
+        sys.exit('usage: make_sample.py OUTDIR MANIFEST MFZPACK CC32 CC64')
     sys.exit(main(*sys.argv[1:]))

@@ -425,6 +425,58 @@ e2e_read_prefix_file() {
   cat "$path"
 }
 
+# The marker file to which the payload's stand-in modules and programs append
+# a line each when Windows loads or starts them (resources/payload/standins):
+#   ime <module path> <bits> <version> <payload name> [file <mapped file>] process <program path>
+#   exe <program path> <bits> <version> <payload name> cmdline <command line>
+e2e_marker_file() { e2e_prefix_path 'C:\windows\temp\mofa-standin.log'; }
+
+# e2e_marker_has REGEX: true when a line of the marker file matches the
+# extended regular expression (case ignored, as Windows ignores it in paths).
+e2e_marker_has() {
+  local file
+  file=$(e2e_marker_file)
+  [ -f "$file" ] && tr -d '\r' <"$file" | grep -qiE "$1"
+}
+
+# e2e_wait_marker SECONDS REGEX WHAT: waits for such a line (programs that
+# setup starts are not waited for by setup).
+e2e_wait_marker() {
+  local end=$((SECONDS + $1 * E2E_PATIENCE))
+  until e2e_marker_has "$2"; do
+    ((SECONDS < end)) || e2e_fail "$3: no marker line matches $2 within $(($1 * E2E_PATIENCE)) s; the marker file has: $(cat "$(e2e_marker_file)" 2>/dev/null || echo nothing)"
+    sleep 0.2
+  done
+}
+
+# e2e_probe_ime 64|32: a program of that bitness activates the keyboard layout
+# whose IME file is mofahu4.ime and opens an input context on a window of its
+# own, which makes the input-method manager load the layout's module
+# (tests/win/imeprobe.cpp). It runs as C:\imeprobe<BITS>.exe, away from any
+# module of the same name, under the Chinese locale (wine activates only
+# layouts of the locale's language).
+e2e_probe_ime() {
+  local bits=$1 exe=$MOFA_WIN_TESTS/imeprobe.exe loader=$MOFA_WINE64 rc=0
+  if [ "$bits" = 32 ]; then
+    exe=$MOFA_WIN_TESTS/imeprobe32.exe
+    loader=$MOFA_WINE32
+  fi
+  [ -f "$exe" ] || e2e_fail "no $exe (build it with make win64)"
+  cp "$exe" "$WINEPREFIX/drive_c/imeprobe$bits.exe"
+  LC_ALL=zh_CN.UTF-8 timeout $((30 * E2E_PATIENCE)) "$loader" "C:\\imeprobe$bits.exe" >"$E2E_WORK/imeprobe$bits.log" 2>&1 || rc=$?
+  [ "$rc" = 0 ] || e2e_fail "imeprobe ($bits-bit) ended with $rc: $(tr -d '\r' <"$E2E_WORK/imeprobe$bits.log")"
+  e2e_log "imeprobe ($bits-bit): $(tr -d '\r' <"$E2E_WORK/imeprobe$bits.log" | tr '\n' ' ')"
+}
+
+# e2e_ime_line BITS PAYLOAD-NAME FOLDER: the marker line of the module of that
+# bitness and payload name, version 7.9, loaded by e2e_probe_ime BITS from the
+# system folder FOLDER (system32 or syswow64). A 32-bit process on 64-bit
+# Windows is told the module lies in system32 (wine) or SysWOW64 (Windows);
+# the file it was mapped from is SysWOW64's. Windows XP tells no mapped file.
+e2e_ime_line() {
+  echo "^ime c:\\\\windows\\\\(system32|syswow64)\\\\mofahu4\.ime $1 7\.9 $2( file [^ ]*\\\\windows\\\\$3\\\\mofahu4\.ime)? process c:\\\\imeprobe$1\.exe\$"
+}
+
 e2e_cleanup() {
   local status=$?
   trap - EXIT

@@ -6,7 +6,8 @@
 #   Windows 7 64-bit: both held modules (SysWOW64 and the native system
 #       directory) are moved aside and replaced, and deleted at the next
 #       restart; the uninstall entry is written; the exit code asks for the
-#       restart (3010).
+#       restart (3010). After the restart (wineboot -r) programs load the new
+#       modules.
 #   Windows 7 64-bit, the earlier module in the native system directory
 #       locked so that the new one cannot be copied there: 1603, and the
 #       earlier version is as it was (module, registration, no new entries).
@@ -68,6 +69,19 @@ e2e_prefix
 seed_earlier_version 00000409 e0200804
 hold_modules 'C:\windows\syswow64\mofahu4.ime' 'C:\windows\system32\mofahu4.ime'
 install_silently win7-64 3010
+# The restart: the holder is gone (the server ended), wine's restart carries
+# out the deletions setup asked for, and programs started afterwards load the
+# new modules, 64-bit from system32 and 32-bit from SysWOW64.
+timeout $((60 * E2E_PATIENCE)) wine wineboot -r >/dev/null 2>&1 || e2e_fail "win7-64: wineboot -r failed"
+for folder in system32 syswow64; do
+  [ ! -e "$WINEPREFIX/drive_c/windows/$folder/mofahu2.ime" ] || e2e_fail "win7-64: $folder\\mofahu2.ime outlived the restart"
+done
+e2e_probe_ime 64
+e2e_probe_ime 32
+e2e_marker_has "$(e2e_ime_line 64 mofahu64.ime system32)" || e2e_fail "win7-64: after the restart the 64-bit program did not load the new module: $(cat "$(e2e_marker_file)")"
+e2e_marker_has "$(e2e_ime_line 32 mofahu4.ime syswow64)" || e2e_fail "win7-64: after the restart the 32-bit program did not load the new module: $(cat "$(e2e_marker_file)")"
+timeout 15 wineserver -k >/dev/null 2>&1 || true
+e2e_log "win7-64: the new modules load after the restart"
 
 e2e_prefix
 seed_earlier_version 00000409 00000804

@@ -3,6 +3,12 @@
 # 7 32-bit and Windows XP, each checked file by file and value by value, the
 # uninstall entry included, and against the install log. On XP an earlier
 # version's layout stands in the preload lists and is promoted.
+# Then Windows uses what was installed (the payload's modules and programs
+# are stand-ins that leave a line in a marker file, lib.sh): on 64-bit
+# Windows the companion program was started with the install directory, and
+# after the install a 64-bit and a 32-bit program that activate the layout
+# load the 64-bit module from system32 and the 32-bit one from SysWOW64, of
+# version 7.9; on true 32-bit XP the 32-bit program loads system32's.
 #
 # With MOFA_PRODUCT32=1 the same runs are made by the real 32-bit product:
 # on 64-bit Windows 7 as a 32-bit process (its registry writes land in the
@@ -38,9 +44,35 @@ seed_registry() {  # seed_registry FILE [promotion]
   } >"$1"
 }
 
+# The companion's line: started with regmf32= and the install directory.
+COMPANION='^exe c:\\program files\\mofahu\\setupw64\.exe 64 7\.9 setupw64\.exe cmdline "c:\\program files\\mofahu\\setupw64\.exe" regmf32=c:\\program files\\mofahu\\$'
+# modules_load SCENARIO: the probes of the scenario's bitnesses load the
+# installed modules (64-bit Windows 7, and XP of the real product, which is
+# 32-bit XP).
+modules_load() {
+  case $1 in
+    win7-64 | win7-wow64)
+      e2e_probe_ime 64
+      e2e_probe_ime 32
+      e2e_marker_has "$(e2e_ime_line 64 mofahu64.ime system32)" || e2e_fail "$1: the 64-bit program did not load system32's 64-bit module: $(cat "$(e2e_marker_file)")"
+      e2e_marker_has "$(e2e_ime_line 32 mofahu4.ime syswow64)" || e2e_fail "$1: the 32-bit program did not load SysWOW64's 32-bit module: $(cat "$(e2e_marker_file)")"
+      e2e_marker_has ' file [^ ]*\\windows\\syswow64\\mofahu4\.ime process c:\\imeprobe32' ||
+        e2e_fail "$1: the 32-bit module was not mapped from SysWOW64"
+      ;;
+    winxp)
+      e2e_real_product || return 0
+      e2e_probe_ime 32
+      e2e_marker_has "$(e2e_ime_line 32 mofahu4.ime system32)" || e2e_fail "$1: the 32-bit program did not load system32's module: $(cat "$(e2e_marker_file)")"
+      ;;
+  esac
+  e2e_log "$1: the installed modules load; marker lines: $(tr -d '\r' <"$(e2e_marker_file)" | tr '\n' '|')"
+}
+
 install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
-  local scenario=$1 view=() promotion=
+  local scenario=$1 view=() promotion= wow64=0
   shift
+  # Where setup finds 64-bit Windows (the twin takes its XP for 32-bit).
+  case $scenario in win7-64 | win7-wow64) wow64=1 ;; esac
   e2e_prefix "$@"
   # The earlier values sit in the registry view the program reads.
   [ "$scenario" = win7-wow64 ] && view=(/reg:32)
@@ -50,6 +82,12 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
   wine reg import 'C:\earlier.reg' "${view[@]}" >/dev/null 2>&1 || e2e_fail "$scenario: the earlier values were not imported"
   rm "$WINEPREFIX/drive_c/earlier.reg"
   e2e_silent_run setmfsrf32
+  # Setup does not wait for the companion it started on 64-bit Windows.
+  if [ "$wow64" = 1 ]; then
+    e2e_wait_marker 15 "$COMPANION" "$scenario: the companion"
+  elif e2e_marker_has setupw64; then
+    e2e_fail "$scenario: the companion was started on 32-bit Windows"
+  fi
 
   # The server writes the registry files when it ends.
   timeout 15 wineserver -k >/dev/null 2>&1 || true
@@ -59,6 +97,7 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
     "$PY" "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" promotion || e2e_fail "$scenario: the preload lists differ"
   fi
   e2e_log "$scenario: install checked"
+  modules_load "$scenario"
 }
 
 if e2e_real_product; then

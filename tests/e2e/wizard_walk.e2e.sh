@@ -4,7 +4,8 @@
 # Checks the painted pages, the button edges, the right mouse button, the
 # recorded install path and that leaving before the install installs nothing
 # (exit code 1602). Then a whole install driven by the keyboard alone: Enter
-# as the OK button, Esc as the exit button.
+# as the OK button, Esc as the exit button; its try-it page loads the
+# installed input method into setup's process.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -118,6 +119,11 @@ e2e_find_box 60 '^智能墨筏皮肤及窗口模式选择$'
 e2e_answer_box
 xdotool mousemove --window "$E2E_WINDOW" 200 100
 e2e_wait_page tryit 20 13-keys-tryit >/dev/null
+# The try-it page activates the product's input method for its field: the
+# input-method manager has loaded the installed 64-bit module into setup's
+# own process (the module's marker line, lib.sh).
+e2e_wait_marker 10 '^ime c:\\windows\\system32\\mofahu4\.ime 64 7\.9 mofahu64\.ime( file [^ ]*)? process [^ ]*\\mofasetup\.exe$' \
+  "keyboard install: the try-it page"
 e2e_key Return # page 9, which looks the same
 sleep 0.5
 e2e_key Escape # leaves the try-it page: the report, then the closing message

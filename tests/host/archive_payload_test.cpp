@@ -116,21 +116,34 @@ TEST_F(PayloadTest, StandInsCarryWhatSetupLooksFor) {
     std::map<std::string, Inflated> byName;
     for (Inflated& e : InflateAll(ReadAll(MOFA_BUILT_PAYLOAD))) byName[e.name] = e;
 
+    // Real programs of the right kind and bitness, as small as they come, with
+    // their payload name and the product text with the version setup patches.
     const struct {
         const char* name;
-        size_t size;
+        uint16_t machine;  // 0x14C i386, 0x8664 x86-64
+        bool module;       // a DLL (the IME modules)
         const char* version;
     } programs[] = {
-        {"mofa320.ime", 40960, "6.3"},  {"mofa321.ime", 53248, "6.3"},   {"mofa640.ime", 51712, "6.3"},
-        {"mofa641.ime", 51712, "6.3"},  {"mofahu4.ime", 325632, "7.9"},  {"mofahu64.ime", 382464, "7.9"},
-        {"setupw64.exe", 47616, "6.7"}, {"mofadel.exe", 50176, nullptr}, {"mfxdel64.exe", 54272, nullptr},
-        {"mofatyr6.exe", 364544, nullptr}, {"mofatyrk.exe", 311296, nullptr},
+        {"mofa320.ime", 0x14C, true, "6.3"},   {"mofa321.ime", 0x14C, true, "6.3"},
+        {"mofa640.ime", 0x8664, true, "6.3"},  {"mofa641.ime", 0x8664, true, "6.3"},
+        {"mofahu4.ime", 0x14C, true, "7.9"},   {"mofahu64.ime", 0x8664, true, "7.9"},
+        {"setupw64.exe", 0x8664, false, "6.7"}, {"mofadel.exe", 0x14C, false, "7.9"},
+        {"mfxdel64.exe", 0x8664, false, "7.9"}, {"mofatyr6.exe", 0x14C, false, "7.9"},
+        {"mofatyrk.exe", 0x14C, false, "7.9"},
     };
     const std::u16string product = u"智能墨筏输入平台  ";
     for (const auto& p : programs) {
         const std::string& data = byName[p.name].data;
-        EXPECT_EQ(data.size(), p.size) << p.name;
-        if (p.version == nullptr) continue;
+        ASSERT_GE(data.size(), 0x40u) << p.name;
+        EXPECT_EQ(data.substr(0, 2), "MZ") << p.name;
+        uint32_t pe = U32At(data, 0x3C);
+        ASSERT_LT(pe + 24, data.size()) << p.name;
+        EXPECT_EQ(data.substr(pe, 4), std::string("PE\0\0", 4)) << p.name;
+        EXPECT_EQ(static_cast<unsigned char>(data[pe + 4]) | static_cast<unsigned char>(data[pe + 5]) << 8, p.machine)
+            << p.name;
+        EXPECT_EQ((static_cast<unsigned char>(data[pe + 23]) & 0x20) != 0, p.module) << p.name;  // IMAGE_FILE_DLL
+        EXPECT_LE(data.size(), 8192u) << p.name;
+        EXPECT_NE(data.find(p.name), std::string::npos) << p.name;
         std::u16string text = product + std::u16string(p.version, p.version + 3);
         std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
         size_t at = data.find(bytes);

@@ -136,7 +136,8 @@ IMPORTS = {
         ['BitBlt', 'CreateCompatibleBitmap', 'CreateCompatibleDC', 'CreateDIBitmap', 'CreateFontA', 'CreatePen',
          'CreateSolidBrush', 'DeleteDC', 'DeleteObject', 'GetStockObject', 'GetTextMetricsA', 'LineTo', 'MoveToEx',
          'Rectangle', 'SelectObject', 'SetBkMode', 'SetTextColor', 'StretchBlt', 'TextOutA', 'TextOutW'], NT31),
-    'imm32.dll': dict.fromkeys(['ImmGetDescriptionA', 'ImmInstallIMEW'], NT4),
+    'imm32.dll': dict.fromkeys(['ImmGetContext', 'ImmGetDescriptionA', 'ImmInstallIMEW', 'ImmReleaseContext',
+                               'ImmSetOpenStatus'], NT4),
     'kernel32.dll': dict.fromkeys(
         ['CloseHandle', 'CopyFileA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteCriticalSection',
          'DeleteFileA', 'EnterCriticalSection', 'FindClose', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',

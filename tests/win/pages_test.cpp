@@ -464,6 +464,11 @@ HKL WINAPI FakeActivate(HKL layout, UINT flags) {
     g_fake.activated.push_back({layout, flags});
     return layout;
 }
+// Windows 9x (and wine): no activation for the whole process.
+HKL WINAPI FakeActivateForThreadOnly(HKL layout, UINT flags) {
+    g_fake.activated.push_back({layout, flags});
+    return (flags & KLF_SETFORPROCESS) != 0 ? nullptr : layout;
+}
 HKL Layout(uintptr_t v) { return reinterpret_cast<HKL>(v); }
 
 class ProductImeTest : public PagesTest {
@@ -529,5 +534,18 @@ TEST_F(ProductImeTest, FirstLayoutWithTheProductDescriptionIsKeptAndActivated) {
     EXPECT_EQ(1, g_fake.listed);
     ASSERT_EQ(2u, g_fake.activated.size());
     EXPECT_EQ(Layout(0xE0200804), g_fake.activated[1].first);
+}
+TEST_F(ProductImeTest, WithoutProcessWideActivationTheWizardThreadGetsTheLayout) {
+    FakeAllLayouts();
+    g_sys.activateKeyboardLayout = FakeActivateForThreadOnly;
+    g_fake.current = Layout(0x04090409);
+    g_ctx.imeLayoutHandle = Layout(0xE0200804);  // from the registration
+    g_ctx.currentPage = 8;
+    EXPECT_EQ(1, PaintTryItPage(dc_));
+    ASSERT_EQ(2u, g_fake.activated.size());
+    EXPECT_EQ(static_cast<UINT>(KLF_SETFORPROCESS), g_fake.activated[0].second);
+    EXPECT_EQ(Layout(0xE0200804), g_fake.activated[1].first);
+    EXPECT_EQ(0u, g_fake.activated[1].second);
+    EXPECT_EQ(0, g_fake.listed);
 }
 }  // namespace

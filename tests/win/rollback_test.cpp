@@ -430,5 +430,6 @@ TEST(PlanTable, EachRunModeTakesItsSteps) {
     for (int i = 0; i < firstUndo; ++i) EXPECT_EQ(steps[i].onFailure, kStopBeforeChange) << steps[i].name;
     EXPECT_LT(lastUndo, commit);
     for (int i = commit + 1; i < count; ++i) EXPECT_NE(steps[i].onFailure, kUndoEverything) << steps[i].name;
+    EXPECT_EQ(steps[commit + 1].onFailure, kKeepAndFail);  // the companion: kept, but the run failed
 }
 }  // namespace

@@ -9,6 +9,7 @@
 #include "base/context.h"
 #include "base/failure.h"
 #include "base/sysapi.h"
+#include "install/plan.h"
 #include "install/sequence.h"
 #include "support/winsupport.h"
 
@@ -97,5 +98,34 @@ TEST_F(EarlierModuleTest, AModuleThatCannotMoveStopsTheInstall) {
     EXPECT_EQ(RemoveEarlierModule(), 0);
     EXPECT_EQ(g_ctx.restartRequired, 1);
     EXPECT_EQ(FirstFailure().path, Wow64() + "\\mofahu4.ime");
+}
+std::vector<std::string> g_started;
+BOOL g_startAnswer = TRUE;
+BOOL WINAPI RecordStart(LPCSTR command, UINT) {
+    g_started.push_back(command);
+    return g_startAnswer;
+}
+
+TEST_F(EarlierModuleTest, CompanionGetsTheInstallDirAndARunWithoutItFails) {
+    g_sys.startProgram = RecordStart;
+    g_started.clear();
+    const std::string dir = g_ctx.installDir;
+
+    g_startAnswer = TRUE;
+    EXPECT_EQ(StartCompanionProgram(), 1);  // 32-bit Windows: no companion
+    EXPECT_TRUE(g_started.empty());
+
+    Use64BitWindows();
+    EXPECT_EQ(StartCompanionProgram(), 1);
+    ASSERT_EQ(g_started.size(), 1u);
+    EXPECT_EQ(g_started[0], "\"" + dir + "setupw64.exe\" regmf32=" + dir);
+
+    // The plan keeps the install and ends the run as failed (its step's
+    // policy, which the plan's table test reads).
+    g_startAnswer = FALSE;
+    ClearFailure();
+    EXPECT_EQ(StartCompanionProgram(), 0);
+    EXPECT_EQ(g_started.size(), 2u);
+    EXPECT_EQ(FirstFailure().operation, std::string("start the companion program"));
 }
 }  // namespace
