@@ -63,8 +63,11 @@ test-host: host
 # Every fuzzer (built by the host build when clang++ is present) for
 # FUZZ_SECONDS each, one after the other, each with its own corpus in
 # build/fuzz/NAME; and the benchmark: extraction and packing, the program's
-# size beside a peer installer of the same files.
+# size beside a peer installer of the same files, and install times beside
+# that installer's under wine.
 FUZZ_SECONDS ?= 60
+# Paired rounds of the install bench.
+BENCH_ROUNDS ?= 5
 FUZZERS := archive_fuzz input_fuzz
 fuzz: host
 	@for f in $(FUZZERS); do test -x $(BUILD)/host/fuzz/$$f || { echo "make fuzz: the fuzzers need clang++" >&2; exit 1; }; done
@@ -75,6 +78,8 @@ bench: host win32
 	@$(LOCK) $(BUILD)/host/tests/bench/archive_bench
 	@bash tests/bench/peer_installer.sh $(BUILD)/win32/mofasetup.exe $(PAYLOAD) $(BENCH_FILES) \
 	  resources/payload/manifest.txt $(BUILD)/bench
+	@bash tests/bench/install_bench.sh $(BUILD)/win32/mofasetup.exe $(BUILD)/bench/peer-setup.exe \
+	  $(BUILD)/bench/install $(BENCH_ROUNDS)
 
 # Authenticode: `make sign PFX=vendor.pfx PASS=... [TIMESTAMP=http://...]`.
 sign: win32
