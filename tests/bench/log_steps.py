@@ -20,10 +20,10 @@ def group(text):
     rules = [
         (r'^entry ', 'extraction (each entry: inflate, digest, write)'),
         (r'^step ([^:]+):', None),
-        (r'^(wrote|removed|created|copied|moved|replaced)\b', 'file operations'),
-        (r'^(registry|set|deleted) ', 'registry'),
+        (r'^(file|folder) ', 'file operations (paths, settings, modules)'),
+        (r'^registry ', 'registry values'),
         (r'^started ', 'programs started'),
-        (r'^waited|^wait', 'waits'),
+        (r'^(message|answer)', 'messages'),
     ]
     for pattern, name in rules:
         m = re.match(pattern, text)
