@@ -22,9 +22,12 @@ def group(text):
         (r'^step ([^:]+):', None),
         (r'^(file|folder) ', 'file operations (paths, settings, modules)'),
         (r'^registry ', 'registry values'),
-        (r'^started ', 'programs started'),
         (r'^(message|answer)', 'messages'),
     ]
+    # A program started: named, since each start costs a process.
+    m = re.match(r'^started "?([^"]*)', text)
+    if m:
+        return 'starting ' + re.split(r'[\\/]', m.group(1))[-1]
     for pattern, name in rules:
         m = re.match(pattern, text)
         if m:
