@@ -60,19 +60,26 @@ test: build
 test-host: host
 	cd $(BUILD)/host && ctest --output-on-failure
 
-# The archive fuzzer (built by the host build when clang++ is present) for
-# FUZZ_SECONDS, and the benchmark: extraction and packing, and the program's
-# size beside a peer installer of the same files.
+# Every fuzzer (built by the host build when clang++ is present) for
+# FUZZ_SECONDS each, one after the other, each with its own corpus in
+# build/fuzz/NAME; and the benchmark: extraction and packing, the program's
+# size beside a peer installer of the same files, and install times beside
+# that installer's under wine.
 FUZZ_SECONDS ?= 60
+# Paired rounds of the install bench.
+BENCH_ROUNDS ?= 5
+FUZZERS := archive_fuzz input_fuzz
 fuzz: host
-	@test -x $(BUILD)/host/fuzz/archive_fuzz || { echo "make fuzz: the fuzzer needs clang++" >&2; exit 1; }
-	bash tests/fuzz/run.sh $(BUILD)/host/fuzz/archive_fuzz $(FUZZ_SECONDS) $(BUILD)/fuzz
+	@for f in $(FUZZERS); do test -x $(BUILD)/host/fuzz/$$f || { echo "make fuzz: the fuzzers need clang++" >&2; exit 1; }; done
+	@for f in $(FUZZERS); do echo "== $$f"; bash tests/fuzz/run.sh $(BUILD)/host/fuzz/$$f $(FUZZ_SECONDS) $(BUILD)/fuzz/$$f || exit 1; done
 
 bench: host win32
 	@$(LOCK) cmake --build $(BUILD)/host --target archive_bench -j $(JOBS)
 	@$(LOCK) $(BUILD)/host/tests/bench/archive_bench
 	@bash tests/bench/peer_installer.sh $(BUILD)/win32/mofasetup.exe $(PAYLOAD) $(BENCH_FILES) \
 	  resources/payload/manifest.txt $(BUILD)/bench
+	@bash tests/bench/install_bench.sh $(BUILD)/win32/mofasetup.exe $(BUILD)/bench/peer-setup.exe \
+	  $(BUILD)/bench/install $(BENCH_ROUNDS)
 
 # Authenticode: `make sign PFX=vendor.pfx PASS=... [TIMESTAMP=http://...]`.
 sign: win32

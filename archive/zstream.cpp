@@ -45,11 +45,31 @@ struct BitReader {
     int count;
 };
 
-void Refill(BitReader& r) {
+// Fills the bit buffer to at least 56 bits, or with what is left of the
+// input. Eight bytes at a time while eight remain: a word is loaded whole
+// and only the bytes that fit are counted as read.
+inline void Refill(BitReader& r) {
+    if (r.length - r.pos >= 8) {
+        uint64_t word = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&word, r.in + r.pos, 8);
+#else
+        for (int i = 7; i >= 0; --i) word = word << 8 | r.in[r.pos + i];
+#endif
+        r.bits |= word << r.count;
+        r.pos += static_cast<uint32_t>(63 - r.count) >> 3;
+        r.count |= 56;
+        return;
+    }
     while (r.count <= 56 && r.pos < r.length) {
         r.bits |= static_cast<uint64_t>(r.in[r.pos++]) << r.count;
         r.count += 8;
     }
+}
+
+inline void Drop(BitReader& r, int n) {
+    r.bits >>= n;
+    r.count -= n;
 }
 
 // 1 with the next n bits (n <= 16) in *value; 0 when the input has ended.
@@ -57,78 +77,139 @@ int Take(BitReader& r, int n, uint32_t* value) {
     if (r.count < n) Refill(r);
     if (r.count < n) return 0;
     *value = static_cast<uint32_t>(r.bits & ((1u << n) - 1));
-    r.bits >>= n;
-    r.count -= n;
+    Drop(r, n);
     return 1;
 }
 
-// A canonical Huffman code: codes of up to 9 bits found in one look, longer
-// ones counted out bit by bit.
-const int kFastBits = 9;
-struct Huffman {
-    uint32_t fast[1 << kFastBits];  // symbol | length << 16 by the next 9 bits; 0: a longer code
-    uint16_t count[16];             // codes of each length
-    uint16_t symbol[288];           // the symbols in code order
-    int longest;
+// A decoding table entry, as found by the next bits of the input (lowest
+// first): what the code means and how many bits it takes. Codes longer than
+// the table's root bits go through a second table that the root entry links
+// to (its val the second table's offset, its op the second table's bits).
+struct Code {
+    uint8_t op;
+    uint8_t bits;
+    uint16_t val;
+};
+enum : uint8_t {
+    kOpLiteral = 0,    // val: the byte (or a code length of the code-length code)
+    kOpBase = 16,      // | extra bits: val the base of a length or distance
+    kOpEnd = 32,       // end of block
+    kOpInvalid = 64,   // a code no valid stream uses, or one the set leaves unassigned
+    kOpLink = 128,     // | the second table's bits
 };
 
-// Builds the code of the lengths of n symbols. Returns the unused part of the
-// code space: 0 complete, above 0 incomplete, below 0 over-subscribed.
-int BuildHuffman(Huffman& h, const uint8_t* lengths, int n) {
-    std::memset(h.count, 0, sizeof h.count);
-    std::memset(h.fast, 0, sizeof h.fast);
-    for (int i = 0; i < n; ++i) ++h.count[lengths[i]];
-    h.longest = 0;
-    int left = 1;
-    for (int len = 1; len <= 15; ++len) {
-        left = (left << 1) - h.count[len];
-        if (left < 0) return left;
-        if (h.count[len] != 0) h.longest = len;
+enum CodeKind { kCodeLengths, kLiterals, kDistances };
+
+// Room for the largest tables any set of code lengths can make with these
+// root bits (the bound zlib's enough program computes for 286 symbols and 9
+// root bits, and for 30 symbols and 6 root bits).
+const int kLiteralRoot = 9, kDistanceRoot = 6, kCodeLengthRoot = 7;
+const int kLiteralRoom = 852, kDistanceRoom = 592, kCodeLengthRoom = 128;
+
+Code Meaning(CodeKind kind, uint32_t symbol, int bits) {
+    Code c = {kOpLiteral, static_cast<uint8_t>(bits), static_cast<uint16_t>(symbol)};
+    if (kind == kCodeLengths || (kind == kLiterals && symbol < 256)) return c;
+    if (kind == kLiterals && symbol == 256) {
+        c.op = kOpEnd;
+    } else if (kind == kLiterals && symbol < 286) {
+        c.op = static_cast<uint8_t>(kOpBase | kLengthExtra[symbol - 257]);
+        c.val = kLengthBase[symbol - 257];
+    } else if (kind == kDistances && symbol < 30) {
+        c.op = static_cast<uint8_t>(kOpBase | kDistanceExtra[symbol]);
+        c.val = kDistanceBase[symbol];
+    } else {
+        c.op = kOpInvalid;
     }
-    uint16_t offset[16] = {0};
-    for (int len = 1; len < 15; ++len) offset[len + 1] = static_cast<uint16_t>(offset[len] + h.count[len]);
-    for (int i = 0; i < n; ++i)
-        if (lengths[i] != 0) h.symbol[offset[lengths[i]]++] = static_cast<uint16_t>(i);
-    uint32_t code = 0;
-    int k = 0;
-    for (int len = 1; len <= 15; ++len, code <<= 1) {
-        for (int i = 0; i < h.count[len]; ++i, ++code, ++k) {
-            if (len > kFastBits) continue;
-            for (uint32_t fill = Reversed(code, len); fill < (1u << kFastBits); fill += 1u << len)
-                h.fast[fill] = h.symbol[k] | static_cast<uint32_t>(len) << 16;
-        }
-    }
-    return left;
+    return c;
 }
 
-// A code of literals/lengths or distances may be incomplete only when it has
-// a single code of one bit (as zlib accepts); over-subscribed never.
-bool Usable(const Huffman& h, int left) { return left == 0 || (left > 0 && h.longest <= 1); }
+// Builds the decoding table of a canonical code from its n code lengths
+// into table (room for `room` entries); *root gets the root bits used.
+// 0 when the lengths make no usable code: an over-subscribed set, or an
+// incomplete one other than a literal or distance code of a single one-bit
+// code (which zlib accepts too). A set with no codes at all decodes nothing.
+int BuildTable(Code* table, int room, int* root, const uint8_t* lengths, int n, CodeKind kind) {
+    uint16_t count[16] = {0}, offset[16];
+    uint16_t sorted[288];
+    for (int i = 0; i < n; ++i) ++count[lengths[i]];
+    int longest = 15, shortest = 1;
+    while (longest > 0 && count[longest] == 0) --longest;
+    if (longest == 0) {
+        table[0] = table[1] = Code{kOpInvalid, 1, 0};
+        *root = 1;
+        return 1;
+    }
+    while (count[shortest] == 0) ++shortest;
+    int left = 1;
+    for (int len = 1; len <= 15; ++len) {
+        left = (left << 1) - count[len];
+        if (left < 0) return 0;
+    }
+    if (left > 0 && (kind == kCodeLengths || longest != 1)) return 0;
+    offset[1] = 0;
+    for (int len = 1; len < 15; ++len) offset[len + 1] = static_cast<uint16_t>(offset[len] + count[len]);
+    for (int i = 0; i < n; ++i)
+        if (lengths[i] != 0) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
 
-// The next symbol, or -1 for a code that is not in the table or input that
-// has ended.
-int Decode(BitReader& r, const Huffman& h) {
-    if (r.count < 15) Refill(r);
-    uint32_t entry = h.fast[r.bits & ((1u << kFastBits) - 1)];
-    if (entry != 0 && static_cast<int>(entry >> 16) <= r.count) {
-        r.bits >>= entry >> 16;
-        r.count -= static_cast<int>(entry >> 16);
-        return static_cast<int>(entry & 0xFFFF);
-    }
-    int code = 0, first = 0, index = 0;
-    for (int len = 1; len <= 15 && len <= r.count; ++len) {
-        code |= static_cast<int>((r.bits >> (len - 1)) & 1);
-        int count = h.count[len];
-        if (code - first < count) {
-            r.bits >>= len;
-            r.count -= len;
-            return h.symbol[index + code - first];
+    int rootBits = *root;
+    if (rootBits > longest) rootBits = longest;
+    if (rootBits < shortest) rootBits = shortest;
+    *root = rootBits;
+    const uint32_t mask = (1u << rootBits) - 1;
+    uint32_t code = 0;              // the current code, its bits reversed
+    uint32_t low = ~0u;             // the root index of the second table being filled
+    int used = 1 << rootBits, drop = 0, current = rootBits;
+    Code* next = table;             // the table being filled
+    int len = shortest;
+    for (int k = 0;; ++k) {
+        Code here = Meaning(kind, sorted[k], len - drop);
+        // Every index whose low bits are this code.
+        for (uint32_t fill = code >> drop; fill < (1u << current); fill += 1u << (len - drop)) next[fill] = here;
+        // The next code in bit-reversed order.
+        uint32_t step = 1u << (len - 1);
+        while (code & step) step >>= 1;
+        code = step != 0 ? (code & (step - 1)) + step : 0;
+        if (--count[len] == 0) {
+            if (len == longest) break;
+            len = lengths[sorted[k + 1]];
         }
-        index += count;
-        first = (first + count) << 1;
-        code <<= 1;
+        if (len <= rootBits || (code & mask) == low) continue;
+        // A new second table for the codes that begin with these root bits:
+        // as many bits as the rest of the codes sharing them need.
+        if (drop == 0) drop = rootBits;
+        next += 1 << current;
+        current = len - drop;
+        int free = 1 << current;
+        while (current + drop < longest) {
+            free -= count[current + drop];
+            if (free <= 0) break;
+            ++current;
+            free <<= 1;
+        }
+        used += 1 << current;
+        if (used > room) return 0;
+        low = code & mask;
+        table[low] = Code{static_cast<uint8_t>(kOpLink | current), static_cast<uint8_t>(rootBits),
+                          static_cast<uint16_t>(next - table)};
     }
-    return -1;
+    // An incomplete code (one code of one bit) leaves the other entry unset.
+    if (code != 0) next[code] = Code{kOpInvalid, static_cast<uint8_t>(len - drop), 0};
+    return 1;
+}
+
+// The entry of the next code, its bits dropped; kOpInvalid also when the
+// input has ended inside it.
+inline Code Decode(BitReader& r, const Code* table, int root) {
+    if (r.count < 15) Refill(r);
+    Code here = table[r.bits & ((1u << root) - 1)];
+    if (here.op & kOpLink) {
+        if (here.bits > r.count) return Code{kOpInvalid, 0, 0};
+        Drop(r, here.bits);
+        here = table[here.val + (r.bits & ((1u << (here.op & 15)) - 1))];
+    }
+    if (here.bits > r.count) return Code{kOpInvalid, 0, 0};
+    Drop(r, here.bits);
+    return here;
 }
 
 // Where the bytes go: the caller's buffer, or (counting only) a window of the
@@ -153,47 +234,63 @@ inline int Put(Output& o, unsigned char c) {
     return 1;
 }
 
-ZStatus Repeat(Output& o, uint32_t distance, uint32_t length) {
+// Copies length bytes from distance back; what fits when the room ends.
+inline ZStatus Repeat(Output& o, uint32_t distance, uint32_t length) {
     if (distance > o.pos || distance > kWindowSize) return kZBadData;
-    if (o.buffer != nullptr) {
-        // Byte by byte: a repeat may overlap the bytes it produces.
-        uint32_t n = o.cap - o.pos < length ? o.cap - o.pos : length;
-        unsigned char* to = o.buffer + o.pos;
-        const unsigned char* from = to - distance;
-        for (uint32_t i = 0; i < n; ++i) to[i] = from[i];
-        o.pos += n;
-        return n == length ? kZDone : kZNoRoom;
+    if (o.buffer == nullptr) {
+        for (uint32_t i = 0; i < length; ++i)
+            if (!Put(o, o.window[(o.pos - distance) & (kWindowSize - 1)])) return kZNoRoom;
+        return kZDone;
     }
-    for (uint32_t i = 0; i < length; ++i) {
-        uint32_t from = o.pos - distance;
-        unsigned char c = o.buffer != nullptr ? o.buffer[from] : o.window[from & (kWindowSize - 1)];
-        if (!Put(o, c)) return kZNoRoom;
-    }
-    return kZDone;
+    uint32_t n = o.cap - o.pos < length ? o.cap - o.pos : length;
+    ZStatus status = n == length ? kZDone : kZNoRoom;
+    unsigned char* to = o.buffer + o.pos;
+    const unsigned char* from = to - distance;
+    o.pos += n;
+    // Eight bytes at a time where the source lies wholly before them; a
+    // closer repeat overlaps the bytes it produces and goes byte by byte.
+    if (distance >= 8)
+        for (; n >= 8; n -= 8, to += 8, from += 8) std::memcpy(to, from, 8);
+    for (; n > 0; --n) *to++ = *from++;
+    return status;
 }
 
-ZStatus InflateCodes(BitReader& r, Output& o, const Huffman& literals, const Huffman& distances) {
+// The symbols of one block up to its end code. Every code, length and
+// distance is checked as it is read: a code the set leaves unassigned, input
+// that ends inside a code, a repeat from before the output's start or more
+// than 32 KB back.
+ZStatus InflateCodes(BitReader& reader, Output& output, const Code* literals, int literalRoot,
+                     const Code* distances, int distanceRoot) {
+    // Working copies that the compiler can keep in registers: no byte
+    // written to the output can alias them.
+    BitReader r = reader;
+    Output o = output;
+    ZStatus status = kZDone;
     for (;;) {
-        int symbol = Decode(r, literals);
-        if (symbol < 0) return kZBadData;
-        if (symbol < 256) {
+        Code here = Decode(r, literals, literalRoot);
+        if (here.op == kOpLiteral) {
             if (o.buffer != nullptr && o.pos < o.cap)
-                o.buffer[o.pos++] = static_cast<unsigned char>(symbol);
-            else if (!Put(o, static_cast<unsigned char>(symbol)))
-                return kZNoRoom;
+                o.buffer[o.pos++] = static_cast<unsigned char>(here.val);
+            else if (!Put(o, static_cast<unsigned char>(here.val)))
+                status = kZNoRoom;
+            if (status != kZDone) break;
             continue;
         }
-        if (symbol == 256) return kZDone;
-        symbol -= 257;
-        uint32_t extra = 0, length, distance;
-        if (symbol >= 29 || !Take(r, kLengthExtra[symbol], &extra)) return kZBadData;
-        length = kLengthBase[symbol] + extra;
-        symbol = Decode(r, distances);
-        if (symbol < 0 || symbol >= 30 || !Take(r, kDistanceExtra[symbol], &extra)) return kZBadData;
-        distance = kDistanceBase[symbol] + extra;
-        ZStatus repeated = Repeat(o, distance, length);
-        if (repeated != kZDone) return repeated;
+        if (here.op == kOpEnd) break;
+        uint32_t extra = 0;
+        status = kZBadData;
+        if (!(here.op & kOpBase) || !Take(r, here.op & 15, &extra)) break;
+        uint32_t length = here.val + extra;
+        // A distance code and its extra bits take at most 28 bits.
+        if (r.count < 28) Refill(r);
+        here = Decode(r, distances, distanceRoot);
+        if (!(here.op & kOpBase) || !Take(r, here.op & 15, &extra)) break;
+        status = Repeat(o, here.val + extra, length);
+        if (status != kZDone) break;
     }
+    reader = r;
+    output = o;
+    return status;
 }
 
 ZStatus InflateStored(BitReader& r, Output& o) {
@@ -207,24 +304,65 @@ ZStatus InflateStored(BitReader& r, Output& o) {
         if (!Put(o, static_cast<unsigned char>(byte))) return kZNoRoom;
         --length;
     }
+    // Bits above the count may hold a copy of the next input byte, which the
+    // bytes below now consume straight from the input.
+    if (r.count == 0) r.bits = 0;
     if (length > r.length - r.pos) return kZBadData;
+    if (o.buffer != nullptr && length <= o.cap - o.pos) {
+        std::memcpy(o.buffer + o.pos, r.in + r.pos, length);
+        o.pos += length;
+        r.pos += length;
+        return kZDone;
+    }
     for (; length > 0; --length)
         if (!Put(o, r.in[r.pos++])) return kZNoRoom;
     return kZDone;
 }
 
 ZStatus InflateFixed(BitReader& r, Output& o) {
-    static Huffman literals, distances;
+    static Code literals[512], distances[32];
+    static int literalRoot = kLiteralRoot, distanceRoot = kDistanceRoot;
     static bool built = false;
     if (!built) {
         uint8_t lengths[288];
         for (int i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-        BuildHuffman(literals, lengths, 288);
-        for (int i = 0; i < 30; ++i) lengths[i] = 5;
-        BuildHuffman(distances, lengths, 30);
+        BuildTable(literals, 512, &literalRoot, lengths, 288, kLiterals);
+        // 32 distance codes, of which 30 and 31 are invalid.
+        for (int i = 0; i < 32; ++i) lengths[i] = 5;
+        BuildTable(distances, 32, &distanceRoot, lengths, 32, kDistances);
         built = true;
     }
-    return InflateCodes(r, o, literals, distances);
+    return InflateCodes(r, o, literals, literalRoot, distances, distanceRoot);
+}
+
+// Reads the code lengths of a dynamic block's literal/length and distance
+// codes (total of them) through the code-length code.
+int ReadCodeLengths(BitReader& r, const Code* table, int root, uint8_t* lengths, uint32_t total) {
+    uint32_t index = 0;
+    while (index < total) {
+        Code here = Decode(r, table, root);
+        if (here.op != kOpLiteral) return 0;
+        if (here.val < 16) {
+            lengths[index++] = static_cast<uint8_t>(here.val);
+            continue;
+        }
+        uint32_t repeat = 0;
+        uint8_t value = 0;
+        if (here.val == 16) {
+            if (index == 0 || !Take(r, 2, &repeat)) return 0;
+            value = lengths[index - 1];
+            repeat += 3;
+        } else if (here.val == 17) {
+            if (!Take(r, 3, &repeat)) return 0;
+            repeat += 3;
+        } else {
+            if (!Take(r, 7, &repeat)) return 0;
+            repeat += 11;
+        }
+        if (index + repeat > total) return 0;
+        while (repeat-- > 0) lengths[index++] = value;
+    }
+    return 1;
 }
 
 ZStatus InflateDynamic(BitReader& r, Output& o) {
@@ -242,45 +380,24 @@ ZStatus InflateDynamic(BitReader& r, Output& o) {
         if (!Take(r, 3, &length)) return kZBadData;
         lengths[kOrder[i]] = static_cast<uint8_t>(length);
     }
-    Huffman* codes = static_cast<Huffman*>(std::malloc(3 * sizeof(Huffman)));
-    if (codes == nullptr) return kZBadData;
-    Huffman& lengthCode = codes[0];
-    Huffman& literals = codes[1];
-    Huffman& distances = codes[2];
+    const int room = kCodeLengthRoom + kLiteralRoom + kDistanceRoom;
+    Code* tables = static_cast<Code*>(std::malloc(room * sizeof(Code)));
+    if (tables == nullptr) return kZBadData;
+    Code* literals = tables + kCodeLengthRoom;
+    Code* distances = literals + kLiteralRoom;
+    int lengthRoot = kCodeLengthRoot, literalRoot = kLiteralRoot, distanceRoot = kDistanceRoot;
     ZStatus status = kZBadData;
-    uint32_t total = literalCount + distanceCount, index = 0;
-    if (BuildHuffman(lengthCode, lengths, 19) != 0) goto done;  // must be complete
-    std::memset(lengths, 0, sizeof lengths);
-    while (index < total) {
-        int symbol = Decode(r, lengthCode);
-        if (symbol < 0) goto done;
-        if (symbol < 16) {
-            lengths[index++] = static_cast<uint8_t>(symbol);
-            continue;
-        }
-        uint32_t repeat = 0;
-        uint8_t value = 0;
-        if (symbol == 16) {
-            if (index == 0 || !Take(r, 2, &repeat)) goto done;
-            value = lengths[index - 1];
-            repeat += 3;
-        } else if (symbol == 17) {
-            if (!Take(r, 3, &repeat)) goto done;
-            repeat += 3;
-        } else {
-            if (!Take(r, 7, &repeat)) goto done;
-            repeat += 11;
-        }
-        if (index + repeat > total) goto done;
-        while (repeat-- > 0) lengths[index++] = value;
+    // The code-length code must be complete; a block without its
+    // end-of-block code could never end.
+    if (BuildTable(tables, kCodeLengthRoom, &lengthRoot, lengths, 19, kCodeLengths)) {
+        std::memset(lengths, 0, sizeof lengths);
+        if (ReadCodeLengths(r, tables, lengthRoot, lengths, literalCount + distanceCount) && lengths[256] != 0 &&
+            BuildTable(literals, kLiteralRoom, &literalRoot, lengths, static_cast<int>(literalCount), kLiterals) &&
+            BuildTable(distances, kDistanceRoom, &distanceRoot, lengths + literalCount, static_cast<int>(distanceCount),
+                       kDistances))
+            status = InflateCodes(r, o, literals, literalRoot, distances, distanceRoot);
     }
-    // A block without its end-of-block code could never end.
-    if (lengths[256] == 0) goto done;
-    if (!Usable(literals, BuildHuffman(literals, lengths, static_cast<int>(literalCount)))) goto done;
-    if (!Usable(distances, BuildHuffman(distances, lengths + literalCount, static_cast<int>(distanceCount)))) goto done;
-    status = InflateCodes(r, o, literals, distances);
-done:
-    std::free(codes);
+    std::free(tables);
     return status;
 }
 

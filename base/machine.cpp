@@ -57,14 +57,7 @@ char* ResolveInstallDir() {
 
 void ReadPathFile(int target) {
     char path[224];
-    if (!PathFileInWindowsDir(path)) return;
-    char* dest = target == 1 ? g_ctx.previousInstallDir : g_ctx.installDir;
-    uint32_t cap = target == 1 ? sizeof g_ctx.previousInstallDir : sizeof g_ctx.installDir;
-    char text[512];
-    uint32_t got = 0;
-    if (!ReadFilePrefix(path, text, cap - 1, &got)) return;
-    std::memcpy(dest, text, got);
-    dest[got] = '\0';
+    if (PathFileInWindowsDir(path)) ReadPathFileAt(path, target);
 }
 
 const char* FindFixedDriveDir() {

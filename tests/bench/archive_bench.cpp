@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -18,7 +19,7 @@
 #include "base/ui.h"
 
 namespace {
-const int kRounds = 7;
+const int kRounds = 11;
 
 std::vector<unsigned char> ReadAll(const char* path) {
     std::vector<unsigned char> out;
@@ -38,6 +39,12 @@ void EmptyFolder(const std::string& dir) {
 
 double Millis(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 struct Job {
@@ -106,29 +113,30 @@ int main() {
         unpacked += produced;
     }
 
-    double extract = 1e30, bound = 1e30;
+    // Paired rounds: each extraction beside a bound run, medians of both.
+    std::vector<double> extracts, bounds;
     for (int round = 0; round < kRounds; ++round) {
         EmptyFolder(dir);
         auto start = std::chrono::steady_clock::now();
         int ok = ExtractArchive(image.data(), static_cast<uint32_t>(image.size()), work.data(), kWorkBufferSize);
         double t = Millis(std::chrono::steady_clock::now() - start);
         if (!ok) return 1;
-        if (t < extract) extract = t;
+        extracts.push_back(t);
 
         EmptyFolder(dir);
         start = std::chrono::steady_clock::now();
         if (!Bound(jobs, work)) return 1;
-        t = Millis(std::chrono::steady_clock::now() - start);
-        if (t < bound) bound = t;
+        bounds.push_back(Millis(std::chrono::steady_clock::now() - start));
     }
     EmptyFolder(dir);
     rmdir(dir.c_str());
+    const double extract = Median(extracts), bound = Median(bounds);
 
     std::printf("payload: %zu entries, %llu bytes unpacked, %zu bytes packed\n", jobs.size(),
                 static_cast<unsigned long long>(unpacked), image.size());
-    std::printf("extraction (ExtractArchive):          %8.2f ms (best of %d)\n", extract, kRounds);
-    std::printf("bound (uncompress + MD5 + write):     %8.2f ms (best of %d)\n", bound, kRounds);
-    std::printf("extraction / bound:                   %8.3f\n", extract / bound);
+    std::printf("extraction (ExtractArchive):          %8.2f ms (median of %d)\n", extract, kRounds);
+    std::printf("bound (uncompress + MD5 + write):     %8.2f ms (median of %d)\n", bound, kRounds);
+    std::printf("extraction / bound:                   %8.3f (goal: at most 1.05)\n", extract / bound);
 
     // The packer against gzip -9, file by file as the archive compresses.
     long gzip = 0;

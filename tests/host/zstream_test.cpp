@@ -105,6 +105,141 @@ TEST(ZStream, DamagedCutOrTooLongStreamsNeverPassForData) {
     }
 }
 
+// A dynamic block written bit by bit, with the code lengths a test chooses:
+// codes longer than any table's first look, incomplete and over-subscribed
+// sets, codes no set assigns.
+struct BitSink {
+    Bytes out;
+    uint32_t acc = 0;
+    int n = 0;
+    void Put(uint32_t value, int bits) {
+        for (int i = 0; i < bits; ++i, value >>= 1) {
+            acc |= (value & 1) << n;
+            if (++n == 8) {
+                out.push_back(static_cast<unsigned char>(acc));
+                acc = 0;
+                n = 0;
+            }
+        }
+    }
+    // Huffman codes go out from their first (highest) bit.
+    void PutCode(uint32_t code, int bits) {
+        for (int i = bits - 1; i >= 0; --i) Put(code >> i & 1, 1);
+    }
+};
+
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
+    uint32_t count[16] = {0}, next[16] = {0};
+    for (int len : lengths) ++count[len];
+    count[0] = 0;
+    for (int len = 1; len < 16; ++len) next[len] = (next[len - 1] + count[len - 1]) << 1;
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t i = 0; i < lengths.size(); ++i)
+        if (lengths[i] != 0) codes[i] = next[lengths[i]]++;
+    return codes;
+}
+
+// One final dynamic block: literal/length and distance code lengths (each
+// at most 15), then the symbols: {0, literal or length symbol}, {1, distance
+// symbol}, or {2, a raw bit}. Codes for the code lengths: 0..15 all of 4
+// bits. The stream ends with an Adler-32 of expected.
+Bytes DynamicStream(const std::vector<int>& literals, const std::vector<int>& distances,
+                    const std::vector<std::pair<int, int>>& symbols, const Bytes& expected) {
+    static const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    BitSink bits;
+    bits.Put(0x78, 8);
+    bits.Put(0x01, 8);
+    bits.Put(1, 1);
+    bits.Put(2, 2);
+    bits.Put(static_cast<uint32_t>(literals.size() - 257), 5);
+    bits.Put(static_cast<uint32_t>(distances.size() - 1), 5);
+    bits.Put(19 - 4, 4);
+    for (int symbol : kOrder) bits.Put(symbol < 16 ? 4 : 0, 3);
+    for (int len : literals) bits.PutCode(static_cast<uint32_t>(len), 4);
+    for (int len : distances) bits.PutCode(static_cast<uint32_t>(len), 4);
+    const std::vector<uint32_t> literalCodes = CanonicalCodes(literals), distanceCodes = CanonicalCodes(distances);
+    for (const auto& s : symbols) {
+        if (s.first == 0) bits.PutCode(literalCodes[s.second], literals[s.second]);
+        if (s.first == 1) bits.PutCode(distanceCodes[s.second], distances[s.second]);
+        if (s.first == 2) bits.Put(static_cast<uint32_t>(s.second), 1);
+    }
+    if (bits.n > 0) bits.Put(0, 8 - bits.n);
+    uLong adler = adler32(1, expected.data(), static_cast<uInt>(expected.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) bits.Put(static_cast<uint32_t>(adler >> shift & 0xFF), 8);
+    return bits.out;
+}
+
+ZStatus Inflated(const Bytes& stream, Bytes* out) {
+    out->assign(4096, 0);
+    uint32_t produced = 0, counted = 0;
+    ZStatus status = ZlibInflate(stream.data(), static_cast<uint32_t>(stream.size()), out->data(), 4096, &produced);
+    out->resize(produced);
+    // Counting only comes to the same.
+    EXPECT_EQ(ZlibInflate(stream.data(), static_cast<uint32_t>(stream.size()), nullptr, 4096, &counted), status);
+    if (status == kZDone) {
+        EXPECT_EQ(counted, produced);
+    }
+    return status;
+}
+
+bool ZlibAccepts(const Bytes& stream) {
+    Bytes out(4096);
+    uLongf size = out.size();
+    return uncompress(out.data(), &size, stream.data(), stream.size()) == Z_OK;
+}
+
+TEST(ZStream, CodesOfEveryLengthAndBrokenCodeSetsAsZlibJudgesThem) {
+    // Literals a..n with codes of 1 to 14 bits, the end and the length-3
+    // code of 15 bits (beyond the first look of the table); one distance
+    // code of one bit (an incomplete set zlib accepts).
+    std::vector<int> literals(258, 0), distances(1, 1);
+    for (int i = 0; i < 14; ++i) literals['a' + i] = i + 1;
+    literals[256] = literals[257] = 15;
+    std::vector<std::pair<int, int>> symbols;
+    for (int i = 0; i < 14; ++i) symbols.push_back({0, 'a' + i});
+    symbols.insert(symbols.end(), {{0, 257}, {1, 0}, {0, 'a'}, {0, 256}});
+    const std::string text = "abcdefghijklmnnnna";
+    const Bytes expected(text.begin(), text.end());
+    Bytes stream = DynamicStream(literals, distances, symbols, expected), out;
+    ASSERT_TRUE(ZlibAccepts(stream));
+    ASSERT_EQ(Inflated(stream, &out), kZDone);
+    EXPECT_TRUE(out == expected);
+    // Cut inside any code, the 15-bit ones included: never data.
+    for (size_t cut = 2; cut < stream.size(); ++cut)
+        EXPECT_EQ(Inflated(Bytes(stream.begin(), stream.begin() + cut), &out), kZBadData) << cut;
+
+    // The distance code that one-bit set leaves unassigned.
+    std::vector<std::pair<int, int>> unassigned = symbols;
+    unassigned[15] = {2, 1};
+    Bytes bad = DynamicStream(literals, distances, unassigned, expected);
+    EXPECT_FALSE(ZlibAccepts(bad));
+    EXPECT_EQ(Inflated(bad, &out), kZBadData);
+
+    // Incomplete (a 15-bit code missing) and over-subscribed literal sets,
+    // an incomplete distance set of more than one code.
+    std::vector<int> incomplete = literals, over = literals, twoOfThree = {2, 2};
+    incomplete[257] = 0;
+    over['z'] = 3;
+    for (const auto& lengths : {incomplete, over}) {
+        bad = DynamicStream(lengths, distances, {{0, 'a'}, {0, 256}}, Bytes{'a'});
+        EXPECT_FALSE(ZlibAccepts(bad));
+        EXPECT_EQ(Inflated(bad, &out), kZBadData);
+    }
+    bad = DynamicStream(literals, twoOfThree, {{0, 'a'}, {0, 256}}, Bytes{'a'});
+    EXPECT_FALSE(ZlibAccepts(bad));
+    EXPECT_EQ(Inflated(bad, &out), kZBadData);
+
+    // A repeat from before the first byte: distance 2 after one byte.
+    bad = DynamicStream(literals, {1, 1}, {{0, 'a'}, {0, 257}, {1, 1}, {0, 256}}, Bytes{'a', 'a', 'a', 'a'});
+    EXPECT_FALSE(ZlibAccepts(bad));
+    EXPECT_EQ(Inflated(bad, &out), kZBadData);
+    // The same repeat a byte later is whole.
+    Bytes good = DynamicStream(literals, {1, 1}, {{0, 'a'}, {0, 'b'}, {0, 257}, {1, 1}, {0, 256}},
+                               Bytes{'a', 'b', 'a', 'b', 'a'});
+    ASSERT_EQ(Inflated(good, &out), kZDone);
+    EXPECT_TRUE(out == (Bytes{'a', 'b', 'a', 'b', 'a'}));
+}
+
 TEST(StrFormat, TheConversionsSetupUsesAndNoOthers) {
     char text[64];
     ASSERT_EQ(StrFormat(text, sizeof text, "%s|%d|%05d|%u|%lu|%x|%lX|%c|%%|%3d", "a", -7, -42, 4294967295u,

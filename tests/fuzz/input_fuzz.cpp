@@ -1,0 +1,286 @@
+// libFuzzer target over what setup reads from outside its payload: the
+// command line, the path file, a backup archive through the restore, and the
+// settings files it reads back. The first byte picks the reader, the rest is
+// what that reader is given. Besides the sanitizers it checks that nothing
+// is written outside the folders a reader may write, and that every text a
+// reader fills stays terminated inside its field.
+#include <dirent.h>
+#include <linux/magic.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/cmdline.h"
+#include "archive/backup.h"
+#include "archive/mfz.h"
+#include "base/context.h"
+#include "base/fileops.h"
+#include "base/path.h"
+#include "base/strbuf.h"
+#include "base/ui.h"
+#include "settings/settings_text.h"
+
+namespace {
+enum Reader : uint8_t {
+    kCommandLine,
+    kPathFile,
+    kBackupRestore,
+    kSettingsFiles,
+    // The recovery journal's reader takes the next number once setup keeps
+    // a journal on disk that a later run reads back.
+    kReaderCount,
+};
+
+// The sandbox: install/ (extraction), earlier/ (an earlier installation
+// with user files), backup/ (the archive the restore reads), windows/ (the
+// path file), tmp/ (the backup's private folders). Nothing else may appear.
+struct Sandbox {
+    std::string root, install, earlier, backup, windows, tmp;
+    bool onTmpfs;
+    off_t emptySize;          // an empty folder's size there
+    struct timespec rootTime;  // the root's last seen modification time
+} g_box;
+
+int Quiet(const char*, const char*, unsigned) { return kIdOk; }
+int QuietW(const char16_t*, const char16_t*, unsigned) { return kIdOk; }
+
+void Fail(const char* what, const std::string& where) {
+    std::fprintf(stderr, "%s: %s\n", what, where.c_str());
+    abort();
+}
+
+// Removes the files of a folder; aborts on a folder inside it.
+void EmptyFolder(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) Fail("folder gone", dir);
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (unlink((dir + name).c_str()) != 0) Fail("not a plain file", dir + name);
+    }
+    closedir(d);
+}
+
+void RemoveSandbox() {
+    for (const std::string* dir : {&g_box.install, &g_box.earlier, &g_box.backup, &g_box.windows, &g_box.tmp}) {
+        if (DIR* d = opendir(dir->c_str())) {
+            while (dirent* e = readdir(d)) unlink((*dir + e->d_name).c_str());
+            closedir(d);
+        }
+        rmdir(dir->c_str());
+    }
+    rmdir(g_box.root.c_str());
+}
+
+// A tmpfs when there is one: the readers write real files, and the harness
+// should not wait on a disk.
+bool Setup() {
+    char pattern[] = "/dev/shm/mofa-input-XXXXXX";
+    char fallback[] = "/tmp/mofa-input-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) made = mkdtemp(fallback);
+    if (made == nullptr) abort();
+    g_box.root = made;
+    g_box.install = g_box.root + "/install/";
+    g_box.earlier = g_box.root + "/earlier/";
+    g_box.backup = g_box.root + "/backup/";
+    g_box.windows = g_box.root + "/windows/";
+    g_box.tmp = g_box.root + "/tmp/";
+    for (const std::string* dir : {&g_box.install, &g_box.earlier, &g_box.backup, &g_box.windows, &g_box.tmp})
+        if (mkdir(dir->c_str(), 0755) != 0) abort();
+    struct statfs fs;
+    struct stat st;
+    g_box.onTmpfs = statfs(g_box.root.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+    if (stat(g_box.tmp.c_str(), &st) != 0) abort();
+    g_box.emptySize = st.st_size;
+    if (stat(g_box.root.c_str(), &st) != 0) abort();
+    g_box.rootTime = st.st_mtim;
+    // The backup's private folders go into the sandbox too.
+    setenv("TMPDIR", g_box.tmp.substr(0, g_box.tmp.size() - 1).c_str(), 1);
+    g_ui.showW = QuietW;
+    g_ui.showA = Quiet;
+    atexit(RemoveSandbox);
+    return true;
+}
+
+// 1 when a folder is empty as far as its size tells: on a tmpfs a folder's
+// size counts its entries. Elsewhere it is always listed.
+bool LooksEmpty(const std::string& dir) {
+    struct stat st;
+    return g_box.onTmpfs && stat(dir.c_str(), &st) == 0 && st.st_size == g_box.emptySize;
+}
+
+// Aborts when anything appeared beside the sandbox's folders, a folder
+// inside one of them, or a backup folder was left behind. Listing every
+// folder on every run took much of the harness's time: the files the
+// harness wrote itself go by name, and a folder is listed only when it is
+// not empty (the root only when its modification time moved).
+void CheckSandbox() {
+    unlink((g_box.backup + "mofaback.mfz").c_str());
+    unlink((g_box.windows + "mofapath.mfh").c_str());
+    struct stat st;
+    if (stat(g_box.root.c_str(), &st) != 0) abort();
+    if (st.st_mtim.tv_sec != g_box.rootTime.tv_sec || st.st_mtim.tv_nsec != g_box.rootTime.tv_nsec) {
+        DIR* d = opendir(g_box.root.c_str());
+        if (d == nullptr) abort();
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != ".." && name != "install" && name != "earlier" && name != "backup" &&
+                name != "windows" && name != "tmp")
+                Fail("written outside the sandbox's folders", name);
+        }
+        closedir(d);
+        g_box.rootTime = st.st_mtim;
+    }
+    for (const std::string* dir : {&g_box.install, &g_box.backup, &g_box.windows})
+        if (!LooksEmpty(*dir)) EmptyFolder(*dir);
+    if (LooksEmpty(g_box.tmp)) return;
+    DIR* d = opendir(g_box.tmp.c_str());
+    if (d == nullptr) abort();
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") Fail("a backup folder left behind", name);
+    }
+    closedir(d);
+}
+
+template <size_t N> void CheckTerminated(const char (&field)[N], const char* what) {
+    if (std::memchr(field, '\0', N) == nullptr) Fail("unterminated", what);
+}
+
+void FreshContext(const std::string& installDir) {
+    ResetSetupContext();
+    if (!StrCopy(g_ctx.installDir, installDir.c_str())) abort();
+}
+
+// Every function of the command-line parser, as setup's entry calls them.
+void ReadCommandLine(const uint8_t* data, size_t size) {
+    // The text as Windows hands it over: NUL-terminated, in a block of its
+    // exact size.
+    std::vector<char> text(data, data + size);
+    text.push_back('\0');
+    const char* line = text.data();
+    FreshContext(g_box.install);
+    g_ctx.runMode = kRunInteractive;
+    ReadRunMode(line);
+    if (g_ctx.registerOnly != 0 && g_ctx.registerOnly != kRegisterOnly) Fail("run mode", "registerOnly");
+    // A directory handed over is exactly the text after the word.
+    const char* word = std::strstr(line, "regmf32=");
+    if (HasRegisterArgument(line) && ParseRegisterArgument(line) &&
+        (word == nullptr || std::strcmp(g_ctx.installDir, word + 8) != 0))
+        Fail("register argument", g_ctx.installDir);
+    CheckTerminated(g_ctx.installDir, "installDir");
+    // The log path into buffers of many sizes, each a block of its exact
+    // size, and into the one setup uses.
+    size_t cap = size > 0 ? data[0] % 64 : 0;
+    std::vector<char> out(cap > 0 ? cap : 1, 'x');
+    if (LogArgument(line, out.data(), cap) && std::memchr(out.data(), '\0', cap) == nullptr)
+        Fail("log path", "not terminated inside its buffer");
+    char logPath[261];
+    LogArgument(line, logPath, sizeof logPath);
+}
+
+// The earlier installation's user files, as the backup finds them.
+void PlantEarlierInstallation() {
+    static const char* const kFiles[][2] = {
+        {"mofacyzk.mfh", "\xB4\xCA\xD7\xE9; \xB4\xCA\xD3\xEF; "}, {"mfszsj43.mfh", "record"},
+        {"mofadwdw.txt", "units"}, {"cwb.ov1", ""},
+    };
+    EmptyFolder(g_box.earlier);
+    for (const auto& file : kFiles) {
+        std::string path = g_box.earlier + file[0];
+        if (!WriteWholeFile(path.c_str(), file[1], static_cast<uint32_t>(std::strlen(file[1])))) abort();
+    }
+}
+
+// The path file's text as the earlier directory: read as setup reads it,
+// then the backup that looks there for the earlier installation. The file
+// holds the sandbox's root and the input after it, so that the directories
+// it names stay inside the sandbox unless the input climbs out with "..":
+// then only the read is done.
+void ReadPathFileText(const uint8_t* data, size_t size) {
+    std::string text = g_box.root + "/";
+    text.append(reinterpret_cast<const char*>(data), size);
+    std::string pathFile = g_box.windows + "mofapath.mfh";
+    if (!WriteWholeFile(pathFile.c_str(), text.data(), static_cast<uint32_t>(text.size()))) abort();
+    FreshContext(g_box.install);
+    ReadPathFileAt(pathFile.c_str(), 1);
+    ReadPathFileAt(pathFile.c_str(), 0);
+    CheckTerminated(g_ctx.previousInstallDir, "previousInstallDir");
+    CheckTerminated(g_ctx.installDir, "installDir");
+    if (std::strstr(g_ctx.previousInstallDir, "..") != nullptr) return;
+    FreshContext(g_box.install);
+    ReadPathFileAt(pathFile.c_str(), 1);
+    PlantEarlierInstallation();
+    if (BackupUserData() < 0) ShowBackupFailure();
+    CheckTerminated(g_ctx.previousInstallDir, "previousInstallDir");
+    CheckTerminated(g_ctx.installDir, "installDir");
+    DiscardBackup();
+}
+
+// A backup archive of any bytes through the restore, into the install
+// folder; the earlier directory is the install folder or another one.
+void RestoreBackup(const uint8_t* data, size_t size) {
+    static std::vector<unsigned char> workBuffer(kWorkBufferSize);
+    std::string archive = g_box.backup + "mofaback.mfz";
+    if (!WriteWholeFile(archive.c_str(), data, static_cast<uint32_t>(size))) abort();
+    FreshContext(g_box.install);
+    bool elsewhere = size > 0 && (data[size - 1] & 1) != 0;
+    if (!StrCopy(g_ctx.previousInstallDir, (elsewhere ? g_box.earlier : g_box.install).c_str()) ||
+        !StrCopy(g_ctx.backupArchivePath, archive.c_str()))
+        abort();
+    g_ctx.workBuffer = workBuffer.data();
+    RestoreUserData();
+}
+
+// The settings text setup reads the site from, the configuration record it
+// updates, and the settings block whose site fields the user typed.
+void ReadSettings(const uint8_t* data, size_t size) {
+    std::vector<char> text(data, data + size);
+    char value[kKeyValueMax + 1];
+    for (const char* key : {"MFNETURL1=", "MFNETURL2=", "MFNETTIME="}) {
+        uint32_t at = FindKeyValue(text.data(), static_cast<uint32_t>(text.size()), key, value);
+        if (at > text.size() || std::memchr(value, '\0', sizeof value) == nullptr) Fail("key value", key);
+    }
+    unsigned char record[kConfigRecordSize];
+    DefaultConfigRecord(record);
+    std::memcpy(record, data, size < sizeof record ? size : sizeof record);
+    ApplyConfigRecordChoices(record, size > 0 ? data[0] * 7 : 0, size > 1 ? data[1] : 0);
+    FreshContext(g_box.install);
+    std::memcpy(g_ctx.settingsBlock, data, size < kSettingsBlockSize ? size : kSettingsBlockSize);
+    uint32_t length = BuildSettingsText(g_ctx.settingsBlock);
+    if (length >= kSettingsTextSize || g_ctx.settingsBlock[kSettingsTextOffset + length] != '\0')
+        Fail("settings text", "longer than its area");
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool ready = Setup();
+    (void)ready;
+    if (size < 1 || size > (1u << 16)) return 0;
+    const uint8_t* rest = data + 1;
+    const size_t restSize = size - 1;
+    switch (data[0] % kReaderCount) {
+        case kCommandLine:
+            ReadCommandLine(rest, restSize);
+            break;
+        case kPathFile:
+            ReadPathFileText(rest, restSize);
+            break;
+        case kBackupRestore:
+            RestoreBackup(rest, restSize);
+            break;
+        case kSettingsFiles:
+            ReadSettings(rest, restSize);
+            break;
+    }
+    CheckSandbox();
+    return 0;
+}
