@@ -139,26 +139,20 @@ IMPORTS = {
     'imm32.dll': dict.fromkeys(['ImmGetContext', 'ImmGetDescriptionA', 'ImmInstallIMEW', 'ImmReleaseContext',
                                'ImmSetOpenStatus'], NT4),
     'kernel32.dll': dict.fromkeys(
-        ['CloseHandle', 'CopyFileA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteCriticalSection',
-         'DeleteFileA', 'EnterCriticalSection', 'FindClose', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
+        ['CloseHandle', 'CopyFileA', 'ExitProcess', 'GetCommandLineA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteFileA', 'FindClose', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
          'FreeLibrary', 'FreeResource', 'GetACP', 'GetCurrentDirectoryA', 'GetCurrentProcessId', 'GetDriveTypeA',
          'GetFileAttributesA', 'GetLastError', 'GetLocalTime', 'GetModuleHandleA', 'GetOEMCP', 'GetProcAddress',
          'GetProcessHeap', 'GetStartupInfoA', 'GetSystemDirectoryA', 'GetSystemDirectoryW', 'GetTempPathA',
          'GetTickCount', 'GetVersion', 'GetVersionExA', 'GetWindowsDirectoryA', 'GlobalAlloc', 'GlobalFree',
-         'GlobalLock', 'GlobalUnlock', 'HeapAlloc', 'HeapFree', 'InitializeCriticalSection', 'LeaveCriticalSection',
-         'LoadLibraryA', 'LoadResource', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
+         'GlobalLock', 'GlobalUnlock', 'HeapAlloc', 'HeapFree', 'LoadLibraryA', 'LoadResource', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
-         'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'TlsGetValue',
-         'VirtualProtect', 'VirtualQuery', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
+         'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
          'lstrcpyA', 'lstrlenA', 'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
-         'QueryPerformanceCounter', 'SetFileTime', 'lstrlenW'], NT31) | dict.fromkeys(
-        ['SetUnhandledExceptionFilter'], NT35) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
+         'QueryPerformanceCounter', 'SetFileTime', 'lstrlenW'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
-        ['__getmainargs', '__initenv', '__p__acmdln', '__p__commode', '__p__fmode', '__set_app_type',
-         '__setusermatherr', '_amsg_exit', '_cexit', '_initterm', '_iob', '_onexit', 'abort', 'calloc', 'exit',
-         'fprintf', 'free', 'fwrite', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'signal', 'strchr', 'strcmp',
-         'strlen', 'strncmp', 'strstr', 'vfprintf', 'wcslen', '_stricmp', '_strnicmp', 'realloc'], NT4),
+        ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strcmp',
+         'strlen', 'strncmp', 'strstr', 'wcslen', '_stricmp', '_strnicmp', 'realloc'], NT4),
     'shell32.dll': {'SHGetSpecialFolderPathA': NT4},
     'user32.dll': dict.fromkeys(
         ['ActivateKeyboardLayout', 'BeginPaint', 'CheckDlgButton', 'CreateWindowExA', 'CreateWindowExW',
