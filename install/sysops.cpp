@@ -16,28 +16,56 @@
 #include "base/sysapi.h"
 #include "base/ui.h"
 
+namespace {
+// One mandatory label ACE in an access list, laid out by hand since
+// AddMandatoryAce came only with Vista.
+struct LabelList {
+    ACL acl;
+    ACE_HEADER header;
+    DWORD mask;
+    BYTE revision, subAuthorityCount, authority[6];
+    DWORD subAuthority;
+};
+LabelList g_lowLabel;
+}  // namespace
+
+const ACL* LowIntegrityLabel() {
+    LabelList& label = g_lowLabel;
+    label.acl.AclRevision = ACL_REVISION;
+    label.acl.AclSize = sizeof label;
+    label.acl.AceCount = 1;
+    label.header.AceType = 0x11;  // SYSTEM_MANDATORY_LABEL_ACE_TYPE
+    label.header.AceSize = sizeof label - sizeof label.acl;
+    label.mask = 1;  // SYSTEM_MANDATORY_LABEL_NO_WRITE_UP
+    label.revision = SID_REVISION;
+    label.subAuthorityCount = 1;
+    label.authority[5] = 16;      // SECURITY_MANDATORY_LABEL_AUTHORITY
+    label.subAuthority = 0x1000;  // SECURITY_MANDATORY_LOW_RID
+    return &label.acl;
+}
+
 void SetLowIntegrity() {
-    char directory[sizeof g_ctx.installDir];
-    if (!StrCopy(directory, g_ctx.installDir)) return;
-    // icacls follows a junction: the label of a folder one leads to is not
-    // lowered.
-    PathVerdict verdict = CheckFolders(directory);
-    if (verdict != kPathPlain) {
-        Log("integrity level not lowered: %s (%s)", directory, VerdictText(verdict));
+    const SECURITY_INFORMATION kLabelSecurity = 0x00000010L;  // LABEL_SECURITY_INFORMATION
+    // Set through a handle opened without following a link, and checked: the
+    // label of a folder a planted junction leads to is never lowered. What
+    // the label was is kept first, for a rollback to put back.
+    PathVerdict verdict = kPathPlain;
+    HANDLE folder = KeepSecurity(g_ctx.installDir)
+                        ? OpenChecked(g_ctx.installDir, READ_CONTROL | WRITE_OWNER,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &verdict)
+                        : INVALID_HANDLE_VALUE;
+    if (folder == INVALID_HANDLE_VALUE) {
+        Log("integrity level not lowered: %s (%s)", g_ctx.installDir,
+            verdict != kPathPlain ? VerdictText(verdict) : "cannot be opened");
         return;
     }
-    size_t len = std::strlen(directory);
-    if (len > 0 && directory[len - 1] == '\\') directory[len - 1] = '\0';
-    // icacls of the system directory, by its full path: a program of that
-    // name beside setup or in the current folder is never started.
-    char words[16 + sizeof g_ctx.installDir + 32];
-    char command[sizeof g_ctx.systemDir + sizeof words + 16];
-    RefreshSystemDir();
-    if (!StrFormat(words, sizeof words, "\"%s\" /SetIntegrityLevel Level: L", directory) ||
-        !QuotedCommand(command, g_ctx.systemDir, "icacls.exe", words) || !KeepSecurity(directory))
-        return;
-    bool started = g_sys.startProgram(command, static_cast<UINT>(g_ui.programShow));
-    Log("started %s (%s)", command, started ? "running" : "could not start");
+    DWORD rc = SetSecurityInfo(folder, SE_FILE_OBJECT, kLabelSecurity, nullptr, nullptr, nullptr,
+                               const_cast<PACL>(LowIntegrityLabel()));
+    CloseHandle(folder);
+    if (rc == ERROR_SUCCESS)
+        Log("integrity level lowered: %s", g_ctx.installDir);
+    else
+        Log("integrity level not lowered: %s (error %lu)", g_ctx.installDir, rc);
 }
 
 int GrantUserFullControl(const char* directory) {

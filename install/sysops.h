@@ -3,8 +3,15 @@
 // the native system directory from the 32-bit program on 64-bit Windows.
 #pragma once
 
-// Starts icacls to give installDir the low integrity level (not waited for).
+// Gives installDir the low integrity level (Vista and later), so that
+// programs running at low integrity can write there; logs the outcome.
 void SetLowIntegrity();
+
+// The label SetLowIntegrity gives: one mandatory label ACE naming the low
+// level (S-1-16-4096) with the "no write up" policy, as icacls's
+// /SetIntegrityLevel Level: L sets it.
+struct _ACL;
+const _ACL* LowIntegrityLabel();
 
 // Grants the current user full control of directory, inherited by what it
 // holds. 1 on success, 0 at the first failing call.

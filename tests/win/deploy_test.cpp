@@ -5,12 +5,18 @@
 // "Held by a running program": see HoldAsLoadedModule.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <string>
 
 #include "base/context.h"
 #include "base/failure.h"
 #include "base/fileops.h"
+#include "base/strbuf.h"
+#include "base/sysapi.h"
 #include "install/deploy.h"
 #include "install/patch.h"
 #include "install/sysops.h"
@@ -250,5 +256,38 @@ TEST(GrantUserFullControlTest, GrantsOnAFolderAndFailsOnAMissingOne) {
     std::string dir = ScratchDir("grant");
     EXPECT_EQ(GrantUserFullControl(dir.c_str()), 1);
     EXPECT_EQ(GrantUserFullControl((dir + "missing").c_str()), 0);
+}
+
+BOOL WINAPI NoStart(LPCSTR, UINT) {
+    ADD_FAILURE() << "a program was started";
+    return FALSE;
+}
+
+// The install folder's label is set at once, with no program started for
+// it; the label is the low level with the "no write up" policy. (Wine takes
+// a file's label but keeps none to read back: the list is checked as built.)
+TEST(GrantUserFullControlTest, TheInstallFolderGetsTheLowLabelWithoutAProgram) {
+    std::string dir = ScratchDir("label");
+    g_sys.startProgram = NoStart;
+    ASSERT_TRUE(StrCopy(g_ctx.installDir, dir.c_str()));
+    SetLowIntegrity();
+    ASSERT_TRUE(StrCopy(g_ctx.installDir, (dir + "missing\\").c_str()));
+    SetLowIntegrity();
+    EXPECT_EQ(GetFileAttributesA(g_ctx.installDir), INVALID_FILE_ATTRIBUTES);
+    ResetSysApi();
+
+    PACL sacl = const_cast<PACL>(LowIntegrityLabel());
+    ASSERT_TRUE(IsValidAcl(sacl));
+    ASSERT_EQ(sacl->AceCount, 1);
+    ACE_HEADER* ace = nullptr;
+    ASSERT_TRUE(GetAce(sacl, 0, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ace->AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+    auto* label = reinterpret_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+    EXPECT_TRUE(IsValidSid(&label->SidStart));
+    char* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidA(&label->SidStart, &sid));
+    EXPECT_STREQ(sid, "S-1-16-4096");
+    LocalFree(sid);
 }
 }  // namespace
