@@ -33,7 +33,8 @@ template <size_t N> bool InGroup(int id, const int (&ids)[N]) {
 void ChooseSkinByDialog() {
     HINSTANCE module = g_ctx.instanceHandle != nullptr ? static_cast<HINSTANCE>(g_ctx.instanceHandle)
                                                        : GetModuleHandleA(nullptr);
-    DialogBoxParamA(module, g_ctx.oemCodePage == 950 ? "PYKEYB" : "PYKEY", static_cast<HWND>(g_ctx.mainWindow),
+    // The wide dialog: its texts read the same whatever the system's code page.
+    DialogBoxParamW(module, g_ctx.oemCodePage == 950 ? L"PYKEYB" : L"PYKEY", static_cast<HWND>(g_ctx.mainWindow),
                     SkinDialogProc, 0);
 }
 

@@ -246,6 +246,12 @@ int KeepRow(const BackupRow& row, const char* dir) {
         }
         return Failed(true, path);
     }
+    // A file just as this setup brings it is none of the user's: the install
+    // writes it again, and a reinstall of the same version keeps nothing.
+    if (ArchiveHoldsFile(g_ctx.payloadData, g_ctx.payloadSize, BaseName(path), block, size)) {
+        std::free(block);
+        return 0;
+    }
     uint32_t length = size;
     if (std::strcmp(row.stored, kPhraseTwin) == 0) length = SealPhraseTwin(block, size);
     int stored = AddBytesToArchive(g_ctx.backupArchivePath, row.stored, block, length);

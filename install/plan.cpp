@@ -14,6 +14,7 @@
 #include "base/strbuf.h"
 #include "base/ui.h"
 #include "ime/checks.h"
+#include "ime/register.h"
 #include "install/deploy.h"
 #include "install/report.h"
 #include "install/sequence.h"
@@ -118,6 +119,11 @@ StepResult Companion() {
     return Result(StartCompanionProgram());
 }
 
+// Measured once the install folder holds only what stays there: the kept
+// earlier files are gone with the commit, so a reinstall measures what one
+// install does.
+StepResult EstimatedSize() { return Result(WriteEstimatedSize()); }
+
 StepResult TryIt() { return g_ui.tryIt() ? kStepDone : kStepRunLeft; }
 
 StepResult Report() {
@@ -148,6 +154,7 @@ const PlanStep kSteps[] = {
     {"restore of the earlier data", kInEveryRun, kUndoEverything, Restore},
     {"commit", kInEveryRun, kCommitHere, nullptr},
     {"companion program", kInEveryRun, kKeepAndFail, Companion},
+    {"estimated size", kInEveryRun, kCarryOnAndLog, EstimatedSize},
     {"try-it page", kInWizard, kCarryOnAndLog, TryIt},
     {"report", kInWizard, kKeepAndFail, Report},
 };
