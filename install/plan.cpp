@@ -78,6 +78,14 @@ StepResult BackUpEarlierData() {
 // The install directory is made before anything goes into it: without it
 // every file would fail on its own.
 StepResult MakeInstallDir() {
+    // The folders above it first: one chosen on the command line may lie in
+    // folders not made yet.
+    char folder[sizeof g_ctx.installDir];
+    StrCopy(folder, g_ctx.installDir);
+    for (char* at = folder + 3; (at = std::strchr(at, '\\')) != nullptr; *at++ = '\\') {
+        *at = '\0';
+        MakeDirectory(folder);
+    }
     if (MakeDirectory(g_ctx.installDir)) return kStepDone;
     NoteFailure("", "create the install folder", g_ctx.installDir, LastSystemError());
     char text[400];
