@@ -30,9 +30,11 @@ nothing_installed() { # WHAT
 e2e_silent_run --rc 87 /S /bogus
 nothing_installed "/S /bogus"
 grep -q 'unknown switch /bogus: nothing is installed' "$(e2e_log_file)" || e2e_fail "the log does not name /bogus"
-e2e_silent_run --rc 87 /S '/D=Apps\Mofa'
+# Under a Japanese locale (code page 932) the log reads the same.
+e2e_silent_run --rc 87 --lc ja_JP.UTF-8 /S '/D=Apps\Mofa'
 nothing_installed "a relative /D="
-grep -q 'Apps\\Mofa不是本机硬盘上的完整路径' "$(e2e_log_file)" || e2e_fail "the log does not say why /D= was refused"
+tail -n 4 "$(e2e_log_file)" | grep -q 'Apps\\Mofa不是本机硬盘上的完整路径' || e2e_fail "the log does not say why /D= was refused"
+grep -q 'ANSI code page 932$' <(tr -d '\r' <"$(e2e_log_file)") || e2e_fail "the run was not made under code page 932"
 e2e_start_setup '/?'
 e2e_find_box 20 '^智能墨筏安装$'
 e2e_shot help-box "$E2E_BOX" >/dev/null
