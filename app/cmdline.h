@@ -38,7 +38,8 @@ void ReadSwitches(const char* commandLine, Switches* out);
 
 // Why a directory given on the command line cannot be the install directory,
 // judged by its text alone.
-enum DirVerdict : int { kDirUsable = 0, kDirNotAbsolute, kDirTooLong, kDirIsFile };
+// (kDirIsFile and kDirInWindows are for the caller, who asks Windows.)
+enum DirVerdict : int { kDirUsable = 0, kDirNotAbsolute, kDirTooLong, kDirIsFile, kDirInWindows };
 
 // dir as an install directory in out (cap bytes): "X:\..." with a final
 // backslash, "/" read as "\". Not usable: a path without a drive letter, or

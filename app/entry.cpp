@@ -101,7 +101,7 @@ const char kHelpText[] =
     "退出码：0 成功，3010 需重新启动，1602 用户取消，1603 失败，1618 另一安装程序在运行，5 需管理员权限，87 参数错误";
 
 // Why a directory of the command line is refused.
-const char* const kDirRefusals[] = {"", "不是本机硬盘上的完整路径", "太长", "是一个文件"};
+const char* const kDirRefusals[] = {"", "不是本机硬盘上的完整路径", "太长", "是一个文件", "在Windows目录中"};
 
 // Help, a switch not known and an install directory that cannot be used
 // end the run before anything is written: its exit code, or -1 when the run
@@ -120,6 +120,12 @@ int RefuseSwitches() {
     DWORD attributes = g_sys.getFileAttributesA(g_switches.dir);
     if (verdict == kDirUsable && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         verdict = kDirIsFile;
+    // The install folder is opened to every user: never a folder of Windows'.
+    char windowsDir[200];
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (verdict == kDirUsable && n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 &&
+        chosen[n] == '\\')
+        verdict = kDirInWindows;
     if (verdict == kDirUsable) return -1;
     chosen[0] = '\0';
     char text[400];

@@ -35,6 +35,10 @@ e2e_silent_run --rc 87 --lc ja_JP.UTF-8 /S '/D=Apps\Mofa'
 nothing_installed "a relative /D="
 tail -n 4 "$(e2e_log_file)" | grep -q 'Apps\\Mofa不是本机硬盘上的完整路径' || e2e_fail "the log does not say why /D= was refused"
 grep -q 'ANSI code page 932$' <(tr -d '\r' <"$(e2e_log_file)") || e2e_fail "the run was not made under code page 932"
+# The install folder is opened to every user: never one inside Windows'.
+e2e_silent_run --rc 87 /S '/D=C:\Windows\mofa'
+nothing_installed "/D= in the Windows folder"
+[ ! -e "$(e2e_prefix_path 'C:\windows\mofa')" ] || e2e_fail "/D= in the Windows folder made it"
 e2e_start_setup '/?'
 e2e_find_box 20 '^智能墨筏安装$'
 e2e_shot help-box "$E2E_BOX" >/dev/null
