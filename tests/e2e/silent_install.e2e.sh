@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Silent installs ("setmfsrf32") in fresh prefixes on Windows 7 64-bit, Windows
-# 10 64-bit (the 64-bit build), Windows 7 32-bit and Windows XP, each checked file by file and value by value, the
+# Silent installs ("setmfsrf32") in fresh prefixes on 64-bit Windows 10 (the
+# 64-bit build) or 7 (the product), Windows 7 32-bit and Windows XP, each checked file by file and value by value, the
 # uninstall entry included, and against the install log. On XP an earlier
 # version's layout stands in the preload lists and is promoted.
 # Then Windows uses what was installed (the payload's modules and programs
@@ -106,8 +106,8 @@ if e2e_real_product; then
   install_silently win7-32 --win32
   install_silently winxp --win32 --version winxp
 else
-  install_silently win7-64
-  # The manifest names Windows 10: Windows tells setup its true version.
+  # 64-bit Windows 10 (64-bit Windows 7 is the product's, above). The
+  # manifest names Windows 10: Windows tells setup its true version.
   install_silently win10-64 --version win10
   grep -q 'Windows 10\.0 build [0-9]* (NT family), 64-bit' "$(e2e_log_file)" ||
     e2e_fail "win10-64: the log does not name Windows 10.0: $(grep -a '^.\{24\}Windows ' "$(e2e_log_file)")"
