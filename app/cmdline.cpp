@@ -35,17 +35,8 @@ int ParseRegisterArgument(const char* commandLine) {
 namespace {
 // Where "/log=" begins in text, capitals of text matching its letters.
 const char* FindLogWord(const char* text) {
-    static const char kWord[] = "/log=";
-    for (const char* at = text; *at != '\0'; ++at) {
-        size_t i = 0;
-        while (kWord[i] != '\0') {
-            char c = at[i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != kWord[i]) break;
-            ++i;
-        }
-        if (kWord[i] == '\0') return at;
-    }
+    for (const char* at = text; *at != '\0'; ++at)
+        if (BeginsWithText(at, "/log=")) return at;
     return nullptr;
 }
 }  // namespace
@@ -68,4 +59,99 @@ int LogArgument(const char* commandLine, char* out, size_t cap) {
     std::memcpy(out, from, length);
     out[length] = '\0';
     return 1;
+}
+
+namespace {
+enum SwitchKind : int { kSilentSwitch, kKnownSwitch, kHelpSwitch, kDirSwitch, kNsisDirSwitch, kNoSwitch };
+
+// The switch words after their lead, one group of words per kind, each
+// group ended by an empty word. A word ending in "=" takes a value.
+const char kSwitchWords[] =
+    "s\0silent\0verysilent\0q\0quiet\0qn\0\0"
+    "suppressmsgboxes\0norestart\0nocancel\0sp-\0log=\0\0"
+    "?\0h\0help\0-help\0\0"
+    "dir=\0\0"
+    "d=\0\0";
+
+// The kind of the switch word arg (after its lead).
+SwitchKind FindSwitch(const char* arg) {
+    int kind = kSilentSwitch;
+    for (const char* word = kSwitchWords; kind < kNoSwitch; word += std::strlen(word) + 1) {
+        size_t n = std::strlen(word);
+        if (n == 0)
+            ++kind;
+        else if (BeginsWithText(arg, word) && (word[n - 1] == '=' || arg[n] == '\0'))
+            break;
+    }
+    return static_cast<SwitchKind>(kind);
+}
+
+// The argument at text (blank-separated, quotes removed) into arg, cut to
+// cap; returns the text behind it.
+const char* NextArgument(const char* text, char* arg, size_t cap) {
+    size_t n = 0;
+    bool quoted = false;
+    for (; *text != '\0' && (quoted || (*text != ' ' && *text != '\t')); ++text) {
+        if (*text == '"')
+            quoted = !quoted;
+        else if (n + 1 < cap)
+            arg[n++] = *text;
+    }
+    arg[n] = '\0';
+    return text;
+}
+
+// Copies text without its quotes and trailing blanks into out (cut).
+void CopyUnquoted(char* out, size_t cap, const char* text) {
+    size_t n = 0;
+    for (; *text != '\0' && n + 1 < cap; ++text)
+        if (*text != '"') out[n++] = *text;
+    while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) --n;
+    out[n] = '\0';
+}
+}  // namespace
+
+void ReadSwitches(const char* commandLine, Switches* out) {
+    std::memset(out, 0, sizeof *out);
+    char arg[sizeof out->dir];
+    for (const char* at = commandLine; *at != '\0';) {
+        while (*at == ' ' || *at == '\t') ++at;
+        const char* start = at;
+        at = NextArgument(at, arg, sizeof arg);
+        if (arg[0] != '/' && arg[0] != '-') continue;
+        SwitchKind kind = FindSwitch(arg + 1);
+        if (kind == kNoSwitch) {
+            if (out->unknown[0] == '\0') StrCopyCut(out->unknown, arg);
+        } else if (kind == kSilentSwitch) {
+            out->silent = true;
+        } else if (kind == kHelpSwitch) {
+            out->help = true;
+        } else if (kind == kDirSwitch) {
+            StrCopyCut(out->dir, arg + 5);
+        } else if (kind == kNsisDirSwitch) {
+            // The last switch: the rest of the line is the path.
+            CopyUnquoted(out->dir, sizeof out->dir, std::strchr(start, '=') + 1);
+            break;
+        }
+    }
+}
+
+DirVerdict NormalizeInstallDir(const char* dir, char* out, size_t cap) {
+    char c = static_cast<char>(dir[0] | 0x20);
+    if (c < 'a' || c > 'z' || dir[1] != ':' || (dir[2] != '\\' && dir[2] != '/')) return kDirNotAbsolute;
+    size_t n = 0;
+    for (const char* at = dir; *at != '\0'; ++at, ++n) {
+        if (n + 2 >= cap) return kDirTooLong;  // with a final backslash and the NUL
+        char ch = *at == '/' ? '\\' : *at;
+        // A "." or ".." folder, or a character no name holds.
+        if ((ch == '.' && out[n - 1] == '\\' && (at[1] == '\0' || at[1] == '\\' || at[1] == '/' ||
+                                                   (at[1] == '.' && (at[2] == '\0' || at[2] == '\\' || at[2] == '/')))) ||
+            (n > 1 && std::strchr(":*?\"<>|", ch) != nullptr) || static_cast<unsigned char>(ch) < ' ')
+            return kDirNotAbsolute;
+        out[n] = ch;
+    }
+    if (n <= 3) return kDirNotAbsolute;  // a drive's root is no folder of its own
+    if (out[n - 1] != '\\') out[n++] = '\\';
+    out[n] = '\0';
+    return kDirUsable;
 }

@@ -1,4 +1,5 @@
-// The command-line words that select setup's run modes.
+// The command-line words that select setup's run modes, and the switches
+// deployment tools pass to installers.
 #pragma once
 #include <cstddef>
 
@@ -20,3 +21,28 @@ int ParseRegisterArgument(const char* commandLine);
 // /log="C:\my logs\a.log"). 1 with the path in out (cap bytes), 0 when the
 // word is absent or its path does not fit.
 int LogArgument(const char* commandLine, char* out, size_t cap);
+
+// The switches: arguments led by "/" or "-", their letters in any case.
+struct Switches {
+    bool silent;        // /S /SILENT /VERYSILENT /Q /QUIET /QN: as "setmfsrf32"
+    bool help;          // /? /H /HELP --help
+    char unknown[64];   // the first switch that is none of these (cut); empty when none
+    char dir[260];      // the install directory of /D=PATH or /DIR="PATH" (cut); empty when none
+};
+
+// Reads the switches of commandLine. /D= takes the rest of the line, blanks
+// included, as NSIS does; /SUPPRESSMSGBOXES, /NORESTART, /NOCANCEL, /SP- and
+// /LOG= are known and change nothing here. Words without a lead are left to
+// ReadRunMode.
+void ReadSwitches(const char* commandLine, Switches* out);
+
+// Why a directory given on the command line cannot be the install directory,
+// judged by its text alone.
+// (kDirIsFile and kDirInWindows are for the caller, who asks Windows.)
+enum DirVerdict : int { kDirUsable = 0, kDirNotAbsolute, kDirTooLong, kDirIsFile, kDirInWindows };
+
+// dir as an install directory in out (cap bytes): "X:\..." with a final
+// backslash, "/" read as "\". Not usable: a path without a drive letter, or
+// with "." or ".." folders or characters no name may hold; one that does not
+// fit cap.
+DirVerdict NormalizeInstallDir(const char* dir, char* out, size_t cap);

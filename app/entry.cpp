@@ -7,14 +7,14 @@
 #include "base/context.h"
 #include "base/log.h"
 #include "base/machine.h"
+#include "base/safepath.h"
 #include "base/strbuf.h"
+#include "base/sysapi.h"
 #include "base/ui.h"
 #include "ime/register.h"
 #include "install/plan.h"
 
 namespace {
-const char kProbeText[] = "mofaisadmin";
-
 int AnswerQuietlyW(const char16_t*, const char16_t*, unsigned buttons) { return DefaultAnswer(buttons); }
 int AnswerQuietlyA(const char*, const char*, unsigned buttons) { return DefaultAnswer(buttons); }
 }  // namespace
@@ -35,29 +35,23 @@ void RestrictDllSearch() {
     if (setDllDirectory != nullptr) setDllDirectory("");
 }
 
-int CheckAdminRights() {
+bool CheckAdminRights() {
     ReadPathFile(1);
     DetectWow64();
-    if (g_ctx.windowsMajorVersion < 6) return 0;
+    if (g_ctx.windowsMajorVersion < 6) return true;
 
-    // Write a probe text into the path file in the Windows directory and read
-    // it back: without administrator rights the write fails and the old
-    // contents (or nothing) come back. Then record the real directory again.
-    char saved[sizeof g_ctx.installDir];
-    std::memcpy(saved, g_ctx.installDir, sizeof saved);
-    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
-    StrCopy(g_ctx.installDir, kProbeText);
-    PersistInstallDir();
-    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
-    ReadPathFile(0);
-    char probe[sizeof g_ctx.installDir];
-    std::memcpy(probe, g_ctx.installDir, sizeof probe);
-    std::memcpy(g_ctx.installDir, saved, sizeof saved);
-    PersistInstallDir();
-
-    size_t len = StrLenBounded(probe, sizeof probe);
-    if (len > 0 && probe[len - 1] == '\\') probe[len - 1] = '\0';
-    return std::strcmp(probe, kProbeText) != 0 ? 1 : 0;
+    // A fresh file in the Windows directory, under a name no other program
+    // predicts, and removed at once: without administrator rights it cannot
+    // be made, and either way nothing is left behind.
+    char windowsDir[200], fresh[260];
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (n == 0 || n >= sizeof windowsDir || !StrAppend(windowsDir, "\\mofasetup")) return false;
+    PathVerdict verdict;
+    HANDLE probe = CreateFresh(windowsDir, ".tmp", fresh, sizeof fresh, &verdict);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(probe);
+    DeleteFileA(fresh);
+    return true;
 }
 
 int LoadPayloadAndWorkBuffer() {
@@ -96,6 +90,51 @@ void ReleasePayloadAndWorkBuffer() {
 }
 
 namespace {
+Switches g_switches;
+
+// The switches and the exit codes, for whoever asks.
+const char kHelpText[] =
+    "/S /SILENT /VERYSILENT /Q /QUIET /QN\t静默安装\n"
+    "/D=目录（最后一项）  /DIR=\"目录\"\t安装目录\n"
+    "/LOG=文件\t安装日志\n"
+    "/SUPPRESSMSGBOXES /NORESTART /NOCANCEL /SP-\t可用\n\n"
+    "退出码：0 成功，3010 需重新启动，1602 用户取消，1603 失败，1618 另一安装程序在运行，5 需管理员权限，87 参数错误";
+
+// Why a directory of the command line is refused.
+const char* const kDirRefusals[] = {"", "不是本机硬盘上的完整路径", "太长", "是一个文件", "在Windows目录中"};
+
+// Help, a switch not known and an install directory that cannot be used
+// end the run before anything is written: its exit code, or -1 when the run
+// goes on (with the directory chosen, if one was given).
+int RefuseSwitches() {
+    if (g_switches.help || g_switches.unknown[0] != '\0') {
+        if (g_switches.unknown[0] != '\0') Log("unknown switch %s: nothing is installed", g_switches.unknown);
+        if (!IsSilentRun()) ShowMessageA(kHelpText, kSetupCaptionA);
+        return g_switches.help ? kExitInstalled : kExitBadArgument;
+    }
+    if (g_switches.dir[0] == '\0') return -1;
+    char* chosen = g_ctx.chosenInstallDir;
+    DirVerdict verdict = NormalizeInstallDir(g_switches.dir, chosen, sizeof g_ctx.chosenInstallDir);
+    char root[4] = {chosen[0], ':', '\\', '\0'};
+    if (verdict == kDirUsable && g_sys.getDriveTypeA(root) != DRIVE_FIXED) verdict = kDirNotAbsolute;
+    DWORD attributes = g_sys.getFileAttributesA(g_switches.dir);
+    if (verdict == kDirUsable && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        verdict = kDirIsFile;
+    // The install folder is opened to every user: never a folder of Windows'.
+    char windowsDir[200];
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (verdict == kDirUsable && n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 &&
+        chosen[n] == '\\')
+        verdict = kDirInWindows;
+    if (verdict == kDirUsable) return -1;
+    chosen[0] = '\0';
+    char text[400];
+    if (StrFormat(text, sizeof text, "　　命令行指定的安装目录%s%s，安装没有进行。", g_switches.dir,
+                  kDirRefusals[verdict]))
+        ShowMessageA(text, kSetupCaptionA);  // a silent run: to the log only
+    return kExitBadArgument;
+}
+
 const char16_t kNeedsAdmin[] =
     u"本安装程序需要以管理员权限运行，请退出后重新以管理员权限运行。（运行方式为：用鼠标右键点击安装程序，"
     u"在弹出菜单中点击“以管理员身份运行”）";
@@ -172,6 +211,8 @@ int RunWizard(HINSTANCE instance, HINSTANCE previous, int showCommand) {
 int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
     bool registration = DetectWow64() && g_ctx.registerOnly == kRegisterOnly;
     LogMachine(registration, commandLine);
+    int refused = registration ? -1 : RefuseSwitches();
+    if (refused >= 0) return refused;
     // The registration is started by this setup's own install, which still
     // holds the mutex.
     if (!registration && !TakeSetupMutex()) {
@@ -180,7 +221,7 @@ int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int sho
         return kExitAlreadyRunning;
     }
     ResolveInstallDir();
-    if (CheckAdminRights() != 0) {
+    if (!CheckAdminRights()) {
         ShowMessageW(kNeedsAdmin, kCaptionW);
         return kExitAccessDenied;
     }
@@ -205,6 +246,8 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     g_ctx.runMode = kRunInteractive;
     // The run mode first: a silent run shows nothing at all.
     ReadRunMode(commandLine);
+    if (g_ctx.registerOnly != kRegisterOnly) ReadSwitches(commandLine, &g_switches);
+    if (g_switches.silent) g_ctx.runMode = kRunSilent;
     if (IsSilentRun()) UseSilentUi();
     char logPath[MAX_PATH + 1];
     OpenLog(LogArgument(commandLine, logPath, sizeof logPath) ? logPath : nullptr);

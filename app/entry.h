@@ -5,9 +5,10 @@
 // The whole run: returns the process exit code.
 int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand);
 
-// Non-zero when setup lacks the rights to write into the Windows directory
-// (tested on Windows 6 and later only).
-int CheckAdminRights();
+// Records the earlier installation's directory, then true when setup may
+// write into the Windows directory (tested on Windows 6 and later only;
+// earlier ones always pass). Writes nothing that stays.
+bool CheckAdminRights();
 
 // Only DLLs of the system directory are loaded by name from now on, so that
 // DLLs planted beside a downloaded setup program are never picked up.

@@ -1,6 +1,7 @@
 #include "app/skin_dialog.h"
 
 #include "base/context.h"
+#include "base/machine.h"
 
 namespace {
 const int kModeButtons[] = {kModeDoubleLine, kModeSingleLine, kModeDual, kModeWindowsStyle};
@@ -33,8 +34,14 @@ template <size_t N> bool InGroup(int id, const int (&ids)[N]) {
 void ChooseSkinByDialog() {
     HINSTANCE module = g_ctx.instanceHandle != nullptr ? static_cast<HINSTANCE>(g_ctx.instanceHandle)
                                                        : GetModuleHandleA(nullptr);
-    DialogBoxParamA(module, g_ctx.oemCodePage == 950 ? "PYKEYB" : "PYKEY", static_cast<HWND>(g_ctx.mainWindow),
-                    SkinDialogProc, 0);
+    // The wide dialog: its texts read the same whatever the system's code
+    // page. Windows 95, 98 and Me have only the ANSI one.
+    HWND owner = static_cast<HWND>(g_ctx.mainWindow);
+    bool traditional = g_ctx.oemCodePage == 950;
+    if (IsWin9xFamily())
+        DialogBoxParamA(module, traditional ? "PYKEYB" : "PYKEY", owner, SkinDialogProc, 0);
+    else
+        DialogBoxParamW(module, traditional ? L"PYKEYB" : L"PYKEY", owner, SkinDialogProc, 0);
 }
 
 INT_PTR CALLBACK SkinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -283,8 +283,10 @@ int PointInPageRect(const PageRect& rect, unsigned x, unsigned y) {
                : 0;
 }
 
+// A window of the wide kind: its title reaches Windows as UTF-16 and reads
+// the same whatever the system's code page.
 ATOM RegisterSetupWindowClass(HINSTANCE instance) {
-    WNDCLASSA wc;
+    WNDCLASSW wc;
     std::memset(&wc, 0, sizeof wc);
     wc.style = 0;
     wc.lpfnWndProc = SetupWindowProc;
@@ -292,9 +294,9 @@ ATOM RegisterSetupWindowClass(HINSTANCE instance) {
     wc.hIcon = LoadIconA(instance, "mofahu");
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszMenuName = "install";  // no such menu resource: the window has none
-    wc.lpszClassName = "installWClass";
-    return RegisterClassA(&wc);
+    wc.lpszMenuName = L"install";  // no such menu resource: the window has none
+    wc.lpszClassName = L"installWClass";
+    return RegisterClassW(&wc);
 }
 
 int CreateSetupWindow(HINSTANCE instance, int showCommand) {
@@ -354,6 +356,6 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             OnClick(lParam);
             return 0;
         default:
-            return DefWindowProcA(window, message, wParam, lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
     }
 }

@@ -246,8 +246,17 @@ int KeepRow(const BackupRow& row, const char* dir) {
         }
         return Failed(true, path);
     }
+    // A file just as this setup brings it is none of the user's: the install
+    // writes it again, and a reinstall of the same version keeps nothing.
+    // The phrase file is compared without the trailer its seal adds.
+    bool phrases = std::strcmp(row.stored, kPhraseTwin) == 0;
+    uint32_t content = phrases && size >= 12 && std::memcmp(block + size - 12, "MOFA", 4) == 0 ? size - 12 : size;
+    if (ArchiveHoldsFile(g_ctx.payloadData, g_ctx.payloadSize, BaseName(path), block, content)) {
+        std::free(block);
+        return 0;
+    }
     uint32_t length = size;
-    if (std::strcmp(row.stored, kPhraseTwin) == 0) length = SealPhraseTwin(block, size);
+    if (phrases) length = SealPhraseTwin(block, size);
     int stored = AddBytesToArchive(g_ctx.backupArchivePath, row.stored, block, length);
     if (!stored) Failed(false, g_ctx.backupArchivePath);
     // The twin beside the user's file, as the input method keeps it: written

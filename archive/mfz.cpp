@@ -437,3 +437,17 @@ int AppendArchiveEntry(ArchiveWriter* writer, const char* name, const void* data
         return 0;
     return AppendPackedEntry(writer, name, data, length, at, packed);
 }
+
+int ArchiveHoldsFile(const unsigned char* image, uint32_t imageSize, const char* name, const void* data,
+                     uint32_t length) {
+    ArchiveWalk walk;
+    ArchiveEntry entry;
+    char stored[kDigestNameFieldSize + 1], digest[kDigestTextSize];
+    if (image == nullptr || !BeginArchiveWalk(&walk, image, imageSize)) return 0;
+    Md5Hex(data, length, digest);
+    while (NextArchiveEntry(&walk, &entry)) {
+        CopyEntryName(&entry, stored, sizeof stored);
+        if (std::strcmp(stored, name) == 0) return entry.digestText != nullptr && DigestMatches(digest, entry.digestText);
+    }
+    return 0;
+}

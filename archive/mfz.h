@@ -69,6 +69,10 @@ uint32_t FileMd5Hex(const char* path, char* digestOut);
 // The platform's MD5: 16 bytes into digest, 1 on success, 0 when no MD5 is
 // available.
 int Md5Bytes(const void* data, uint32_t length, unsigned char* digest);
+// 1 when the digest archive image holds an entry named name whose stored
+// digest is that of the length bytes at data.
+int ArchiveHoldsFile(const unsigned char* image, uint32_t imageSize, const char* name, const void* data,
+                     uint32_t length);
 
 // 1 when the NUL-terminated name inside a field of fieldSize bytes is a plain
 // base name that names a file directly inside the install directory.

@@ -17,6 +17,7 @@ enum : uint32_t { kWorkBufferSize = 0x200000 };  // 2,097,152 bytes
 enum : int {
     kExitInstalled = 0,
     kExitAccessDenied = 5,        // setup lacks administrator rights
+    kExitBadArgument = 87,        // a switch not known, or an install directory that cannot be used
     kExitUserEnded = 1602,        // ended by the user before installing
     kExitFailed = 1603,           // the install failed
     kExitAlreadyRunning = 1618,   // another setup of this product runs
@@ -73,6 +74,7 @@ struct SetupContext {
 
     // Install locations.
     char installDir[200];
+    char chosenInstallDir[200];  // from the command line; empty: the default
     char previousInstallDir[256];
     char systemDir[200];
     char sysWow64Dir[224];

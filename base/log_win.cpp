@@ -8,6 +8,7 @@
 #include "base/path.h"
 #include "base/safepath.h"
 #include "base/strbuf.h"
+#include "base/widetext.h"
 
 namespace {
 char g_path[MAX_PATH + 1];
@@ -68,10 +69,9 @@ int FormatLine(const wchar_t* text, LineBytes& line) {
     return at;
 }
 
-// An ANSI text as UTF-16, cut to a line.
+// A text of setup's (GBK) as UTF-16, empty when longer than a line.
 void Widen(const char* text, wchar_t (&wide)[kLineMax + 1]) {
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kLineMax) <= 0) wide[0] = 0;
-    wide[kLineMax] = 0;
+    if (WidenText(text, wide, kLineMax) <= 0) wide[0] = 0;
 }
 
 // The log's name is a link planted by another program (or has other names):
@@ -104,9 +104,25 @@ HANDLE MoveLog(PathVerdict verdict) {
     return file;
 }
 
+// The last line's text: the same line again is not written again.
+wchar_t g_last[kLineMax + 1];
+
+bool RepeatsLastLine(const wchar_t* text) {
+    bool same = true;
+    int i = 0;
+    for (; i < kLineMax && text[i] != 0; ++i) {
+        same = same && text[i] == g_last[i];
+        g_last[i] = text[i];
+    }
+    same = same && g_last[i] == 0;
+    g_last[i] = 0;
+    return same;
+}
+
 // Appends a line to the log.
 int AppendLine(const wchar_t* text) {
     if (g_path[0] == '\0') return 0;
+    if (RepeatsLastLine(text)) return 1;
     LineBytes line;
     int at = FormatLine(text, line);
     if (at <= 0) return 0;
@@ -123,19 +139,11 @@ int AppendLine(const wchar_t* text) {
     return ok && written == static_cast<DWORD>(at) ? 1 : 0;
 }
 
-void AppendAnsi(const char* prefix, const char* text) {
-    wchar_t wide[kLineMax + 1];
-    int n = MultiByteToWideChar(CP_ACP, 0, prefix, -1, wide, kLineMax);
-    if (n <= 0) return;
-    int m = MultiByteToWideChar(CP_ACP, 0, text, -1, wide + n - 1, kLineMax - (n - 1));
-    if (m <= 0) wide[n - 1] = 0;
-    wide[kLineMax] = 0;
-    AppendLine(wide);
-}
 }  // namespace
 
 int OpenLog(const char* path) {
     g_path[0] = '\0';
+    g_last[0] = 0;
     g_moved = false;
     if (path != nullptr && path[0] != '\0') {
         StrCopyCut(g_path, path);
@@ -161,16 +169,17 @@ void Log(const char* fmt, ...) {
     int fits = StrFormatV(text, sizeof text, fmt, ap);
     va_end(ap);
     if (!fits) StrCopyCut(text, "(a line too long for the log)");
-    AppendAnsi("", text);
+    wchar_t wide[kLineMax + 1];
+    Widen(text, wide);
+    AppendLine(wide);
     SetLastError(error);
 }
 
 void LogW(const char* prefix, const char16_t* text) {
     if (g_path[0] == '\0') return;
     wchar_t wide[kLineMax + 1];
-    int n = MultiByteToWideChar(CP_ACP, 0, prefix, -1, wide, kLineMax);
-    if (n <= 0) return;
-    size_t at = static_cast<size_t>(n - 1);
+    Widen(prefix, wide);
+    size_t at = lstrlenW(wide);
     for (size_t i = 0; text[i] != 0 && at < kLineMax; ++i) wide[at++] = static_cast<wchar_t>(text[i]);
     wide[at] = 0;
     DWORD error = GetLastError();
@@ -183,13 +192,18 @@ unsigned long LastSystemError() { return GetLastError(); }
 void SystemErrorText(unsigned long error, char* out, unsigned cap) {
     if (cap == 0) return;
     out[0] = '\0';
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out, cap,
-                             nullptr);
-    if (n == 0 || n >= cap) {
+    // Kept as setup keeps its own texts (GBK, see base/widetext.h), so that
+    // the log reads it whatever the system's code page.
+    wchar_t wide[256];
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, wide, 256,
+                       nullptr) == 0 ||
+        (WideCharToMultiByte(936, 0, wide, -1, out, cap, nullptr, nullptr) <= 0 &&
+         WideCharToMultiByte(CP_ACP, 0, wide, -1, out, cap, nullptr, nullptr) <= 0)) {
         out[0] = '\0';
         return;
     }
     // One line: the system's text ends with a line end and often a full stop.
+    DWORD n = lstrlenA(out);
     while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ' || out[n - 1] == '.')) --n;
     out[n] = '\0';
     for (DWORD i = 0; i < n; ++i)

@@ -35,6 +35,10 @@ char* ResolveInstallDir() {
     char* dir = g_ctx.installDir;
     if (dir[1] == ':' && dir[2] == '\\') return dir;
     std::memset(dir, 0, sizeof g_ctx.installDir);
+    if (g_ctx.chosenInstallDir[0] != '\0') {
+        StrCopy(g_ctx.installDir, g_ctx.chosenInstallDir);
+        return dir;
+    }
 
     // The shell may write up to MAX_PATH characters.
     char folder[MAX_PATH + 1] = {0};

@@ -3,8 +3,9 @@
 // setup installs (the install directory and the path files that record it).
 #pragma once
 
-// Fills installDir with the default "<Program Files>\mofahu\" unless it
-// already holds a resolved "X:\..." directory. Returns installDir itself.
+// Fills installDir with the directory chosen on the command line, or else the
+// default "<Program Files>\mofahu\", unless it already holds a resolved
+// "X:\..." directory. Returns installDir itself.
 char* ResolveInstallDir();
 
 // Reads the path file in the Windows directory into previousInstallDir

@@ -1,22 +1,15 @@
 #include "base/text.h"
 
-namespace {
-bool SameFolded(char hay, char want) {
-    if (hay == want) return true;
-    char lowered = (hay >= 'A' && hay <= 'Z') ? static_cast<char>(hay - 'A' + 'a') : hay;
-    return lowered == want;
+int BeginsWithText(const char* text, const char* word) {
+    for (; *word != '\0'; ++text, ++word) {
+        char c = (*text >= 'A' && *text <= 'Z') ? static_cast<char>(*text - 'A' + 'a') : *text;
+        if (*text != *word && c != *word) return 0;
+    }
+    return 1;
 }
-}  // namespace
 
 int ContainsText(const char* haystack, const char* needle) {
-    for (const char* start = haystack; *start != '\0'; ++start) {
-        const char* h = start;
-        const char* n = needle;
-        while (*n != '\0' && *h != '\0' && SameFolded(*h, *n)) {
-            ++h;
-            ++n;
-        }
-        if (*n == '\0') return 1;
-    }
+    for (const char* start = haystack; *start != '\0'; ++start)
+        if (BeginsWithText(start, needle)) return 1;
     return 0;
 }

@@ -6,3 +6,6 @@
 // capitals. An empty needle is found in any non-empty haystack; an empty
 // haystack contains nothing.
 int ContainsText(const char* haystack, const char* needle);
+
+// 1 when text begins with word, folded as ContainsText folds.
+int BeginsWithText(const char* text, const char* word);

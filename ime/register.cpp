@@ -227,6 +227,14 @@ DWORD InstalledKilobytes(const char* dir) {
 }
 }  // namespace
 
+int WriteEstimatedSize() {
+    HKEY entry = OpenKeyFull(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb");
+    if (entry == nullptr) return 0;
+    int ok = WriteRegDword(entry, "EstimatedSize", InstalledKilobytes(g_ctx.installDir));
+    CloseKey(entry);
+    return ok;
+}
+
 void WriteUninstallEntry() {
     HKEY uninstall = OpenKeyReadW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
     if (uninstall == nullptr) return;
@@ -250,10 +258,9 @@ void WriteUninstallEntry() {
     // What the list of installed programs shows beside the name.
     char icon[sizeof g_ctx.installDir + 16];
     WriteRegText(entry, "DisplayVersion", "7.9");
-    WriteRegText(entry, "Publisher", MOFA_VENDOR_NAME);
+    WriteRegTextW(entry, L"Publisher", u"" MOFA_VENDOR_NAME);
     if (InInstallDir(icon, "mofatyrk.exe")[0] != '\0') WriteRegText(entry, "DisplayIcon", icon);
     if (g_ctx.installDir[0] != '\0') WriteRegText(entry, "InstallLocation", g_ctx.installDir);
-    WriteRegDword(entry, "EstimatedSize", InstalledKilobytes(g_ctx.installDir));
     WriteRegText(entry, "URLInfoAbout", MOFA_VENDOR_SITE);
     WriteRegDword(entry, "NoModify", 1);
     WriteRegDword(entry, "NoRepair", 1);

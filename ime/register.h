@@ -20,3 +20,6 @@ LayoutRegistration RegisterKeyboardLayout();
 // The uninstall entry "mofaxwb" (display name and the uninstaller in the
 // system directory). Silent on failure.
 void WriteUninstallEntry();
+// The entry's EstimatedSize: the KB of the files in the install folder, to
+// be measured once it holds only what stays there. 1/0.
+int WriteEstimatedSize();

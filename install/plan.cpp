@@ -14,6 +14,7 @@
 #include "base/strbuf.h"
 #include "base/ui.h"
 #include "ime/checks.h"
+#include "ime/register.h"
 #include "install/deploy.h"
 #include "install/report.h"
 #include "install/sequence.h"
@@ -77,6 +78,14 @@ StepResult BackUpEarlierData() {
 // The install directory is made before anything goes into it: without it
 // every file would fail on its own.
 StepResult MakeInstallDir() {
+    // The folders above it first: one chosen on the command line may lie in
+    // folders not made yet.
+    char folder[sizeof g_ctx.installDir];
+    StrCopy(folder, g_ctx.installDir);
+    for (char* at = folder + 3; (at = std::strchr(at, '\\')) != nullptr; *at++ = '\\') {
+        *at = '\0';
+        MakeDirectory(folder);
+    }
     if (MakeDirectory(g_ctx.installDir)) return kStepDone;
     NoteFailure("", "create the install folder", g_ctx.installDir, LastSystemError());
     char text[400];
@@ -118,6 +127,11 @@ StepResult Companion() {
     return Result(StartCompanionProgram());
 }
 
+// Measured once the install folder holds only what stays there: the kept
+// earlier files are gone with the commit, so a reinstall measures what one
+// install does.
+StepResult EstimatedSize() { return Result(WriteEstimatedSize()); }
+
 StepResult TryIt() { return g_ui.tryIt() ? kStepDone : kStepRunLeft; }
 
 StepResult Report() {
@@ -148,6 +162,7 @@ const PlanStep kSteps[] = {
     {"restore of the earlier data", kInEveryRun, kUndoEverything, Restore},
     {"commit", kInEveryRun, kCommitHere, nullptr},
     {"companion program", kInEveryRun, kKeepAndFail, Companion},
+    {"estimated size", kInEveryRun, kCarryOnAndLog, EstimatedSize},
     {"try-it page", kInWizard, kCarryOnAndLog, TryIt},
     {"report", kInWizard, kKeepAndFail, Report},
 };

@@ -62,9 +62,10 @@ enable_32bit_programs() {
 }
 enable_32bit_programs
 
-# The Chinese locales give wine the OEM code pages 936 and 950.
+# The Chinese locales give wine the OEM code pages 936 and 950; English and
+# Japanese ones 1252 and 932, under which setup's texts must read the same.
 need_locale() { locale -a 2>/dev/null | grep -qi "^$1\.utf-\?8$"; }
-for l in zh_CN zh_TW; do
+for l in zh_CN zh_TW en_US ja_JP; do
   if ! need_locale "$l"; then
     localedef -i "$l" -f UTF-8 "$l.UTF-8"
   fi

@@ -170,13 +170,17 @@ def main(prefix, payload_path, scenario, log_path=None):
     for name, expected in want.items():
         have = value(prefix, 'HKLM', view(key), name)
         check(have == expected, 'uninstall %s is %r, not %r' % (name, have, expected))
+    # The publisher as written, not through the system's code page: no "?"
+    # and none of the Latin-1 letters that GBK bytes read as under 1252.
     publisher = value(prefix, 'HKLM', view(key), 'Publisher')
-    check(publisher is not None and publisher[0] == 'REG_SZ' and publisher[1] != '', 'uninstall Publisher is %r' % (publisher,))
+    check(publisher is not None and publisher[0] == 'REG_SZ' and publisher[1] != '' and '?' not in publisher[1]
+          and not any(0x80 <= ord(c) < 0x100 for c in publisher[1]), 'uninstall Publisher is %r' % (publisher,))
+    # Measured once the folder holds what stays: its files' KB, rounded up.
     size = value(prefix, 'HKLM', view(key), 'EstimatedSize')
     files = sum(os.path.getsize(os.path.join(install, n)) for n in os.listdir(install)
                 if os.path.isfile(os.path.join(install, n)))
-    check(size is not None and size[0] == 'REG_DWORD' and abs(size[1] - files / 1024) < 1024,
-          'uninstall EstimatedSize is %r for %d KB of files' % (size, files // 1024))
+    check(size == ('REG_DWORD', (files + 1023) // 1024),
+          'uninstall EstimatedSize is %r for %d bytes of files' % (size, files))
 
     if wow64:
         # Nothing of the program's in the 64-bit view.

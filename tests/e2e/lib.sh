@@ -152,7 +152,8 @@ e2e_start_x() {
 }
 
 # Runs the program in the background: e2e_start_setup [--lc LOCALE] [args...]
-# LOCALE zh_CN.UTF-8 gives code page 936, zh_TW.UTF-8 code page 950.
+# LOCALE zh_CN.UTF-8 gives code page 936, zh_TW.UTF-8 code page 950,
+# en_US.UTF-8 code page 1252.
 e2e_start_setup() {
   E2E_LC=zh_CN.UTF-8
   if [ "${1:-}" = --lc ]; then
@@ -194,7 +195,7 @@ e2e_wait_exit() {
 e2e_wizard_title() {
   case $E2E_LC in
     zh_TW*) echo "智能墨筏系統安裝" ;;
-    *) if [ "$E2E_WOW64" = 1 ] && [ "$E2E_VERSION" = win7 ]; then echo "智能墨筏系统安装3264"; else echo "智能墨筏系统安装32"; fi ;;
+    *) if [ "$E2E_WOW64" = 1 ] && [[ $E2E_VERSION == win7 || $E2E_VERSION == win10 ]]; then echo "智能墨筏系统安装3264"; else echo "智能墨筏系统安装32"; fi ;;
   esac
 }
 

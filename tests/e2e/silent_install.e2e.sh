@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Silent installs ("setmfsrf32") in fresh prefixes on Windows 7 64-bit, Windows
-# 7 32-bit and Windows XP, each checked file by file and value by value, the
+# Silent installs ("setmfsrf32") in fresh prefixes on 64-bit Windows 10 (the
+# 64-bit build) or 7 (the product), Windows 7 32-bit and Windows XP, each checked file by file and value by value, the
 # uninstall entry included, and against the install log. On XP an earlier
 # version's layout stands in the preload lists and is promoted.
 # Then Windows uses what was installed (the payload's modules and programs
@@ -51,7 +51,7 @@ COMPANION='^exe c:\\program files\\mofahu\\setupw64\.exe 64 7\.9 setupw64\.exe c
 # 32-bit XP).
 modules_load() {
   case $1 in
-    win7-64 | win7-wow64)
+    win7-64 | win7-wow64 | win10-64)
       e2e_probe_ime 64
       e2e_probe_ime 32
       e2e_marker_has "$(e2e_ime_line 64 mofahu64.ime system32)" || e2e_fail "$1: the 64-bit program did not load system32's 64-bit module: $(cat "$(e2e_marker_file)")"
@@ -72,7 +72,7 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
   local scenario=$1 view=() promotion= wow64=0
   shift
   # Where setup finds 64-bit Windows (the twin takes its XP for 32-bit).
-  case $scenario in win7-64 | win7-wow64) wow64=1 ;; esac
+  case $scenario in win7-64 | win7-wow64 | win10-64) wow64=1 ;; esac
   e2e_prefix "$@"
   # The earlier values sit in the registry view the program reads.
   [ "$scenario" = win7-wow64 ] && view=(/reg:32)
@@ -91,7 +91,8 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
 
   # The server writes the registry files when it ends.
   timeout 15 wineserver -k >/dev/null 2>&1 || true
-  "$PY" "$here/check_install.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "$scenario" "$(e2e_log_file)" ||
+  # Windows 10 takes the branch of Vista and later, as 7 does.
+  "$PY" "$here/check_install.py" "$WINEPREFIX" "$MOFA_PAYLOAD" "${scenario/win10/win7}" "$(e2e_log_file)" ||
     e2e_fail "$scenario: the install differs"
   if [ -n "$promotion" ]; then
     "$PY" "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" promotion || e2e_fail "$scenario: the preload lists differ"
@@ -105,7 +106,11 @@ if e2e_real_product; then
   install_silently win7-32 --win32
   install_silently winxp --win32 --version winxp
 else
-  install_silently win7-64
+  # 64-bit Windows 10 (64-bit Windows 7 is the product's, above). The
+  # manifest names Windows 10: Windows tells setup its true version.
+  install_silently win10-64 --version win10
+  grep -q 'Windows 10\.0 build [0-9]* (NT family), 64-bit' "$(e2e_log_file)" ||
+    e2e_fail "win10-64: the log does not name Windows 10.0: $(grep -a '^.\{24\}Windows ' "$(e2e_log_file)")"
   install_silently win7-32 --no-wow64
   install_silently winxp --version winxp64
 fi

@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # "setmfsrf32" on the command line runs setup without a window: the program
-# ends by itself with exit code 0 and no window ever appears. Capital letters
+# ends by itself with exit code 0 and no window ever appears. So do the
+# installers' usual switches; a switch not known, or an install directory
+# that cannot be used, ends the run with 87 before anything is written; /?
+# shows the switches. /D= and /DIR= choose the install directory; the same
+# version installed again leaves the folder and its EstimatedSize as one
+# install does. Capital letters
 # on the command line still select the silent run; a word that only resembles
 # it opens the wizard, which also shows that the window watch below works, and
 # leaving it on the splash page ends with 1602. Then the outcomes a script
@@ -13,6 +18,35 @@ source "$(dirname "$0")/lib.sh"
 e2e_init silent_mode
 e2e_prefix
 e2e_start_x
+
+# Nothing is written by a run that refuses its command line: no path file, no
+# folder; the log names the argument.
+nothing_installed() { # WHAT
+  local p
+  for p in 'C:\windows\mofapath.mfh' 'C:\mofahu' 'C:\Program Files\mofahu' 'C:\Apps'; do
+    [ ! -e "$(e2e_prefix_path "$p")" ] || e2e_fail "$1 left $p behind"
+  done
+}
+e2e_silent_run --rc 87 /S /bogus
+nothing_installed "/S /bogus"
+grep -q 'unknown switch /bogus: nothing is installed' "$(e2e_log_file)" || e2e_fail "the log does not name /bogus"
+# Under a Japanese locale (code page 932) the log reads the same.
+e2e_silent_run --rc 87 --lc ja_JP.UTF-8 /S '/D=Apps\Mofa'
+nothing_installed "a relative /D="
+tail -n 4 "$(e2e_log_file)" | grep -q 'Apps\\Mofa不是本机硬盘上的完整路径' || e2e_fail "the log does not say why /D= was refused"
+grep -q 'ANSI code page 932$' <(tr -d '\r' <"$(e2e_log_file)") || e2e_fail "the run was not made under code page 932"
+# The install folder is opened to every user: never one inside Windows'.
+e2e_silent_run --rc 87 /S '/D=C:\Windows\mofa'
+nothing_installed "/D= in the Windows folder"
+[ ! -e "$(e2e_prefix_path 'C:\windows\mofa')" ] || e2e_fail "/D= in the Windows folder made it"
+e2e_start_setup '/?'
+e2e_find_box 20 '^智能墨筏安装$'
+e2e_shot help-box "$E2E_BOX" >/dev/null
+e2e_answer_box
+e2e_wait_exit 5
+[ "$E2E_RC" = 0 ] || e2e_fail "/? ended with $E2E_RC, expected 0"
+grep -q '退出码：0 成功' "$(e2e_log_file)" || e2e_fail "the /? box does not list the exit codes"
+nothing_installed "/?"
 
 e2e_silent_run setmfsrf32
 
@@ -27,6 +61,36 @@ for f in mofatyrk.exe mofadat.dat; do
   [ -f "$(e2e_prefix_path "C:\\Program Files\\mofahu\\$f")" ] ||
     e2e_fail "the silent run left no $f in C:\\Program Files\\mofahu"
 done
+
+# The same version again is a repair: the same files, of the same sizes, and
+# the same EstimatedSize, which is the folder's KB.
+install_state() { # FOLDER
+  timeout 15 wineserver -k >/dev/null 2>&1 || true
+  (cd "$(e2e_prefix_path "$1")" && find . -type f -printf '%p %s\n' | sort)
+  /usr/bin/python3 -c "import sys; sys.path.insert(0, sys.argv[2]); from winreg import read_hive
+print('EstimatedSize', read_hive(sys.argv[1], 'HKLM')['software\\\\microsoft\\\\windows\\\\currentversion\\\\uninstall\\\\mofaxwb'].get('estimatedsize'))" \
+    "$WINEPREFIX" "$(dirname "$0")"
+}
+install_state 'C:\Program Files\mofahu' >"$E2E_WORK/state1"
+e2e_silent_run /VERYSILENT /SUPPRESSMSGBOXES /NORESTART
+install_state 'C:\Program Files\mofahu' >"$E2E_WORK/state2"
+diff "$E2E_WORK/state1" "$E2E_WORK/state2" >&2 || e2e_fail "a second install of the same version left another state"
+kb=$(awk '$1 ~ /^\.\/[^\/]*$/ { s += $2 } END { print int((s + 1023) / 1024) }' "$E2E_WORK/state2")
+grep -qx "EstimatedSize ('REG_DWORD', $kb)" "$E2E_WORK/state2" || e2e_fail "EstimatedSize is not the folder's $kb KB"
+
+# /D= (last, blanks and all) and /DIR="..." install there: the path files
+# name the folder. The quoted form goes through a batch file, which hands
+# the command line over as written.
+e2e_silent_run /S '/D=C:\Apps\My Mofa'
+for f in 'C:\windows\mofapath.mfh' 'C:\mofahu\mofapath.mfh'; do
+  [ "$(e2e_read_prefix_file "$f")" = 'C:\Apps\My Mofa\' ] || e2e_fail "/D=: $f does not name C:\Apps\My Mofa"
+done
+[ -f "$(e2e_prefix_path 'C:\Apps\My Mofa\mofadat.dat')" ] || e2e_fail "/D= installed nothing in C:\Apps\My Mofa"
+cp "$MOFA_EXE" "$WINEPREFIX/drive_c/mofasetup.exe"
+printf '@C:\\mofasetup.exe /VERYSILENT /DIR="C:\\Apps\\Mofa"\r\n' >"$WINEPREFIX/drive_c/dir.bat"
+MOFA_EXE=cmd e2e_silent_run /c 'C:\dir.bat'
+[ "$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')" = 'C:\Apps\Mofa\' ] || e2e_fail "/DIR=: the path file does not name C:\Apps\Mofa"
+[ -f "$(e2e_prefix_path 'C:\Apps\Mofa\mofatyrk.exe')" ] || e2e_fail "/DIR= installed nothing in C:\Apps\Mofa"
 
 rm -rf "$(e2e_prefix_path 'C:\Program Files\mofahu')"
 e2e_silent_run /Q SETMFSRF32

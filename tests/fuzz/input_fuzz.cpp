@@ -185,6 +185,17 @@ void ReadCommandLine(const uint8_t* data, size_t size) {
         Fail("log path", "not terminated inside its buffer");
     char logPath[261];
     LogArgument(line, logPath, sizeof logPath);
+    // The switches, and the directory they name as setup checks it.
+    Switches switches;
+    ReadSwitches(line, &switches);
+    CheckTerminated(switches.unknown, "unknown switch");
+    CheckTerminated(switches.dir, "switch directory");
+    char chosen[sizeof g_ctx.chosenInstallDir];
+    if (NormalizeInstallDir(switches.dir, chosen, sizeof chosen) == kDirUsable) {
+        size_t n = std::strlen(chosen);
+        if (n < 4 || chosen[1] != ':' || chosen[n - 1] != '\\' || n >= sizeof chosen)
+            Fail("switch directory", chosen);
+    }
 }
 
 // The earlier installation's user files, as the backup finds them.

@@ -71,4 +71,76 @@ TEST_F(CommandLineTest, RegisterArgumentTooLongIsRefused) {
     EXPECT_EQ(ParseRegisterArgument(fits.c_str()), 1);
     EXPECT_EQ(std::strlen(g_ctx.installDir), 199u);
 }
+
+Switches Read(const char* line) {
+    Switches s;
+    std::memset(&s, 0x55, sizeof s);  // whatever was there before goes
+    ReadSwitches(line, &s);
+    return s;
+}
+
+TEST(SwitchesTest, SilentWordsInAnyCaseAndTheAcceptedOnes) {
+    for (const char* line : {"/S", "/s", "/SILENT", "/VerySilent /SUPPRESSMSGBOXES /NORESTART", "/q", "/QUIET",
+                             "-qn", "/sp- /nocancel /S", "/S /log=\"C:\\my logs\\a.log\""}) {
+        Switches s = Read(line);
+        EXPECT_TRUE(s.silent) << line;
+        EXPECT_FALSE(s.help) << line;
+        EXPECT_STREQ(s.unknown, "") << line;
+        EXPECT_STREQ(s.dir, "") << line;
+    }
+    // Words without a lead are the run-mode words' business.
+    Switches s = Read("setmfsrf32 regmf32=C:\\x");
+    EXPECT_FALSE(s.silent);
+    EXPECT_STREQ(s.unknown, "");
+    EXPECT_FALSE(Read("/SUPPRESSMSGBOXES /NORESTART").silent);
+}
+
+TEST(SwitchesTest, HelpAndTheFirstUnknownSwitch) {
+    for (const char* line : {"/?", "/h", "/HELP", "--help", "--HELP"}) EXPECT_TRUE(Read(line).help) << line;
+    Switches s = Read("/S /bogus -x /Silentx");
+    EXPECT_TRUE(s.silent);
+    EXPECT_STREQ(s.unknown, "/bogus");
+    // Near misses of known words, and bare leads.
+    for (const char* line : {"/Silentx", "/SP", "/D", "/DIR", "/logx=a", "-", "/", "/help?"}) {
+        EXPECT_STREQ(Read(line).unknown, line) << line;
+    }
+    // An overlong switch is named cut.
+    std::string longWord = "/" + std::string(200, 'x');
+    EXPECT_EQ(std::strlen(Read(longWord.c_str()).unknown), 63u);
+}
+
+TEST(SwitchesTest, InstallDirectoryOfBothKinds) {
+    // NSIS: the rest of the line, blanks and all.
+    EXPECT_STREQ(Read("/S /D=C:\\My Apps\\Mofa  ").dir, "C:\\My Apps\\Mofa");
+    EXPECT_STREQ(Read("/S /D=C:\\a /bogus").dir, "C:\\a /bogus");
+    EXPECT_STREQ(Read("/S /D=C:\\a /bogus").unknown, "");
+    // Quoted as a whole by the caller.
+    EXPECT_STREQ(Read("/S \"/D=C:\\My Apps\\Mofa\"").dir, "C:\\My Apps\\Mofa");
+    // Inno: quoted, anywhere.
+    Switches s = Read("/DIR=\"C:\\My Apps\\Mofa\" /VERYSILENT");
+    EXPECT_STREQ(s.dir, "C:\\My Apps\\Mofa");
+    EXPECT_TRUE(s.silent);
+    EXPECT_STREQ(Read("/dir=D:\\m").dir, "D:\\m");
+}
+
+std::string Normalized(const char* dir, DirVerdict want, size_t cap = 200) {
+    char out[300] = "untouched";
+    EXPECT_EQ(NormalizeInstallDir(dir, out, cap), want) << dir;
+    return want == kDirUsable ? out : "";
+}
+
+TEST(SwitchesTest, InstallDirectoryMustBeAFullLocalPath) {
+    EXPECT_EQ(Normalized("C:\\Apps\\Mofa", kDirUsable), "C:\\Apps\\Mofa\\");
+    EXPECT_EQ(Normalized("d:/Apps/Mofa/", kDirUsable), "d:\\Apps\\Mofa\\");
+    EXPECT_EQ(Normalized("C:\\My Apps\\.mofa\\v1.2", kDirUsable), "C:\\My Apps\\.mofa\\v1.2\\");
+    for (const char* dir : {"Apps\\Mofa", "\\\\server\\share\\m", "\\Apps", "C:Apps", "C:\\", "1:\\x", "",
+                            "C:\\Apps\\..\\Windows", "C:\\Apps\\.\\m", "C:\\Apps\\..", "C:\\a:b", "C:\\a*",
+                            "C:\\a\"b", "C:\\a|b", "C:\\a\tb"})
+        Normalized(dir, kDirNotAbsolute);
+    // With its final backslash, the directory must fit.
+    std::string fits = "C:\\" + std::string(195, 'a');
+    std::string over = "C:\\" + std::string(196, 'a');
+    EXPECT_EQ(Normalized(fits.c_str(), kDirUsable).size(), 199u);
+    Normalized(over.c_str(), kDirTooLong);
+}
 }  // namespace

@@ -148,7 +148,7 @@ IMPORTS = {
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
          'lstrcpyA', 'lstrlenA', 'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
-         'QueryPerformanceCounter', 'SetFileTime', 'lstrlenW'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
+         'QueryPerformanceCounter', 'SetFileTime', 'lstrlenW', 'FormatMessageW'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
         ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strcmp',
@@ -162,7 +162,8 @@ IMPORTS = {
          'GetWindowTextW', 'InvalidateRect', 'IsChild', 'IsDlgButtonChecked', 'KillTimer', 'LoadAcceleratorsA',
          'LoadCursorA', 'LoadIconA', 'MessageBoxA', 'MessageBoxW', 'PeekMessageA', 'PostMessageA', 'PostQuitMessage',
          'RegisterClassA', 'ReleaseDC', 'SetFocus', 'SetTimer', 'SetWindowPos', 'SetWindowTextA', 'SetWindowTextW',
-         'ShowWindow', 'TranslateAcceleratorA', 'TranslateMessage', 'UpdateWindow', 'wsprintfA'], NT31),
+         'ShowWindow', 'TranslateAcceleratorA', 'TranslateMessage', 'UpdateWindow', 'wsprintfA', 'DefWindowProcW',
+         'DialogBoxParamW', 'RegisterClassW'], NT31),
 }
 # The program without its payload, at most (the peers' stubs are larger).
 STUB_LIMIT = 100 * 1024
@@ -272,6 +273,10 @@ def main(exe, payload, mfzpack=None):
     manifests = [r for r in resources if r[0] == pefile.RESOURCE_TYPE['RT_MANIFEST']]
     if not manifests or b'requireAdministrator' not in manifests[0][3]:
         failures.append('no manifest requesting administrator rights')
+    # Windows 8 and later tell a program their true version only when its
+    # manifest names them.
+    elif b'{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' not in manifests[0][3]:
+        failures.append('the manifest does not name Windows 10 and 11')
     for r in resources:
         if r[0] in (pefile.RESOURCE_TYPE['RT_ACCELERATOR'], pefile.RESOURCE_TYPE['RT_MENU']):
             failures.append('unexpected accelerator or menu resource %r' % (r[1],))

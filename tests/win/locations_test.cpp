@@ -222,25 +222,45 @@ TEST_F(LocationsTest, PathExistsOpensFilesAndFoldersButNotOnesHeldForWriting) {
     CloseHandle(h);
 }
 
-TEST_F(LocationsTest, AdminProbeLeavesTheRealDirectoryRecorded) {
+// Every name in a folder, ";" after each.
+std::string Listing(const std::string& folder) {
+    std::string names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
+            names += std::string(found.cFileName) + ";";
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// The probe leaves nothing behind, whether it passes or not: no path file,
+// no folder on the fixed drive, no probe file.
+TEST_F(LocationsTest, AdminProbeWritesNothing) {
+    std::string before = Listing(g_standIn.windows);
     ResolveInstallDir();
-    EXPECT_EQ(CheckAdminRights(), 0);
-    EXPECT_EQ(ReadBytes(PathFile()), "C:\\Program Files\\mofahu\\");
-    EXPECT_EQ(ReadBytes(kDrivePathFile), "C:\\Program Files\\mofahu\\");
+    EXPECT_TRUE(CheckAdminRights());
+    EXPECT_EQ(Listing(g_standIn.windows), before);
+    EXPECT_FALSE(FileExists(kDrivePathFile));
     EXPECT_STREQ(g_ctx.installDir, "C:\\Program Files\\mofahu\\");
 
-    // The earlier installation's directory is read first.
+    // The earlier installation's directory is read first, and its path file
+    // stays as it was.
     ResetSetupContext();
     WriteBytes(PathFile(), "D:\\old\\");
     ResolveInstallDir();
-    EXPECT_EQ(CheckAdminRights(), 0);
+    EXPECT_TRUE(CheckAdminRights());
     EXPECT_STREQ(g_ctx.previousInstallDir, "D:\\old\\");
+    EXPECT_EQ(ReadBytes(PathFile()), "D:\\old\\");
 }
 
-TEST_F(LocationsTest, AdminProbeFailsWhenThePathFileCannotBeWritten) {
+TEST_F(LocationsTest, AdminProbeFailsWhereTheWindowsDirectoryCannotBeWritten) {
     g_standIn.windows = scratch_ + "missing";  // writes there fail, as without rights
     ResolveInstallDir();
-    EXPECT_EQ(CheckAdminRights(), 1);
+    EXPECT_FALSE(CheckAdminRights());
+    EXPECT_FALSE(FileExists(kDrivePathFile));
     EXPECT_STREQ(g_ctx.installDir, "C:\\Program Files\\mofahu\\");
 }
 
@@ -248,8 +268,17 @@ TEST_F(LocationsTest, NoAdminProbeBeforeVersionSix) {
     g_major = 5;
     ResolveInstallDir();
     g_standIn.windows = scratch_ + "missing";
-    EXPECT_EQ(CheckAdminRights(), 0);
+    EXPECT_TRUE(CheckAdminRights());
     EXPECT_FALSE(FileExists(kDrivePathFile));
+}
+
+// A directory chosen on the command line is the install directory wherever
+// it is resolved afresh.
+TEST_F(LocationsTest, ChosenDirectoryWinsOverTheDefault) {
+    std::strcpy(g_ctx.chosenInstallDir, "D:\\Apps\\Mofa\\");
+    EXPECT_STREQ(ResolveInstallDir(), "D:\\Apps\\Mofa\\");
+    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
+    EXPECT_STREQ(ResolveInstallDir(), "D:\\Apps\\Mofa\\");
 }
 
 TEST(HitTest, ButtonEdgesCount) {

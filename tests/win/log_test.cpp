@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/failure.h"
 #include "base/log.h"
 #include "support/winsupport.h"
 
@@ -34,5 +35,30 @@ TEST(InstallLog, LinesAreUtf8AndTheFileKeepsItsNewerHalfPastOneMegabyte) {
     EXPECT_EQ(OpenLog("C:\\no\\such\\folder\\setup.log"), 0);
     Log("goes nowhere");
     CloseLog();
+}
+
+// A line the same as the one before is not written again; the same text
+// after another line is. The system's error texts come as one line.
+TEST(InstallLog, RepeatsAreDroppedAndErrorTextsAreOneLine) {
+    const std::string path = ScratchDir("logrepeat") + "setup.log";
+    ASSERT_EQ(OpenLog(path.c_str()), 1);
+    for (int i = 0; i < 3; ++i) Log("undo: file removed: %s", "C:\\x");
+    Log("step %s: done", "x");
+    Log("undo: file removed: %s", "C:\\x");
+    std::string text = ReadBytes(path);
+    size_t count = 0;
+    for (size_t at = text.find("undo: file removed"); at != std::string::npos; at = text.find("undo: file removed", at + 1))
+        ++count;
+    EXPECT_EQ(count, 2u) << text;
+    CloseLog();
+
+    char error[256] = "x";
+    SystemErrorText(5, error, sizeof error);
+    std::string meaning = error;
+    EXPECT_FALSE(meaning.empty());
+    EXPECT_EQ(meaning.find_first_of("\r\n"), std::string::npos) << meaning;
+    EXPECT_NE(meaning.back(), '.') << meaning;
+    SystemErrorText(5, error, 4);  // a text that does not fit is none
+    EXPECT_STREQ(error, "");
 }
 }  // namespace
