@@ -5,9 +5,11 @@
 #include "app/cmdline.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/fileops.h"
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/strbuf.h"
+#include "base/sysapi.h"
 #include "base/ui.h"
 #include "ime/register.h"
 #include "install/plan.h"
@@ -40,24 +42,18 @@ int CheckAdminRights() {
     DetectWow64();
     if (g_ctx.windowsMajorVersion < 6) return 0;
 
-    // Write a probe text into the path file in the Windows directory and read
-    // it back: without administrator rights the write fails and the old
-    // contents (or nothing) come back. Then record the real directory again.
-    char saved[sizeof g_ctx.installDir];
-    std::memcpy(saved, g_ctx.installDir, sizeof saved);
-    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
-    StrCopy(g_ctx.installDir, kProbeText);
-    PersistInstallDir();
-    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
-    ReadPathFile(0);
-    char probe[sizeof g_ctx.installDir];
-    std::memcpy(probe, g_ctx.installDir, sizeof probe);
-    std::memcpy(g_ctx.installDir, saved, sizeof saved);
-    PersistInstallDir();
-
-    size_t len = StrLenBounded(probe, sizeof probe);
-    if (len > 0 && probe[len - 1] == '\\') probe[len - 1] = '\0';
-    return std::strcmp(probe, kProbeText) != 0 ? 1 : 0;
+    // Write a probe text into a file of the Windows directory and read it
+    // back: without administrator rights the write fails (or goes to a
+    // private copy that the read does not see). The path files are never
+    // touched: a run that dies here leaves them as they were.
+    char windowsDir[200] = {0}, path[224], probe[sizeof kProbeText] = {0};
+    uint32_t got = 0;
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    int admin = n > 0 && n < sizeof windowsDir && StrFormat(path, sizeof path, "%s\\%s.mfh", windowsDir, kProbeText) &&
+                WriteWholeFile(path, kProbeText, sizeof kProbeText - 1) &&
+                ReadFilePrefix(path, probe, sizeof probe - 1, &got) && std::strcmp(probe, kProbeText) == 0;
+    if (admin) ForceDeleteFile(path);
+    return admin ? 0 : 1;
 }
 
 int LoadPayloadAndWorkBuffer() {
@@ -184,6 +180,9 @@ int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int sho
         ShowMessageW(kNeedsAdmin, kCaptionW);
         return kExitAccessDenied;
     }
+    // The registration mode runs while its own setup holds the mutex: that
+    // setup's journal is its own business.
+    if ((!registration || TakeSetupMutex()) && !RecoverEarlierRun()) return kExitFailed;
     Log("install directory: %s; earlier installation recorded: %s", g_ctx.installDir,
         g_ctx.previousInstallDir[0] != '\0' ? g_ctx.previousInstallDir : "none");
     if (registration) return RegisterForCompanion(commandLine);

@@ -220,14 +220,34 @@ int AddBytesToArchive(const char* archivePath, const char* name, const unsigned 
     return result;
 }
 
+// 1 when the file at path holds exactly the payload's file name: what setup
+// installs, not the user's.
+bool IsPayloadDefault(const char* name, const char* path) {
+    ArchiveWalk walk;
+    ArchiveEntry entry;
+    char digest[kDigestTextSize], stored[kDigestNameFieldSize + 1];
+    if (!BeginArchiveWalk(&walk, g_ctx.payloadData, g_ctx.payloadSize) || !walk.digestVariant ||
+        FileMd5Hex(path, digest) == 0)
+        return false;
+    while (NextArchiveEntry(&walk, &entry)) {
+        CopyEntryName(&entry, stored, sizeof stored);
+        if (std::strcmp(stored, name) == 0) return std::strncmp(entry.digestText, digest, 32) == 0;
+    }
+    return false;
+}
+
 // Keeps one row of the table from dir: 1 when stored, 0 when the row has no
 // file there, -1 when a file that is there could not be kept (the reason in
 // g_failure).
 int KeepRow(const BackupRow& row, const char* dir) {
     char path[kPathSize], twin[kPathSize];
     if (!JoinPath(twin, dir, row.stored)) return 0;
-    // A copied row is its ".mfh" file, or, without one, the twin already there.
-    bool fromSource = row.source != nullptr && JoinPath(path, dir, row.source) && FilePresent(path);
+    // A copied row is its ".mfh" file, or, without one, the twin already
+    // there; also when the ".mfh" file is the default an earlier upgrade
+    // installed over it, and the twin (which that upgrade restored) is the
+    // user's.
+    bool fromSource = row.source != nullptr && JoinPath(path, dir, row.source) && FilePresent(path) &&
+                      !(FilePresent(twin) && IsPayloadDefault(row.source, path));
     if (!fromSource) StrCopy(path, twin);
     if (!FilePresent(path)) return 0;
 
@@ -256,6 +276,27 @@ int KeepRow(const BackupRow& row, const char* dir) {
     if (stored && row.kind == kCopied && (fromSource || length != size)) ReplaceFileWith(twin, block, length);
     std::free(block);
     return stored ? 1 : -1;
+}
+
+// Writes a backup's files into installDir. The user's files may have grown
+// past the 2 MB of the work buffer (the backup stores them whole): such a
+// backup is extracted through a work area as large as its largest entry, so
+// that no dictionary is kept in the archive only. 1 when every file was
+// written.
+int ExtractBackup(const unsigned char* image, uint32_t size) {
+    uint32_t largest = LargestEntry(image, size);
+    bool large = largest > kMaxEntryDataSize;
+    uint32_t cap = large ? WorkAreaSizeFor(largest) : uint32_t{kWorkBufferSize};
+    unsigned char* own = nullptr;
+    if (large || g_ctx.workBuffer == nullptr) own = static_cast<unsigned char*>(std::calloc(cap, 1));
+    int whole;
+    if (own != nullptr && large)
+        whole = ExtractArchiveUpTo(image, size, own, cap, largest);
+    else  // (a backup too large for any work area fails at its largest file)
+        whole = (own != nullptr || g_ctx.workBuffer != nullptr) &&
+                ExtractArchive(image, size, own != nullptr ? own : g_ctx.workBuffer, kWorkBufferSize);
+    std::free(own);
+    return whole;
 }
 
 // The archive's folder (it holds the archive only).
@@ -397,19 +438,7 @@ int RestoreUserData() {
         image[7] = image[8] = image[9] = 0;
     }
 
-    // The user's files may have grown past the 2 MB of the work buffer (the
-    // backup stores them whole): such a backup is extracted through a work
-    // area as large as its largest entry, so that no dictionary is kept in
-    // the archive only.
-    uint32_t largest = LargestEntry(image, size);
-    unsigned char* own = nullptr;
-    if (largest > kMaxEntryDataSize)
-        own = static_cast<unsigned char*>(std::calloc(WorkAreaSizeFor(largest), 1));
-    if (own != nullptr)
-        ExtractArchiveUpTo(image, size, own, WorkAreaSizeFor(largest), largest);
-    else
-        ExtractArchive(image, size, g_ctx.workBuffer, kWorkBufferSize);
-    std::free(own);
+    ExtractBackup(image, size);
 
     unsigned char* work = g_ctx.workBuffer;
     char* report = reinterpret_cast<char*>(work);
@@ -429,5 +458,25 @@ int RestoreUserData() {
         if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
     }
     std::free(image);
+    return whole;
+}
+
+int RestoreBackupOf(const char* archivePath) {
+    char dir[sizeof g_ctx.previousInstallDir];
+    StrCopyCut(dir, g_ctx.previousInstallDir);
+    AsDirectory(dir, sizeof dir);
+    if (!IsUsableEarlierDir(dir) || !FilePresent(dir)) {
+        Log("restore: no earlier installation to put %s back into", archivePath);
+        return 1;
+    }
+    uint32_t size = 0;
+    unsigned char* image = ReadWholeFile(archivePath, kMaxUserFile, 0, &size);
+    char saved[sizeof g_ctx.installDir];
+    std::memcpy(saved, g_ctx.installDir, sizeof saved);
+    StrCopyCut(g_ctx.installDir, dir);
+    int whole = image != nullptr && ExtractBackup(image, size);
+    std::memcpy(g_ctx.installDir, saved, sizeof saved);
+    std::free(image);
+    Log("restore: %s %s into %s", archivePath, whole ? "put back" : "could not be put back whole", dir);
     return whole;
 }

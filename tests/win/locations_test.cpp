@@ -222,19 +222,24 @@ TEST_F(LocationsTest, PathExistsOpensFilesAndFoldersButNotOnesHeldForWriting) {
     CloseHandle(h);
 }
 
-TEST_F(LocationsTest, AdminProbeLeavesTheRealDirectoryRecorded) {
+// The probe never writes the path files: a run that dies at any moment of
+// it leaves them as they were (an earlier installation outside the default
+// folder stays found), and no probe file is left.
+TEST_F(LocationsTest, AdminProbeLeavesThePathFilesAsTheyWere) {
     ResolveInstallDir();
     EXPECT_EQ(CheckAdminRights(), 0);
-    EXPECT_EQ(ReadBytes(PathFile()), "C:\\Program Files\\mofahu\\");
-    EXPECT_EQ(ReadBytes(kDrivePathFile), "C:\\Program Files\\mofahu\\");
+    EXPECT_FALSE(FileExists(PathFile()));
+    EXPECT_FALSE(FileExists(kDrivePathFile));
+    EXPECT_FALSE(FileExists(g_standIn.windows + "\\mofaisadmin.mfh"));
     EXPECT_STREQ(g_ctx.installDir, "C:\\Program Files\\mofahu\\");
 
-    // The earlier installation's directory is read first.
     ResetSetupContext();
     WriteBytes(PathFile(), "D:\\old\\");
     ResolveInstallDir();
     EXPECT_EQ(CheckAdminRights(), 0);
     EXPECT_STREQ(g_ctx.previousInstallDir, "D:\\old\\");
+    EXPECT_EQ(ReadBytes(PathFile()), "D:\\old\\");
+    EXPECT_FALSE(FileExists(kDrivePathFile));
 }
 
 TEST_F(LocationsTest, AdminProbeFailsWhenThePathFileCannotBeWritten) {
