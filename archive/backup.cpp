@@ -278,27 +278,6 @@ int KeepRow(const BackupRow& row, const char* dir) {
     return stored ? 1 : -1;
 }
 
-// Writes a backup's files into installDir. The user's files may have grown
-// past the 2 MB of the work buffer (the backup stores them whole): such a
-// backup is extracted through a work area as large as its largest entry, so
-// that no dictionary is kept in the archive only. 1 when every file was
-// written.
-int ExtractBackup(const unsigned char* image, uint32_t size) {
-    uint32_t largest = LargestEntry(image, size);
-    bool large = largest > kMaxEntryDataSize;
-    uint32_t cap = large ? WorkAreaSizeFor(largest) : uint32_t{kWorkBufferSize};
-    unsigned char* own = nullptr;
-    if (large || g_ctx.workBuffer == nullptr) own = static_cast<unsigned char*>(std::calloc(cap, 1));
-    int whole;
-    if (own != nullptr && large)
-        whole = ExtractArchiveUpTo(image, size, own, cap, largest);
-    else  // (a backup too large for any work area fails at its largest file)
-        whole = (own != nullptr || g_ctx.workBuffer != nullptr) &&
-                ExtractArchive(image, size, own != nullptr ? own : g_ctx.workBuffer, kWorkBufferSize);
-    std::free(own);
-    return whole;
-}
-
 // The archive's folder (it holds the archive only).
 void FolderOfArchive(char* folder, size_t cap) {
     StrCopyCut(folder, cap, g_ctx.backupArchivePath);
@@ -438,7 +417,19 @@ int RestoreUserData() {
         image[7] = image[8] = image[9] = 0;
     }
 
-    ExtractBackup(image, size);
+    // The user's files may have grown past the 2 MB of the work buffer (the
+    // backup stores them whole): such a backup is extracted through a work
+    // area as large as its largest entry, so that no dictionary is kept in
+    // the archive only.
+    uint32_t largest = LargestEntry(image, size);
+    unsigned char* own = nullptr;
+    if (largest > kMaxEntryDataSize)
+        own = static_cast<unsigned char*>(std::calloc(WorkAreaSizeFor(largest), 1));
+    if (own != nullptr)
+        ExtractArchiveUpTo(image, size, own, WorkAreaSizeFor(largest), largest);
+    else
+        ExtractArchive(image, size, g_ctx.workBuffer, kWorkBufferSize);
+    std::free(own);
 
     unsigned char* work = g_ctx.workBuffer;
     char* report = reinterpret_cast<char*>(work);
@@ -462,21 +453,24 @@ int RestoreUserData() {
 }
 
 int RestoreBackupOf(const char* archivePath) {
-    char dir[sizeof g_ctx.previousInstallDir];
+    char dir[sizeof g_ctx.installDir];
     StrCopyCut(dir, g_ctx.previousInstallDir);
     AsDirectory(dir, sizeof dir);
-    if (!IsUsableEarlierDir(dir) || !FilePresent(dir)) {
-        Log("restore: no earlier installation to put %s back into", archivePath);
-        return 1;
-    }
-    uint32_t size = 0;
-    unsigned char* image = ReadWholeFile(archivePath, kMaxUserFile, 0, &size);
-    char saved[sizeof g_ctx.installDir];
-    std::memcpy(saved, g_ctx.installDir, sizeof saved);
+    if (!IsUsableEarlierDir(dir) || !FilePresent(dir)) return 1;
+    // The restore of an install, into the earlier directory itself, through
+    // a work buffer of its own when the run has none yet.
+    char installDir[sizeof g_ctx.installDir];
+    StrCopyCut(installDir, g_ctx.installDir);
     StrCopyCut(g_ctx.installDir, dir);
-    int whole = image != nullptr && ExtractBackup(image, size);
-    std::memcpy(g_ctx.installDir, saved, sizeof saved);
-    std::free(image);
-    Log("restore: %s %s into %s", archivePath, whole ? "put back" : "could not be put back whole", dir);
+    StrCopyCut(g_ctx.previousInstallDir, dir);
+    StrCopyCut(g_ctx.backupArchivePath, archivePath);
+    unsigned char* own = static_cast<unsigned char*>(std::calloc(kWorkBufferSize, 1));
+    unsigned char* work = g_ctx.workBuffer;
+    g_ctx.workBuffer = own;
+    int whole = RestoreUserData();
+    g_ctx.workBuffer = work;
+    std::free(own);
+    StrCopyCut(g_ctx.installDir, installDir);
+    g_ctx.backupArchivePath[0] = '\0';
     return whole;
 }

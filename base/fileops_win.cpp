@@ -88,15 +88,6 @@ int WriteFresh(const char* path, char (&fresh)[300], const void* data, uint32_t 
     return 0;
 }
 
-// Puts the file at from in to's place in one rename, so that the name always
-// holds a whole file. Windows 95, 98 and Me lack MoveFileEx: there the old
-// file is deleted first and the name is empty for a moment, while the
-// journal's kept copy stands for it.
-bool RenameInPlace(const char* from, const char* to) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
-    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && (DeleteFileA(to) || !Exists(to)) && MoveFileA(from, to);
-}
-
 // Puts the whole new file fresh in path's place in one rename. While the
 // journal records, a copy of the earlier file is kept first.
 // On failure fresh is gone and path holds what it held.
@@ -104,7 +95,9 @@ int SwapIn(const char* fresh, const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);  // a read-only file is replaced all the same
     int kept = -1, ok = 1;
     if (JournalCovers(path)) ok = Exists(path) ? (kept = KeepFileCopy(path)) >= 0 : NoteCreatedFile(path);
-    if (!ok || !RenameInPlace(fresh, path)) {
+    // One rename over the old name: the name always holds a whole file.
+    // (Windows 95 to Me lack MoveFileEx, but setup needs Windows 2000.)
+    if (!ok || !MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING)) {
         DropKept(kept);
         DropFresh(fresh);
         return 0;

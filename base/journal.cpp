@@ -15,7 +15,7 @@
 namespace {
 enum Kind {
     kKeptFile,       // path's earlier bytes are at other
-    kKeeping,        // other is being made a copy of path: not whole until confirmed
+    kKeeping,        // other is being made a copy of path: whole once a kKeptFile record follows
     kCreatedFile,    // path did not exist
     kCreatedFolder,  // path did not exist
     kRenamed,        // path was renamed to other
@@ -26,9 +26,7 @@ enum Kind {
     kTree,           // values: root\path and its sub-keys as they were
     kSecurity,       // security: path's access list (and integrity label) as they were
     kDropped,        // nothing to do
-    // Records of the journal file only:
-    kConfirmed,  // the copy of a kKeeping entry (named by other) is whole
-    kCommitted,  // the run succeeded: what remains is clean-up
+    kCommitted,      // a record of the journal file only: the run succeeded, clean-up remains
 };
 
 // A registry value as it was; a marker entry names a sub-key that existed.
@@ -60,17 +58,11 @@ char g_ignored[300];  // the run folder: setup's own, not recorded
 HANDLE g_file = INVALID_HANDLE_VALUE;
 const char kJournalName[] = "mofajrnl.mfh";
 
-// A record of the journal file: this head, each saved value (the struct,
-// then its bytes), then the security descriptor's bytes. The sum covers all
-// behind itself, so that a record cut short by a power loss reads as absent
-// (its change was never made: the record is flushed first).
-struct DiskRecord {
-    uint32_t size, sum;
-    int32_t kind;
-    uint32_t root, valueCount, securityParts, securitySize;
-    char path[300], other[300];
-};
-
+// A record of the journal file: its size, the entry itself (its pointers
+// meaningless on the disk), each saved value (the struct, then its bytes),
+// the security descriptor's bytes, then a sum of all before it, so that a
+// record cut short by a power loss reads as absent (its change was never
+// made: the record is flushed first).
 bool Reserve(int more);
 
 Entry* Add(Kind kind, const char* path, const char* other) {
@@ -409,10 +401,17 @@ void Close() {
 
 // ---- The journal file ----
 
-uint32_t Sum(const unsigned char* p, uint32_t n) {
-    uint32_t sum = 0x6d6f6661;
+const uint32_t kSumSeed = 0x6d6f6661;
+uint32_t Sum(const unsigned char* p, uint32_t n, uint32_t sum) {
     for (uint32_t i = 0; i < n; ++i) sum = ((sum << 5) | (sum >> 27)) ^ p[i];
     return sum;
+}
+
+// Writes n bytes of a record and adds them to its sum.
+bool Emit(const void* data, uint32_t n, uint32_t* sum) {
+    DWORD written = 0;
+    *sum = Sum(static_cast<const unsigned char*>(data), n, *sum);
+    return WriteFile(g_file, data, n, &written, nullptr) && written == n;
 }
 
 // Writes e as a record of the given kind to the journal file and flushes it
@@ -420,35 +419,17 @@ uint32_t Sum(const unsigned char* p, uint32_t n) {
 bool Persist(const Entry& e, int kind) {
     if (!g_open) return true;
     if (Abandoned()) return false;
+    Entry head = e;
+    head.kind = static_cast<Kind>(kind);
     DWORD securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
-    size_t size = sizeof(DiskRecord) + securitySize;
+    uint32_t size = 4 + sizeof head + securitySize + 4, sum = kSumSeed;
     for (int i = 0; i < e.valueCount; ++i) size += sizeof(SavedValue) + (e.values[i].present ? e.values[i].size : 0);
-    unsigned char* block = static_cast<unsigned char*>(std::calloc(size, 1));
-    if (block == nullptr) return false;
-    DiskRecord* r = reinterpret_cast<DiskRecord*>(block);
-    r->size = static_cast<uint32_t>(size);
-    r->kind = kind;
-    r->root = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(e.root));
-    r->valueCount = static_cast<uint32_t>(e.valueCount);
-    r->securityParts = e.securityParts;
-    r->securitySize = securitySize;
-    std::memcpy(r->path, e.path, sizeof r->path);
-    std::memcpy(r->other, e.other, sizeof r->other);
-    unsigned char* at = block + sizeof *r;
-    for (int i = 0; i < e.valueCount; ++i) {
-        std::memcpy(at, &e.values[i], sizeof(SavedValue));
-        at += sizeof(SavedValue);
-        if (!e.values[i].present) continue;
-        std::memcpy(at, e.values[i].data, e.values[i].size);
-        at += e.values[i].size;
-    }
-    if (securitySize > 0) std::memcpy(at, e.security, securitySize);
-    r->sum = Sum(block + 8, r->size - 8);
-    DWORD written = 0;
-    bool ok = WriteFile(g_file, block, r->size, &written, nullptr) && written == r->size && FlushFileBuffers(g_file);
-    std::free(block);
-    if (!ok) Log("the journal could not be written (error %lu): the change is not made", GetLastError());
-    return ok;
+    bool ok = Emit(&size, 4, &sum) && Emit(&head, sizeof head, &sum);
+    for (int i = 0; ok && i < e.valueCount; ++i)
+        ok = Emit(&e.values[i], sizeof(SavedValue), &sum) &&
+             (!e.values[i].present || Emit(e.values[i].data, e.values[i].size, &sum));
+    // (A record that could not be written is logged with its operation.)
+    return ok && Emit(e.security, securitySize, &sum) && Emit(&sum, 4, &sum) && FlushFileBuffers(g_file);
 }
 
 // Records e on the disk: 1, or 0 with e dropped (the change is not made).
@@ -459,49 +440,42 @@ int Persisted(Entry* e) {
 }
 
 // Reads the records of a journal file into the entries. False when one
-// that is whole cannot be taken in (no memory); a record cut short ends it.
+// cannot be taken in (no memory); a record cut short (its sum does not
+// match) ends it. The folder is one only administrators can write: a whole
+// record is one this program wrote.
 bool Load(const unsigned char* image, uint32_t size, bool* committed) {
-    for (uint32_t pos = 0; size - pos >= sizeof(DiskRecord);) {
-        DiskRecord r;
-        std::memcpy(&r, image + pos, sizeof r);
-        if (r.size < sizeof r || r.size > size - pos || r.sum != Sum(image + pos + 8, r.size - 8)) break;
-        const unsigned char* at = image + pos + sizeof r;
-        const unsigned char* end = image + pos + r.size;
-        pos += r.size;
-        r.path[sizeof r.path - 1] = r.other[sizeof r.other - 1] = '\0';
+    for (uint32_t pos = 0; size - pos >= 4 + sizeof(Entry) + 4;) {
+        uint32_t length, sum;
+        std::memcpy(&length, image + pos, 4);
+        if (length < 4 + sizeof(Entry) + 4 || length > size - pos) break;
+        std::memcpy(&sum, image + pos + length - 4, 4);
+        if (sum != Sum(image + pos, length - 4, kSumSeed)) break;
+        const unsigned char* at = image + pos + 4;
+        const unsigned char* end = image + pos + length - 4;
+        pos += length;
+        Entry r;
+        std::memcpy(&r, at, sizeof r);
+        at += sizeof r;
         if (r.kind == kCommitted) *committed = true;
-        if (r.kind == kConfirmed)
-            for (int i = g_count - 1; i >= 0; --i)
-                if (g_entries[i].kind == kKeeping && std::strcmp(g_entries[i].other, r.other) == 0) {
-                    g_entries[i].kind = kKeptFile;
-                    break;
-                }
         if (r.kind >= kDropped) continue;
-        Entry* e = Add(static_cast<Kind>(r.kind), r.path, r.other);
+        Entry* e = Add(r.kind, "", nullptr);
         if (e == nullptr) return false;
-        e->root = reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(r.root)));
-        e->securityParts = r.securityParts;
-        for (uint32_t i = 0; i < r.valueCount; ++i) {
+        *e = r;
+        e->values = nullptr;
+        e->valueCount = 0;
+        e->security = nullptr;
+        for (int i = 0; i < r.valueCount; ++i) {
             SavedValue v;
-            if (static_cast<size_t>(end - at) < sizeof v) return false;
             std::memcpy(&v, at, sizeof v);
             at += sizeof v;
-            v.data = nullptr;
-            if (v.present) {
-                if (static_cast<size_t>(end - at) < v.size) return false;
-                v.data = static_cast<unsigned char*>(std::malloc(v.size + 2));
-                if (v.data == nullptr) return false;
-                std::memcpy(v.data, at, v.size);
-                at += v.size;
-            }
-            if (!Append(e, v)) return false;
+            v.data = static_cast<unsigned char*>(std::malloc(v.size + 2));
+            if (v.data == nullptr || !Append(e, v)) return false;
+            if (v.present) std::memcpy(v.data, at, v.size);
+            at += v.present ? v.size : 0;
         }
-        if (r.securitySize > 0) {
-            if (static_cast<size_t>(end - at) < r.securitySize) return false;
-            e->security = LocalAlloc(LMEM_FIXED, r.securitySize);
-            if (e->security == nullptr) return false;
-            std::memcpy(e->security, at, r.securitySize);
-        }
+        // What remains before the sum is the security descriptor's.
+        if (r.security != nullptr && (e->security = LocalAlloc(LMEM_FIXED, end - at)) == nullptr) return false;
+        if (r.security != nullptr) std::memcpy(e->security, at, end - at);
     }
     return true;
 }
@@ -513,21 +487,14 @@ bool RunFolderName(char* out, size_t cap, const char* name) {
     return n > 0 && n < sizeof windowsDir && StrFormat(out, cap, "%s\\mofabak\\%s", windowsDir, name);
 }
 
-// Deletes every file of a run folder, the journal last (until then the
-// folder is still the journal's), and the folder. True when it is gone.
+// Deletes what a run folder holds, the backup first and the journal last
+// (until then the folder is still the journal's), and the folder. True when
+// it is gone.
 bool RemoveRunFolder(const char* folder) {
     char path[320];
-    WIN32_FIND_DATAA found;
-    HANDLE h = StrFormat(path, sizeof path, "%s*", folder) ? FindFirstFileA(path, &found) : INVALID_HANDLE_VALUE;
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && _stricmp(found.cFileName, kJournalName) != 0 &&
-                StrFormat(path, sizeof path, "%s%s", folder, found.cFileName))
-                DeleteNowOrAtRestart(path);
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
-    if (StrFormat(path, sizeof path, "%s%s", folder, kJournalName)) DeleteNowOrAtRestart(path);
+    static const char* const kHeld[] = {"mofaback.mfz", kJournalName};
+    for (const char* name : kHeld)
+        if (StrFormat(path, sizeof path, "%s%s", folder, name)) DeleteNowOrAtRestart(path);
     return RemoveDirectoryA(folder) != 0;
 }
 
@@ -543,38 +510,26 @@ void Finish() {
 // not be read or not every change could be undone: it stays.
 int RecoverJournal() {
     char path[320];
-    if (!RunFolderName(path, sizeof path, kJournalName)) return 1;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 1;
-        Log("recovery: the journal %s of an earlier run cannot be read (error %lu)", path, error);
-        return 0;
-    }
-    DWORD size = GetFileSize(h, nullptr), got = 0;
-    unsigned char* image = size != INVALID_FILE_SIZE ? static_cast<unsigned char*>(std::malloc(size + 1)) : nullptr;
-    bool read = image != nullptr && ReadFile(h, image, size, &got, nullptr) && got == size;
-    CloseHandle(h);
+    if (!RunFolderName(path, sizeof path, kJournalName) || !Exists(path)) return 1;
+    int64_t size = FileSizeOf(path);
+    uint32_t got = 0;
+    unsigned char* image =
+        size >= 0 && size < (1 << 30) ? static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 1)) : nullptr;
+    bool read = image != nullptr && ReadFilePrefix(path, image, static_cast<uint32_t>(size), &got) && got == size;
     Close();
     bool committed = false;
-    int failed = read && Load(image, size, &committed) ? 0 : -1;
+    int failed = read && Load(image, got, &committed) ? 0 : -1;
     std::free(image);
-    Log("recovery: an earlier run ended unfinished (%s, %d changes recorded): %s", path, g_count,
-        failed < 0 ? "its journal cannot be read" : committed ? "it had succeeded, its clean-up is done now"
-                                                         : "its changes are undone now");
+    Log("recovery: %s: %d changes, committed %d", path, g_count, committed);
     if (failed == 0 && committed) {
         for (int i = 0; i < g_count; ++i) CleanUp(g_entries[i]);
     } else if (failed == 0) {
         failed = UndoAll();
     }
     Close();
-    if (failed != 0) {
-        Log("recovery: %d changes could not be undone; the journal stays for the next run", failed);
-        return 0;
-    }
+    if (failed != 0) return 0;  // the journal stays for the next run
     *const_cast<char*>(BaseName(path)) = '\0';
     RemoveRunFolder(path);
-    Log("recovery: the earlier run is complete");
     return 1;
 }
 }  // namespace
@@ -586,12 +541,12 @@ int OpenJournal() {
     // Never over a journal no run has completed.
     g_file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_file == INVALID_HANDLE_VALUE) {
-        Log("the journal %s cannot be made (error %lu)", path, GetLastError());
+        Log("journal error %lu", GetLastError());
         return 0;
     }
     StrCopyCut(g_ignored, folder);
     g_open = true;
-    Log("journal opened: %s; each change is recorded there before it is made", path);
+    Log("journal opened: %s", path);
     return 1;
 }
 
@@ -604,10 +559,8 @@ int RunFolder(char* out, size_t cap) {
     DWORD attributes = GetFileAttributesA(out);
     if (attributes == INVALID_FILE_ATTRIBUTES ? !CreateDirectoryA(out, nullptr)
                                               : (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-                                                    FILE_ATTRIBUTE_DIRECTORY) {
-        Log("the run folder %s cannot be used (error %lu)", out, GetLastError());
+                                                    FILE_ATTRIBUTE_DIRECTORY)
         return 0;
-    }
     TrustFolder(out);
     return 1;
 }
@@ -621,7 +574,7 @@ int JournalCovers(const char* path) {
 int KeepFileCopy(const char* path) {
     char kept[320];
     if (!KeptName(path, kept, sizeof kept)) return -1;
-    // Recorded before the copy is begun, confirmed once it is whole on the
+    // Recorded before the copy is begun, and again once it is whole on the
     // disk: a copy a kill cut short is deleted, never put back.
     Entry* e = Add(kKeeping, path, kept);
     if (e == nullptr || !Persisted(e)) return -1;
@@ -632,31 +585,31 @@ int KeepFileCopy(const char* path) {
                  FlushFileBuffers(h);
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     e = &g_entries[entry];
-    if (!whole || !Persist(*e, kConfirmed)) {
-        DWORD error = GetLastError();  // why: the caller's failure names it
-        DeleteFileA(kept);
-        e->kind = kDropped;
-        SetLastError(error);
-        return -1;
-    }
     e->kind = kKeptFile;
-    return entry;
+    if (whole && Persist(*e, kKeptFile)) return entry;
+    DropKept(entry);
+    return -1;
 }
 
 void DropKept(int entry) {
     if (entry < 0 || entry >= g_count || g_entries[entry].kind != kKeptFile) return;
     // Its record may stay: an undo finds no copy and leaves the file alone.
+    // The error stays the one that stopped the change.
+    DWORD error = GetLastError();
     DeleteFileA(g_entries[entry].other);
+    SetLastError(error);
     g_entries[entry].kind = kDropped;
 }
 
 int JournalHasRoom() { return !g_open || Reserve(2) ? 1 : 0; }
 
 namespace {
-int Note(Kind kind, const char* path, const char* other) {
+int Note(Kind kind, const char* path, const char* other, HKEY root = nullptr) {
     if (!g_open) return 1;
     Entry* e = Add(kind, path, other);
-    return e != nullptr && Persisted(e);
+    if (e == nullptr) return 0;
+    e->root = root;
+    return Persisted(e);
 }
 }  // namespace
 
@@ -669,7 +622,7 @@ namespace {
 // An entry whose earlier state could not be kept whole: the rollback leaves
 // its key alone. 0 tells the caller not to make the change.
 int NotKept(Entry* e, const char* what) {
-    Log("the journal could not keep %s %s: the change is not made", what, e->path);
+    Log("journal cannot keep %s %s: change not made", what, e->path);
     e->kind = kDropped;
     return 0;
 }
@@ -693,20 +646,14 @@ int KeepRegistryValue(HKEY root, const char* keyPath, const char* name) {
         // what it never saw. The value is left alone by the rollback.
         std::free(v.data);
         e->kind = kDropped;
-        Log("the earlier state of registry value %s\\%s cannot be read: a rollback leaves it alone", keyPath,
+        Log("registry value %s\\%s unreadable: a rollback leaves it alone", keyPath,
             name != nullptr ? name : "(default)");
         return 1;
     }
     return Append(e, v) ? Persisted(e) : NotKept(e, "the registry value");
 }
 
-int NoteCreatedKey(HKEY root, const char* keyPath) {
-    if (!g_open) return 1;
-    Entry* e = Add(kCreatedKey, keyPath, nullptr);
-    if (e == nullptr) return 0;
-    e->root = root;
-    return Persisted(e);
-}
+int NoteCreatedKey(HKEY root, const char* keyPath) { return Note(kCreatedKey, keyPath, nullptr, root); }
 
 int KeepDeletedKey(HKEY root, const char* keyPath) {
     if (!g_open) return 1;
@@ -789,7 +736,7 @@ int RollBackJournal() {
         Log("rollback: all %d changes undone", g_count);
         Finish();
     } else {
-        Log("rollback: %d of %d changes could not be undone; the journal stays for the next run", failed, g_count);
+        Log("rollback: %d of %d changes could not be undone", failed, g_count);
     }
     Close();
     return failed == 0 ? 1 : 0;
@@ -818,15 +765,14 @@ int RecoverEarlierRuns(int (*restoreBackup)(const char* archivePath)) {
             RemoveDirectoryA(folder);
             continue;
         }
-        if (StrFormat(path, sizeof path, "%smofaback.mfz", folder) && Exists(path)) {
-            Log("recovery: %s is the backup of an earlier run that did not finish: its files go back", path);
+        // (A folder without a backup is nothing to restore.)
+        if (StrFormat(path, sizeof path, "%smofaback.mfz", folder)) {
             if (!restoreBackup(path)) {
-                Log("recovery: the backup could not be restored; it stays");
                 complete = 0;
                 continue;
             }
         }
-        if (RemoveRunFolder(folder)) Log("recovery: folder removed: %s", folder);
+        RemoveRunFolder(folder);
     } while (FindNextFileA(h, &found));
     FindClose(h);
     return complete;

@@ -103,7 +103,7 @@ int LoggedValue(LONG rc, HKEY key, const char* name, const char* type, DWORD byt
 namespace {
 // Before parent\path is created: recorded when it does not exist yet, so that
 // an undo removes it. 0 when it could not be recorded (it is not created).
-int BeforeKeyCreate(HKEY parent, const char* path) {
+__attribute__((noinline, noclone)) int BeforeKeyCreate(HKEY parent, const char* path) {
     HKEY existing = nullptr;
     if (RegOpenKeyExA(parent, path, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
         RegCloseKey(existing);

@@ -58,7 +58,7 @@ void ResetSysApi() {
 
 int Abandoned() {
     if (++g_sys.moments == g_sys.crashAt) {
-        Log("the run ends here for a test, as a kill would end it (moment %lu)", g_sys.moments);
+        Log("killed at %lu", g_sys.moments);
         g_sys.abandoned = 1;
     }
     return g_sys.abandoned;

@@ -156,7 +156,6 @@ int CommitChanges() {
     void* token = BeginNativeSystemDirAccess();
     int committed = CommitJournal();
     EndNativeSystemDirAccess(token);
-    if (!committed) NoteFailure("", "mark the journal committed", "", LastSystemError());
     return committed;
 }
 
@@ -239,24 +238,13 @@ PlanOutcome Ended(const PlanStep& step, StepResult result) {
 }
 }  // namespace
 
-namespace {
-// A backup an earlier run left unrestored goes back into the earlier
-// installation the path file names.
-int RestoreLeftBackup(const char* archivePath) {
-    std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
-    ReadPathFile(1);
-    return RestoreBackupOf(archivePath);
-}
-}  // namespace
-
 int RecoverEarlierRun() {
     void* token = BeginNativeSystemDirAccess();
-    int complete = RecoverEarlierRuns(RestoreLeftBackup);
+    int complete = RecoverEarlierRuns(RestoreBackupOf);
     EndNativeSystemDirAccess(token);
     // The path file may have come back: the earlier installation as it is now.
     std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
     ReadPathFile(1);
-    if (!complete) Log("recovery incomplete: this run changes nothing");
     return complete;
 }
 
@@ -271,7 +259,7 @@ PlanOutcome RunInstallPlan() {
     ClearFailure();
     if (!OpenJournal()) {
         // Without its journal the install could not be put back: it is not begun.
-        NoteFailure("", "open the journal", "mofabak\\mofajrnl.mfh", LastSystemError());
+        NoteFailure("", "open the journal", "", LastSystemError());
         return Stopped(kSteps[0]);
     }
     const char* failedStep = nullptr;
