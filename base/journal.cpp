@@ -407,11 +407,13 @@ uint32_t Sum(const unsigned char* p, uint32_t n, uint32_t sum) {
     return sum;
 }
 
-// Writes n bytes of a record and adds them to its sum.
+// Writes n bytes of a record, then adds them to its sum (so that the sum
+// itself goes out as it was before it).
 bool Emit(const void* data, uint32_t n, uint32_t* sum) {
     DWORD written = 0;
+    bool ok = WriteFile(g_file, data, n, &written, nullptr) && written == n;
     *sum = Sum(static_cast<const unsigned char*>(data), n, *sum);
-    return WriteFile(g_file, data, n, &written, nullptr) && written == n;
+    return ok;
 }
 
 // Writes e as a record of the given kind to the journal file and flushes it
