@@ -394,7 +394,7 @@ sys.path.insert(0, here)
 from payload import read_archive
 payload = dict(read_archive(payload_path))
 bad = []
-for folder, name in (('system32', 'mofahu64.ime'), ('syswow64', 'mofahu32.ime')):
+for folder, name in (('system32', 'mofahu64.ime'), ('syswow64', 'mofahu4.ime')):
     if open(os.path.join(windows, folder, 'mofahu4.ime'), 'rb').read() != payload[name]:
         bad.append('%s\\mofahu4.ime is not the whole new module' % folder)
 for top in (windows, os.path.join(os.path.dirname(windows), 'Program Files', 'mofahu')):

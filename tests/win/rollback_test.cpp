@@ -258,7 +258,7 @@ TEST_F(RollbackTest, EveryOperationOfAnUpgradeFailingLeavesTheEarlierVersion) {
 // own: it leaves the machine exactly as it was before the upgrade, or, once
 // the kill came after the commit, exactly as the clean upgrade left it; the
 // rest of that run is then an upgrade from one of those two, and runs whole
-// for every eighth moment. Then the completing run is killed too (its
+// for every sixteenth moment. Then the completing run is killed too (its
 // recovery included), before a last complete run.
 TEST_F(RollbackTest, AKillAtAnyMomentThenOneCompleteRunLeavesTheUpgradeWhole) {
     MessageRecorder messages;
@@ -309,14 +309,14 @@ TEST_F(RollbackTest, AKillAtAnyMomentThenOneCompleteRunLeavesTheUpgradeWhole) {
         expectNothingLeft(what);
         undone += committed ? 0 : 1;
         runs += 2;
-        if (k % 8 == 0 || k == moments) {
+        if (k % 16 == 0 || k == moments) {
             expectWhole(what, committed);
             ++runs;
         }
     }
     EXPECT_TRUE(committed);
     for (unsigned long k : {moments / 4, moments / 2, commitMoment + 1})
-        for (unsigned long j : {1, 3, 8, 40}) {
+        for (unsigned long j : {2, 9, 40}) {
             PrepareEarlier();
             Upgrade(0, kRunSilent, k);
             Upgrade(0, kRunSilent, j);
