@@ -5,6 +5,7 @@
 #include "app/cmdline.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/fileops.h"
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/safepath.h"
@@ -225,6 +226,9 @@ int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int sho
         ShowMessageW(kNeedsAdmin, kCaptionW);
         return kExitAccessDenied;
     }
+    // The registration mode runs while its own setup holds the mutex: that
+    // setup's journal is its own business.
+    if ((!registration || TakeSetupMutex()) && !RecoverEarlierRun()) return kExitFailed;
     Log("install directory: %s; earlier installation recorded: %s", g_ctx.installDir,
         g_ctx.previousInstallDir[0] != '\0' ? g_ctx.previousInstallDir : "none");
     if (registration) return RegisterForCompanion(commandLine);

@@ -220,14 +220,34 @@ int AddBytesToArchive(const char* archivePath, const char* name, const unsigned 
     return result;
 }
 
+// 1 when the file at path holds exactly the payload's file name: what setup
+// installs, not the user's.
+bool IsPayloadDefault(const char* name, const char* path) {
+    ArchiveWalk walk;
+    ArchiveEntry entry;
+    char digest[kDigestTextSize], stored[kDigestNameFieldSize + 1];
+    if (!BeginArchiveWalk(&walk, g_ctx.payloadData, g_ctx.payloadSize) || !walk.digestVariant ||
+        FileMd5Hex(path, digest) == 0)
+        return false;
+    while (NextArchiveEntry(&walk, &entry)) {
+        CopyEntryName(&entry, stored, sizeof stored);
+        if (std::strcmp(stored, name) == 0) return std::strncmp(entry.digestText, digest, 32) == 0;
+    }
+    return false;
+}
+
 // Keeps one row of the table from dir: 1 when stored, 0 when the row has no
 // file there, -1 when a file that is there could not be kept (the reason in
 // g_failure).
 int KeepRow(const BackupRow& row, const char* dir) {
     char path[kPathSize], twin[kPathSize];
     if (!JoinPath(twin, dir, row.stored)) return 0;
-    // A copied row is its ".mfh" file, or, without one, the twin already there.
-    bool fromSource = row.source != nullptr && JoinPath(path, dir, row.source) && FilePresent(path);
+    // A copied row is its ".mfh" file, or, without one, the twin already
+    // there; also when the ".mfh" file is the default an earlier upgrade
+    // installed over it, and the twin (which that upgrade restored) is the
+    // user's.
+    bool fromSource = row.source != nullptr && JoinPath(path, dir, row.source) && FilePresent(path) &&
+                      !(FilePresent(twin) && IsPayloadDefault(row.source, path));
     if (!fromSource) StrCopy(path, twin);
     if (!FilePresent(path)) return 0;
 
@@ -438,5 +458,28 @@ int RestoreUserData() {
         if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
     }
     std::free(image);
+    return whole;
+}
+
+int RestoreBackupOf(const char* archivePath) {
+    char dir[sizeof g_ctx.installDir];
+    StrCopyCut(dir, g_ctx.previousInstallDir);
+    AsDirectory(dir, sizeof dir);
+    if (!IsUsableEarlierDir(dir) || !FilePresent(dir)) return 1;
+    // The restore of an install, into the earlier directory itself, through
+    // a work buffer of its own when the run has none yet.
+    char installDir[sizeof g_ctx.installDir];
+    StrCopyCut(installDir, g_ctx.installDir);
+    StrCopyCut(g_ctx.installDir, dir);
+    StrCopyCut(g_ctx.previousInstallDir, dir);
+    StrCopyCut(g_ctx.backupArchivePath, archivePath);
+    unsigned char* own = static_cast<unsigned char*>(std::calloc(kWorkBufferSize, 1));
+    unsigned char* work = g_ctx.workBuffer;
+    g_ctx.workBuffer = own;
+    int whole = RestoreUserData();
+    g_ctx.workBuffer = work;
+    std::free(own);
+    StrCopyCut(g_ctx.installDir, installDir);
+    g_ctx.backupArchivePath[0] = '\0';
     return whole;
 }

@@ -21,6 +21,12 @@ void ShowBackupFailure();
 // every kept file came back whole.
 int RestoreUserData();
 
+// Puts the files of a backup an earlier run made, and never restored or
+// discarded (it died), back into the earlier installation
+// (previousInstallDir). 1 when they are back, or when there is no earlier
+// installation to put them into.
+int RestoreBackupOf(const char* archivePath);
+
 // Removes the backup archive and its folder (the copy in the earlier
 // directory stays).
 void DiscardBackup();

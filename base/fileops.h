@@ -55,8 +55,6 @@ int CopyFileOver(const char* src, const char* dst);
 
 // Renames src to dst (dst must not exist). 1/0.
 int RenameFile(const char* src, const char* dst);
-// Renames src to dst, replacing dst when it exists. 1/0.
-int RenameOver(const char* src, const char* dst);
 // Has Windows delete path when it next starts (the file is held now). 1/0.
 int DeleteAtRestart(const char* path);
 
@@ -69,9 +67,10 @@ int RemoveFolder(const char* path);
 // (held by another program): existence is not judged by a trial open.
 int FilePresent(const char* path);
 
-// Makes a new, empty folder that only administrators (on the host: only this
-// user) can write, and no other program has seen: out gets its path with a
-// trailing separator. 1/0; on failure out names where it was to be made.
+// The folder for the backup that only administrators (on the host: only this
+// user) can write: on Windows the run folder of the journal (base/journal.h),
+// on the host a new one. out gets its path with a trailing separator. 1/0;
+// on failure out names where it was to be made.
 int MakePrivateFolder(char* out, size_t cap);
 
 // Bytes free for this user on the disk that holds dir (an existing

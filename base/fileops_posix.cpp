@@ -97,7 +97,6 @@ int RenameFile(const char* src, const char* dst) {
     return rename(src, dst) == 0 ? 1 : 0;
 }
 
-int RenameOver(const char* src, const char* dst) { return rename(src, dst) == 0 ? 1 : 0; }
 
 // Nothing holds a file on the host the way Windows holds a loaded module.
 int DeleteAtRestart(const char*) { return 0; }

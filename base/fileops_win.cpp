@@ -89,21 +89,20 @@ int WriteFresh(const char* path, char (&fresh)[300], const void* data, uint32_t 
 }
 
 // Puts the whole new file fresh in path's place in one rename. While the
-// journal records, the earlier file is kept aside instead of replaced.
+// journal records, a copy of the earlier file is kept first.
 // On failure fresh is gone and path holds what it held.
 int SwapIn(const char* fresh, const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);  // a read-only file is replaced all the same
-    int ok;
-    if (JournalCovers(path)) {
-        bool existed = Exists(path);
-        ok = (!existed || KeepFileAside(path)) && MoveFileA(fresh, path);
-        if (ok && !existed) NoteCreatedFile(path);
-        if (!ok && existed) PutBackAside(path);
-    } else {
-        ok = MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING);
+    int kept = -1, ok = 1;
+    if (JournalCovers(path)) ok = Exists(path) ? (kept = KeepFileCopy(path)) >= 0 : NoteCreatedFile(path);
+    // One rename over the old name: the name always holds a whole file.
+    // (Windows 95 to Me lack MoveFileEx, but setup needs Windows 2000.)
+    if (!ok || !MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING)) {
+        DropKept(kept);
+        DropFresh(fresh);
+        return 0;
     }
-    if (!ok) DropFresh(fresh);
-    return ok;
+    return 1;
 }
 
 // Copies what in holds to out, then closes both; the copy keeps the time of
@@ -239,23 +238,9 @@ int RenameFile(const char* src, const char* dst) {
     // A planted link is not moved to a name setup uses; the target name
     // must not exist (a link planted there included).
     if (InjectedFault(src) || !Allowed(ExaminePath(src), "file rename", src) ||
-        !Allowed(CheckFolders(dst), "file rename", dst) || !MoveFileA(src, dst))
+        !Allowed(CheckFolders(dst), "file rename", dst) || Exists(dst) ||
+        ((JournalCovers(src) || JournalCovers(dst)) && !NoteRenamed(src, dst)) || !MoveFileA(src, dst))
         return Logged(0, "file rename", src);
-    if (JournalCovers(src) || JournalCovers(dst)) NoteRenamed(src, dst);
-    Log("file renamed: %s -> %s", src, dst);
-    return 1;
-}
-
-int RenameOver(const char* src, const char* dst) {
-    if (InjectedFault(src) || !Allowed(ExaminePath(src), "file rename", src) || !ClearPlanted(dst, "file rename"))
-        return Logged(0, "file rename", src);
-    bool kept = JournalCovers(dst) && Exists(dst);
-    if (kept && !KeepFileAside(dst)) return Logged(0, "file rename (no copy could be kept)", src);
-    if (!MoveFileExA(src, dst, MOVEFILE_REPLACE_EXISTING)) {
-        if (kept) PutBackAside(dst);
-        return Logged(0, "file rename", src);
-    }
-    if (JournalCovers(dst)) NoteRenamed(src, dst);
     Log("file renamed: %s -> %s", src, dst);
     return 1;
 }
@@ -263,10 +248,7 @@ int RenameOver(const char* src, const char* dst) {
 int DeleteAtRestart(const char* path) {
     if (InjectedFault(path)) return Logged(0, "file delete at the next restart", path);
     // While the journal records, the file goes only once the run succeeded.
-    if (JournalCovers(path)) {
-        NoteDeleteLater(path);
-        return 1;
-    }
+    if (JournalCovers(path)) return NoteDeleteLater(path);
     // Windows deletes by name while it starts, following whatever link has
     // been planted on the path by then: only where others cannot write.
     if (!InAdminFolder(path)) {
@@ -287,8 +269,9 @@ int MakeDirectory(const char* path) {
     if (!StrCopy(folder, path) || (!separated && !StrAppend(folder, "\\")) ||
         !Allowed(CheckFolders(folder), "folder create", path))
         return 0;
+    // Recorded before it is made: a folder made is removed by an undo.
+    if (!Exists(path) && JournalCovers(path) && !NoteCreatedFolder(path)) return 0;
     if (CreateDirectoryA(path, nullptr)) {
-        if (JournalCovers(path)) NoteCreatedFolder(path);
         return Allowed(CheckFolders(folder), "folder create", path) && Logged(1, "folder created", path);
     }
     DWORD attrs = GetFileAttributesA(path);
@@ -303,26 +286,12 @@ int RemoveFolder(const char* path) {
 int FilePresent(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
 
 int MakePrivateFolder(char* out, size_t cap) {
-    // Under the Windows directory, where only administrators may create
-    // anything; a name no earlier run left behind.
+    // The run folder of the journal, under the Windows directory, where only
+    // administrators may create anything.
+    if (!InjectedFault("the backup folder") && RunFolder(out, cap)) return 1;
     char windowsDir[200] = {0};
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (n == 0 || n >= sizeof windowsDir) windowsDir[0] = '\0';
-    DWORD id = GetCurrentProcessId();
-    for (unsigned attempt = 0; attempt < 100 && !InjectedFault("a folder for the backup"); ++attempt) {
-        char name[32];
-        StrFormat(name, sizeof name, "mofabak%lu.%u\\", static_cast<unsigned long>(id), attempt);
-        if (!JoinPath(out, cap, windowsDir, name)) break;
-        if (CreateDirectoryA(out, nullptr)) {
-            // Setup's own scratch: nothing in it is recorded or put back,
-            // and only administrators can write in it.
-            JournalIgnore(out);
-            TrustFolder(out);
-            return 1;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-    StrCopyCut(out, cap, windowsDir);
+    StrCopyCut(out, cap, n < sizeof windowsDir ? windowsDir : "");
     return 0;
 }
 

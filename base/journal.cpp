@@ -7,11 +7,15 @@
 
 #include "base/fileops.h"
 #include "base/log.h"
+#include "base/path.h"
+#include "base/safepath.h"
 #include "base/strbuf.h"
+#include "base/sysapi.h"
 
 namespace {
 enum Kind {
     kKeptFile,       // path's earlier bytes are at other
+    kKeeping,        // other is being made a copy of path: whole once a kKeptFile record follows
     kCreatedFile,    // path did not exist
     kCreatedFolder,  // path did not exist
     kRenamed,        // path was renamed to other
@@ -21,8 +25,8 @@ enum Kind {
     kDeletedKey,     // values: root\path's values before it was deleted
     kTree,           // values: root\path and its sub-keys as they were
     kSecurity,       // security: path's access list (and integrity label) as they were
-    kStranded,       // path's earlier bytes are at other, and could not be put back: never deleted
     kDropped,        // nothing to do
+    kCommitted,      // a record of the journal file only: the run succeeded, clean-up remains
 };
 
 // A registry value as it was; a marker entry names a sub-key that existed.
@@ -50,8 +54,15 @@ struct Entry {
 Entry* g_entries = nullptr;
 int g_count = 0, g_capacity = 0;
 bool g_open = false;
-char g_ignored[300];
+char g_ignored[300];  // the run folder: setup's own, not recorded
+HANDLE g_file = INVALID_HANDLE_VALUE;
+const char kJournalName[] = "mofajrnl.mfh";
 
+// A record of the journal file: its size, the entry itself (its pointers
+// meaningless on the disk), each saved value (the struct, then its bytes),
+// the security descriptor's bytes, then a sum of all before it, so that a
+// record cut short by a power loss reads as absent (its change was never
+// made: the record is flushed first).
 bool Reserve(int more);
 
 Entry* Add(Kind kind, const char* path, const char* other) {
@@ -79,20 +90,12 @@ bool Reserve(int more) {
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool KeptByUs(const char* name) {
-    for (int i = 0; i < g_count; ++i)
-        if (g_entries[i].kind == kKeptFile && _stricmp(g_entries[i].other, name) == 0) return true;
-    return false;
-}
-
-// The kept name of path: "<path>.mfold", or with a number when that name
-// holds an earlier keep of this run, or a leftover that cannot go.
+// The kept name of path: "<path>.mfold", or with a number when a file has
+// that name already (a copy kept earlier: never overwritten).
 bool KeptName(const char* path, char* out, size_t cap) {
     for (int i = 0; i < 100; ++i) {
         if (!StrFormat(out, cap, i == 0 ? "%s.mfold" : "%s.mfold%d", path, i)) return false;
-        if (KeptByUs(out)) continue;
-        SetArchiveAttribute(out);
-        if (!Exists(out) || DeleteFileA(out)) return true;
+        if (!Exists(out)) return true;
     }
     return false;
 }
@@ -314,13 +317,17 @@ bool PutSecurityBack(const Entry& e) {
            ERROR_SUCCESS;
 }
 
-// Undoes one entry; true when it came back.
+// Undoes one entry; true when it came back. Each undo may run again after a
+// kill cut the first short, and finds a change that was recorded but never
+// made: what is already back (or never left) is left alone.
 bool Undo(const Entry& e) {
     switch (e.kind) {
         case kKeptFile:
-        case kStranded:
+            if (!Exists(e.other)) return true;  // put back already, or dropped
             Log("undo: file put back: %s", e.path);
             return PutInPlace(e.other, e.path);
+        case kKeeping:  // a copy that was never whole; the file itself was not touched
+            return DeleteNowOrAtRestart(e.other);
         case kCreatedFile:
             Log("undo: file removed: %s", e.path);
             return DeleteNowOrAtRestart(e.path);
@@ -332,6 +339,8 @@ bool Undo(const Entry& e) {
             Log("undo: folder removed: %s", e.path);
             return RemoveDirectoryA(e.path) || !Exists(e.path);
         case kRenamed:
+            // Only while the file is under its new name alone.
+            if (Exists(e.path) || !Exists(e.other)) return true;
             Log("undo: file renamed back: %s -> %s", e.other, e.path);
             return PutInPlace(e.other, e.path);
         case kValue:
@@ -354,6 +363,27 @@ bool Undo(const Entry& e) {
     }
 }
 
+// What a committed run leaves to do: its kept copies and the files it
+// replaced while they were held go.
+void CleanUp(const Entry& e) {
+    if (e.kind == kKeptFile || e.kind == kKeeping) DeleteNowOrAtRestart(e.other);
+    if (e.kind == kDeleteLater) DeleteNowOrAtRestart(e.path);
+}
+
+// Undoes every entry, newest first; the number that could not be undone (a
+// run ended for a test counts as one: the rest is left as a kill leaves it).
+int UndoAll() {
+    int failed = 0;
+    for (int i = g_count - 1; i >= 0; --i) {
+        if (Abandoned()) return failed + 1;
+        if (!Undo(g_entries[i])) {
+            ++failed;
+            Log("undo failed (error %lu): %s", GetLastError(), g_entries[i].path);
+        }
+    }
+    return failed;
+}
+
 void Close() {
     for (int i = 0; i < g_count; ++i) {
         for (int k = 0; k < g_entries[i].valueCount; ++k) std::free(g_entries[i].values[k].data);
@@ -365,18 +395,177 @@ void Close() {
     g_count = g_capacity = 0;
     g_open = false;
     g_ignored[0] = '\0';
+    if (g_file != INVALID_HANDLE_VALUE) CloseHandle(g_file);
+    g_file = INVALID_HANDLE_VALUE;
+}
+
+// ---- The journal file ----
+
+const uint32_t kSumSeed = 0x6d6f6661;
+uint32_t Sum(const unsigned char* p, uint32_t n, uint32_t sum) {
+    for (uint32_t i = 0; i < n; ++i) sum = ((sum << 5) | (sum >> 27)) ^ p[i];
+    return sum;
+}
+
+// Writes n bytes of a record, then adds them to its sum (so that the sum
+// itself goes out as it was before it).
+bool Emit(const void* data, uint32_t n, uint32_t* sum) {
+    DWORD written = 0;
+    bool ok = WriteFile(g_file, data, n, &written, nullptr) && written == n;
+    *sum = Sum(static_cast<const unsigned char*>(data), n, *sum);
+    return ok;
+}
+
+// Writes e as a record of the given kind to the journal file and flushes it
+// to the disk. True when it is there (or the journal does not record).
+bool Persist(const Entry& e, int kind) {
+    if (!g_open) return true;
+    if (Abandoned()) return false;
+    Entry head = e;
+    head.kind = static_cast<Kind>(kind);
+    DWORD securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
+    uint32_t size = 4 + sizeof head + securitySize + 4, sum = kSumSeed;
+    for (int i = 0; i < e.valueCount; ++i) size += sizeof(SavedValue) + (e.values[i].present ? e.values[i].size : 0);
+    bool ok = Emit(&size, 4, &sum) && Emit(&head, sizeof head, &sum);
+    for (int i = 0; ok && i < e.valueCount; ++i)
+        ok = Emit(&e.values[i], sizeof(SavedValue), &sum) &&
+             (!e.values[i].present || Emit(e.values[i].data, e.values[i].size, &sum));
+    // (A record that could not be written is logged with its operation.)
+    return ok && Emit(e.security, securitySize, &sum) && Emit(&sum, 4, &sum) && FlushFileBuffers(g_file);
+}
+
+// Records e on the disk: 1, or 0 with e dropped (the change is not made).
+int Persisted(Entry* e) {
+    if (Persist(*e, e->kind)) return 1;
+    e->kind = kDropped;
+    return 0;
+}
+
+// Reads the records of a journal file into the entries. False when one
+// cannot be taken in (no memory); a record cut short (its sum does not
+// match) ends it. The folder is one only administrators can write: a whole
+// record is one this program wrote.
+bool Load(const unsigned char* image, uint32_t size, bool* committed) {
+    for (uint32_t pos = 0; size - pos >= 4 + sizeof(Entry) + 4;) {
+        uint32_t length, sum;
+        std::memcpy(&length, image + pos, 4);
+        if (length < 4 + sizeof(Entry) + 4 || length > size - pos) break;
+        std::memcpy(&sum, image + pos + length - 4, 4);
+        if (sum != Sum(image + pos, length - 4, kSumSeed)) break;
+        const unsigned char* at = image + pos + 4;
+        const unsigned char* end = image + pos + length - 4;
+        pos += length;
+        Entry r;
+        std::memcpy(&r, at, sizeof r);
+        at += sizeof r;
+        if (r.kind == kCommitted) *committed = true;
+        if (r.kind >= kDropped) continue;
+        Entry* e = Add(r.kind, "", nullptr);
+        if (e == nullptr) return false;
+        *e = r;
+        e->values = nullptr;
+        e->valueCount = 0;
+        e->security = nullptr;
+        for (int i = 0; i < r.valueCount; ++i) {
+            SavedValue v;
+            std::memcpy(&v, at, sizeof v);
+            at += sizeof v;
+            v.data = static_cast<unsigned char*>(std::malloc(v.size + 2));
+            if (v.data == nullptr || !Append(e, v)) return false;
+            if (v.present) std::memcpy(v.data, at, v.size);
+            at += v.present ? v.size : 0;
+        }
+        // What remains before the sum is the security descriptor's.
+        if (r.security != nullptr && (e->security = LocalAlloc(LMEM_FIXED, end - at)) == nullptr) return false;
+        if (r.security != nullptr) std::memcpy(e->security, at, end - at);
+    }
+    return true;
+}
+
+// "<Windows directory>\mofabak\" (with name behind it) into out.
+bool RunFolderName(char* out, size_t cap, const char* name) {
+    char windowsDir[200] = {0};
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    return n > 0 && n < sizeof windowsDir && StrFormat(out, cap, "%s\\mofabak\\%s", windowsDir, name);
+}
+
+// Deletes what a run folder holds, the backup first and the journal last
+// (until then the folder is still the journal's), and the folder. True when
+// it is gone.
+bool RemoveRunFolder(const char* folder) {
+    char path[320];
+    static const char* const kHeld[] = {"mofaback.mfz", kJournalName};
+    for (const char* name : kHeld)
+        if (StrFormat(path, sizeof path, "%s%s", folder, name)) DeleteNowOrAtRestart(path);
+    return RemoveDirectoryA(folder) != 0;
+}
+
+// The journal file is done with: closed, and with the run folder removed.
+void Finish() {
+    CloseHandle(g_file);
+    g_file = INVALID_HANDLE_VALUE;
+    RemoveRunFolder(g_ignored);
+}
+
+// Completes the journal file an earlier run left, if any. 1 when there was
+// none or it is complete now (the run folder then is gone); 0 when it could
+// not be read or not every change could be undone: it stays.
+int RecoverJournal() {
+    char path[320];
+    if (!RunFolderName(path, sizeof path, kJournalName) || !Exists(path)) return 1;
+    int64_t size = FileSizeOf(path);
+    uint32_t got = 0;
+    unsigned char* image =
+        size >= 0 && size < (1 << 30) ? static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 1)) : nullptr;
+    bool read = image != nullptr && ReadFilePrefix(path, image, static_cast<uint32_t>(size), &got) && got == size;
+    Close();
+    bool committed = false;
+    int failed = read && Load(image, got, &committed) ? 0 : -1;
+    std::free(image);
+    Log("recovery: %s: %d changes, committed %d", path, g_count, committed);
+    if (failed == 0 && committed) {
+        for (int i = 0; i < g_count; ++i) CleanUp(g_entries[i]);
+    } else if (failed == 0) {
+        failed = UndoAll();
+    }
+    Close();
+    if (failed != 0) return 0;  // the journal stays for the next run
+    *const_cast<char*>(BaseName(path)) = '\0';
+    RemoveRunFolder(path);
+    return 1;
 }
 }  // namespace
 
-void OpenJournal() {
+int OpenJournal() {
     Close();
+    char folder[300], path[320];
+    if (!RunFolder(folder, sizeof folder) || !StrFormat(path, sizeof path, "%s%s", folder, kJournalName)) return 0;
+    // Never over a journal no run has completed.
+    g_file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_file == INVALID_HANDLE_VALUE) {
+        Log("journal error %lu", GetLastError());
+        return 0;
+    }
+    StrCopyCut(g_ignored, folder);
     g_open = true;
-    Log("journal opened: changes are recorded until the run ends");
+    Log("journal opened: %s", path);
+    return 1;
 }
 
 int JournalOpen() { return g_open ? 1 : 0; }
 
-void JournalIgnore(const char* folder) { StrCopyCut(g_ignored, folder); }
+int RunFolder(char* out, size_t cap) {
+    if (!RunFolderName(out, cap, "")) return 0;
+    // Only administrators can make a folder in the Windows directory. One
+    // that is a link is not written through.
+    DWORD attributes = GetFileAttributesA(out);
+    if (attributes == INVALID_FILE_ATTRIBUTES ? !CreateDirectoryA(out, nullptr)
+                                              : (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                                                    FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
+    TrustFolder(out);
+    return 1;
+}
 
 int JournalCovers(const char* path) {
     if (!g_open || path == nullptr) return 0;
@@ -384,63 +573,58 @@ int JournalCovers(const char* path) {
     return n == 0 || _strnicmp(path, g_ignored, n) != 0 ? 1 : 0;
 }
 
-int KeepFileAside(const char* path) {
-    char kept[320];
-    if (!KeptName(path, kept, sizeof kept)) return 0;
-    SetArchiveAttribute(path);
-    if (!MoveFileA(path, kept)) return 0;
-    if (Add(kKeptFile, path, kept) == nullptr) {
-        MoveFileA(kept, path);
-        return 0;
-    }
-    return 1;
-}
-
 int KeepFileCopy(const char* path) {
     char kept[320];
-    if (!KeptName(path, kept, sizeof kept) || !CopyFileA(path, kept, TRUE)) return -1;
-    if (Add(kKeptFile, path, kept) == nullptr) {
-        DeleteFileA(kept);
-        return -1;
-    }
-    return g_count - 1;
+    if (!KeptName(path, kept, sizeof kept)) return -1;
+    // Recorded before the copy is begun, and again once it is whole on the
+    // disk: a copy a kill cut short is deleted, never put back.
+    Entry* e = Add(kKeeping, path, kept);
+    if (e == nullptr || !Persisted(e)) return -1;
+    int entry = g_count - 1;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    bool whole = CopyFileA(path, kept, TRUE) &&
+                 (h = CreateFileA(kept, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) != INVALID_HANDLE_VALUE &&
+                 FlushFileBuffers(h);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    e = &g_entries[entry];
+    e->kind = kKeptFile;
+    if (whole && Persist(*e, kKeptFile)) return entry;
+    DropKept(entry);
+    return -1;
 }
 
 void DropKept(int entry) {
     if (entry < 0 || entry >= g_count || g_entries[entry].kind != kKeptFile) return;
+    // Its record may stay: an undo finds no copy and leaves the file alone.
+    // The error stays the one that stopped the change.
+    DWORD error = GetLastError();
     DeleteFileA(g_entries[entry].other);
+    SetLastError(error);
     g_entries[entry].kind = kDropped;
-}
-
-void PutBackAside(const char* path) {
-    for (int i = g_count - 1; i >= 0; --i) {
-        Entry& e = g_entries[i];
-        if (e.kind == kKeptFile && std::strcmp(e.path, path) == 0) {
-            if (MoveFileA(e.other, e.path)) {
-                e.kind = kDropped;
-            } else {
-                // The earlier file lives on only under its kept name: it is
-                // put back by a rollback, and a commit never deletes it.
-                e.kind = kStranded;
-                Log("kept file could not be put back (error %lu): %s stays as %s", GetLastError(), e.path, e.other);
-            }
-            return;
-        }
-    }
 }
 
 int JournalHasRoom() { return !g_open || Reserve(2) ? 1 : 0; }
 
-void NoteCreatedFile(const char* path) { Add(kCreatedFile, path, nullptr); }
-void NoteCreatedFolder(const char* path) { Add(kCreatedFolder, path, nullptr); }
-void NoteRenamed(const char* from, const char* to) { Add(kRenamed, from, to); }
-void NoteDeleteLater(const char* path) { Add(kDeleteLater, path, nullptr); }
+namespace {
+int Note(Kind kind, const char* path, const char* other, HKEY root = nullptr) {
+    if (!g_open) return 1;
+    Entry* e = Add(kind, path, other);
+    if (e == nullptr) return 0;
+    e->root = root;
+    return Persisted(e);
+}
+}  // namespace
+
+int NoteCreatedFile(const char* path) { return Note(kCreatedFile, path, nullptr); }
+int NoteCreatedFolder(const char* path) { return Note(kCreatedFolder, path, nullptr); }
+int NoteRenamed(const char* from, const char* to) { return Note(kRenamed, from, to); }
+int NoteDeleteLater(const char* path) { return Note(kDeleteLater, path, nullptr); }
 
 namespace {
 // An entry whose earlier state could not be kept whole: the rollback leaves
 // its key alone. 0 tells the caller not to make the change.
 int NotKept(Entry* e, const char* what) {
-    Log("the journal could not keep %s %s: the change is not made", what, e->path);
+    Log("journal cannot keep %s %s: change not made", what, e->path);
     e->kind = kDropped;
     return 0;
 }
@@ -464,26 +648,21 @@ int KeepRegistryValue(HKEY root, const char* keyPath, const char* name) {
         // what it never saw. The value is left alone by the rollback.
         std::free(v.data);
         e->kind = kDropped;
-        Log("the earlier state of registry value %s\\%s cannot be read: a rollback leaves it alone", keyPath,
+        Log("registry value %s\\%s unreadable: a rollback leaves it alone", keyPath,
             name != nullptr ? name : "(default)");
         return 1;
     }
-    return Append(e, v) ? 1 : NotKept(e, "the registry value");
+    return Append(e, v) ? Persisted(e) : NotKept(e, "the registry value");
 }
 
-int NoteCreatedKey(HKEY root, const char* keyPath) {
-    if (!g_open) return 1;
-    Entry* e = Add(kCreatedKey, keyPath, nullptr);
-    if (e != nullptr) e->root = root;
-    return e != nullptr ? 1 : 0;
-}
+int NoteCreatedKey(HKEY root, const char* keyPath) { return Note(kCreatedKey, keyPath, nullptr, root); }
 
 int KeepDeletedKey(HKEY root, const char* keyPath) {
     if (!g_open) return 1;
     Entry* e = Add(kDeletedKey, keyPath, nullptr);
     if (e == nullptr) return 0;
     e->root = root;
-    return SaveKey(e, root, keyPath, "") ? 1 : NotKept(e, "the registry key");
+    return SaveKey(e, root, keyPath, "") ? Persisted(e) : NotKept(e, "the registry key");
 }
 
 int KeepRegistryTree(HKEY root, const char* path) {
@@ -493,21 +672,21 @@ int KeepRegistryTree(HKEY root, const char* path) {
     e->root = root;
     if (!SaveKey(e, root, path, "")) return NotKept(e, "the registry key");
     HKEY key = OpenRaw(root, path, KEY_READ);
-    if (key == nullptr) return 1;
-    wchar_t sub[256];
     bool whole = true;
-    for (DWORD index = 0; whole; ++index) {
+    wchar_t sub[256];
+    for (DWORD index = 0; whole && key != nullptr; ++index) {
         DWORD length = 256;
         if (RegEnumKeyExW(key, index, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         char narrow[200];
         whole = WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) > 0 &&
                 SaveKey(e, root, path, narrow);
     }
-    RegCloseKey(key);
-    return whole ? 1 : NotKept(e, "the registry key");
+    if (key != nullptr) RegCloseKey(key);
+    return whole ? Persisted(e) : NotKept(e, "the registry key");
 }
 
 int KeepSecurity(const char* folder) {
+    if (g_sys.abandoned) return 0;
     // One entry per folder, with or without its trailing backslash.
     char path[300];
     StrCopyCut(path, folder);
@@ -532,35 +711,71 @@ int KeepSecurity(const char* folder) {
         return NotKept(e, "the access list of");
     }
     e->securityParts = parts;
-    return 1;
+    return Persisted(e);
 }
 
-void CommitJournal() {
-    if (!g_open) return;
-    for (int i = 0; i < g_count; ++i) {
-        const Entry& e = g_entries[i];
-        if (e.kind == kKeptFile) DeleteNowOrAtRestart(e.other);
-        if (e.kind == kDeleteLater) DeleteNowOrAtRestart(e.path);
-        if (e.kind == kStranded) Log("the earlier file of %s stays as %s", e.path, e.other);
-    }
+int CommitJournal() {
+    if (!g_open) return 1;
+    Entry mark = {};
+    if (!Persist(mark, kCommitted)) return 0;
+    g_open = false;
     Log("journal committed: %d changes kept", g_count);
+    // A run ended for a test during the clean-up leaves it as a kill would:
+    // the next run's recovery completes it.
+    if (!Abandoned())
+        for (int i = 0; i < g_count; ++i) CleanUp(g_entries[i]);
+    if (!Abandoned()) Finish();
     Close();
+    return 1;
 }
 
 int RollBackJournal() {
     if (!g_open) return 1;
     g_open = false;  // the undo steps record nothing
-    int failed = 0;
-    for (int i = g_count - 1; i >= 0; --i) {
-        if (!Undo(g_entries[i])) {
-            ++failed;
-            Log("undo failed (error %lu): %s", GetLastError(), g_entries[i].path);
-        }
-    }
-    if (failed == 0)
+    // A run ended for a test leaves everything as a kill would.
+    int failed = g_sys.abandoned ? 1 : UndoAll();
+    if (failed == 0) {
         Log("rollback: all %d changes undone", g_count);
-    else
+        Finish();
+    } else {
         Log("rollback: %d of %d changes could not be undone", failed, g_count);
+    }
     Close();
     return failed == 0 ? 1 : 0;
+}
+
+int RecoverEarlierRuns(int (*restoreBackup)(const char* archivePath)) {
+    if (!RecoverJournal()) return 0;
+    // Folders of earlier runs: those that lost their journal, and those of
+    // setups that kept no journal, named by process ("mofabak<id>.<n>").
+    // Their backup may be the only copy of the user's files.
+    char windowsDir[300], folder[300], path[320];
+    WIN32_FIND_DATAA found;
+    if (!RunFolderName(windowsDir, sizeof windowsDir, "")) return 1;
+    size_t length = std::strlen(windowsDir);
+    windowsDir[length - 1] = '*';  // "<Windows directory>\mofabak*"
+    HANDLE h = FindFirstFileA(windowsDir, &found);
+    if (h == INVALID_HANDLE_VALUE) return 1;
+    *const_cast<char*>(BaseName(windowsDir)) = '\0';
+    int complete = 1;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            !StrFormat(folder, sizeof folder, "%s%s\\", windowsDir, found.cFileName))
+            continue;
+        // A link there loses its name only; nothing it leads to is read.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            RemoveDirectoryA(folder);
+            continue;
+        }
+        // (A folder without a backup is nothing to restore.)
+        if (StrFormat(path, sizeof path, "%smofaback.mfz", folder)) {
+            if (!restoreBackup(path)) {
+                complete = 0;
+                continue;
+            }
+        }
+        RemoveRunFolder(folder);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return complete;
 }

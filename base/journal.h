@@ -1,53 +1,72 @@
-// The journal of a run: what setup changes on the machine is recorded as it
-// happens, with what it replaced, so that a run that fails puts everything
-// back as it was, and a run that succeeds then drops what it kept.
+// The journal of a run: what setup changes on the machine is recorded before
+// it happens, with what it replaced, so that a run that fails, or dies, puts
+// everything back as it was, and a run that succeeds then drops what it kept.
 //
-// Files: a file that is replaced or deleted is first kept beside itself
+// Files: a file that is replaced or deleted is first copied beside itself
 // ("<name>.mfold"); files and folders setup creates, and renames, are
 // noted. Registry: the earlier value (or its absence) of every value written
 // or deleted, keys created, the values of keys deleted, and the whole of the
 // keys that another writer (the input-method manager) is about to change.
 // The file and registry operations of base/ do the recording themselves
 // while the journal is open; everything here is Windows'.
+//
+// Each record is also written to the journal file of the run folder,
+// "<Windows directory>\mofabak\mofajrnl.mfh", and flushed to the disk before
+// the change it describes is made; the backup of the user's data lies beside
+// it. The folder is made only where administrators alone can write. A run
+// that died (a kill, a power loss) leaves the file behind, and the next run
+// completes it first: RecoverEarlierRuns.
 #pragma once
 #include <windows.h>
 
-// Opens the journal: from now on changes are recorded.
-void OpenJournal();
+// Opens the journal and its file: from now on changes are recorded. 1 when
+// open; 0 when the journal file cannot be made (an earlier journal is still
+// there, or the run folder cannot be written): nothing may change then.
+int OpenJournal();
 // 1 while the journal records.
 int JournalOpen();
-// Changes in folder (and below) are setup's own scratch: not recorded.
-void JournalIgnore(const char* folder);
+// The run folder, made when absent: out gets "<Windows directory>\mofabak\".
+// 1/0 (0 also when a link stands at its name).
+int RunFolder(char* out, size_t cap);
 
-// The run succeeded: the kept earlier files are deleted (at the next restart
-// when a program holds one), moved-aside files too, and the journal closes.
-void CommitJournal();
+// The run succeeded: the journal is marked committed on the disk, then the
+// kept earlier files are deleted (at the next restart when a program holds
+// one), moved-aside files too, and the run folder with the journal and the
+// backup goes. 0 when the mark could not be written: the journal stays open
+// (nothing was deleted) and the caller rolls back.
+int CommitJournal();
 // The run failed: every recorded change is undone, newest first, each step
-// in the log. 1 when everything came back; the journal closes.
+// in the log. 1 when everything came back (the run folder then goes); else
+// the journal file stays for the next run to complete. The journal closes.
 int RollBackJournal();
+
+// Completes what earlier runs left, before this run changes anything: an
+// unfinished journal is rolled back (or, when committed, its clean-up done),
+// then every "<Windows directory>\mofabak*" folder that holds a backup of an
+// earlier run is handed to restoreBackup (its archive's path; 1 when its
+// files are back) and removed. 1 when all is complete; 0 when something could
+// not be (the rest is left for the next run, and this one must change nothing).
+int RecoverEarlierRuns(int (*restoreBackup)(const char* archivePath));
 
 // ---- What the file and registry operations record (journal open) ----
 
 // 1 when changes at path are recorded.
 int JournalCovers(const char* path);
-// Keeps the existing file at path by renaming it to its kept name, so that
-// its place is free. 1 when kept; 0 when it could not be (nothing changed).
-int KeepFileAside(const char* path);
-// Keeps a copy of the existing file at path; it stays where it is. The
-// entry's number (for DropKept), or -1 when no copy could be made.
+// Keeps a whole copy of the existing file at path, on the disk, under a name
+// no file has yet; the file stays where it is. The entry's number (for
+// DropKept), or -1 when no copy could be kept (the change is not made).
 int KeepFileCopy(const char* path);
-// Forgets a kept file whose change did not happen after all.
+// Forgets a kept file whose change did not happen after all (-1: none).
 void DropKept(int entry);
-// Puts a file kept aside back at once (the change that followed failed).
-void PutBackAside(const char* path);
-void NoteCreatedFile(const char* path);
-void NoteCreatedFolder(const char* path);
-void NoteRenamed(const char* from, const char* to);
+// Each Note... and Keep... returns 1 when the change may be made, 0 when it
+// could not be recorded (no memory, the journal file not written): the
+// change is then not made. A change recorded but then not made is harmless:
+// its undo finds nothing to do.
+int NoteCreatedFile(const char* path);
+int NoteCreatedFolder(const char* path);
+int NoteRenamed(const char* from, const char* to);
 // A file to delete once the run has succeeded (now, or at the next restart).
-void NoteDeleteLater(const char* path);
-
-// Each Keep... returns 1 when the change may be made, 0 when what it would
-// replace could not be kept (no memory): the change is then not made.
+int NoteDeleteLater(const char* path);
 
 // Before a value of root\keyPath is written or deleted: its present state.
 // A state that cannot be read is left alone by a rollback.

@@ -101,12 +101,20 @@ int LoggedValue(LONG rc, HKEY key, const char* name, const char* type, DWORD byt
 }  // namespace
 
 namespace {
-void NoteNewKey(HKEY key) {
-    Log("registry key created: %s", NameOf(key));
-    const char* path = "";
-    HKEY root = RootOf(key, &path);
-    NoteCreatedKey(root, path);  // the room for it was made before the key
+// Before parent\path is created: recorded when it does not exist yet, so that
+// an undo removes it. 0 when it could not be recorded (it is not created).
+__attribute__((noinline, noclone)) int BeforeKeyCreate(HKEY parent, const char* path) {
+    HKEY existing = nullptr;
+    if (RegOpenKeyExA(parent, path, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+        RegCloseKey(existing);
+        return 1;
+    }
+    char full[400];
+    HKEY root = SubKeyPath(parent, path, full, sizeof full);
+    return NoteCreatedKey(root, full);
 }
+
+void NoteNewKey(HKEY key) { Log("registry key created: %s", NameOf(key)); }
 }  // namespace
 
 HKEY OpenKeyRead(HKEY parent, const char* path) {
@@ -126,7 +134,7 @@ HKEY CreateKeyFull(HKEY parent, const char* path) {
     DWORD disposition = 0;
     char what[400];
     StrFormat(what, sizeof what, "%s\\%s", NameOf(parent), path);
-    if (InjectedFault(what) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (InjectedFault(what) || !BeforeKeyCreate(parent, path) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                                nullptr, &key, &disposition) != ERROR_SUCCESS)
         return nullptr;
     Named(key, parent, path);
@@ -143,8 +151,11 @@ HKEY OpenKeyReadW(HKEY parent, const wchar_t* path) {
 HKEY CreateKeyFullW(HKEY parent, const wchar_t* path) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (InjectedFault(NameOf(parent)) || RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                         KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+    char narrow[256];
+    Narrow(path, narrow, sizeof narrow);
+    if (InjectedFault(NameOf(parent)) || !BeforeKeyCreate(parent, narrow) ||
+        RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        &disposition) != ERROR_SUCCESS)
         return nullptr;
     NamedW(key, parent, path);
     if (disposition == REG_CREATED_NEW_KEY) NoteNewKey(key);

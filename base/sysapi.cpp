@@ -51,10 +51,25 @@ void ResetSysApi() {
     g_sys.sleep = Sleep;
     g_sys.operations = 0;
     g_sys.failAt = 0;
+    g_sys.moments = 0;
+    g_sys.crashAt = 0;
+    g_sys.abandoned = 0;
+}
+
+int Abandoned() {
+    if (++g_sys.moments == g_sys.crashAt) {
+        Log("killed at %lu", g_sys.moments);
+        g_sys.abandoned = 1;
+    }
+    return g_sys.abandoned;
 }
 
 int InjectedFault(const char* what) {
     ++g_sys.operations;
+    if (Abandoned()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 1;
+    }
     // A change the journal could not record is not made at all.
     if (!JournalHasRoom()) {
         Log("the journal has no room to record a change: %s is not made", what);

@@ -41,6 +41,13 @@ struct SysApi {
     // make the failAt-th of a run fail (0: none fails).
     unsigned long operations;
     unsigned long failAt;
+    // The moments a kill could fall between: each operation above and each
+    // record the journal writes. A test may end the run at the crashAt-th
+    // (0: never) as a kill would: from then on nothing on the disk or in the
+    // registry changes (abandoned), nothing is undone or cleaned up.
+    unsigned long moments;
+    unsigned long crashAt;
+    int abandoned;
 };
 
 extern SysApi g_sys;
@@ -51,3 +58,6 @@ void ResetSysApi();
 // Counts one operation that changes a file or the registry: 1 when it is the
 // one a test makes fail (the error is then "access denied"), else 0.
 int InjectedFault(const char* what);
+
+// Counts one moment (see crashAt): 1 when the run has been abandoned.
+int Abandoned();

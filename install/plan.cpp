@@ -120,12 +120,9 @@ StepResult Restore() {
     return Result(RestoreUserData());
 }
 
-// What the install kept to put back is gone now; the backup goes too, and
+// What the install kept to put back, and the backup, went with the commit;
 // only then is the companion program started, whose work cannot be undone.
-StepResult Companion() {
-    DiscardBackup();
-    return Result(StartCompanionProgram());
-}
+StepResult Companion() { return Result(StartCompanionProgram()); }
 
 // Measured once the install folder holds only what stays there: the kept
 // earlier files are gone with the commit, so a reinstall measures what one
@@ -170,10 +167,11 @@ const PlanStep kSteps[] = {
 // ---- The runner's own work ----
 
 // Kept files lie in the system directories too: both reach them natively.
-void CommitChanges() {
+int CommitChanges() {
     void* token = BeginNativeSystemDirAccess();
-    CommitJournal();
+    int committed = CommitJournal();
     EndNativeSystemDirAccess(token);
+    return committed;
 }
 
 int RollBack() {
@@ -207,8 +205,9 @@ const ErrorWords& WordsFor(unsigned long error) {
 // Everything the install changed is put back, and the user gets one message:
 // the cause, and what was done about it.
 void UndoAndTell() {
+    // The backup goes with the journal once all is back, else both stay for
+    // the next run to complete.
     int whole = RollBack();
-    if (whole && g_ctx.userDataState != kUserKeepsData) DiscardBackup();
     ReportRepaint();
     const FailureCause& cause = FirstFailure();
     const char* log = LogPath()[0] != '\0' ? LogPath() : "mofasetup.log";
@@ -234,7 +233,7 @@ void LogFailureSummary(const char* step) {
 }
 
 PlanOutcome Stopped(const PlanStep& step) {
-    if (step.onFailure == kUndoEverything) {
+    if (step.onFailure == kUndoEverything || step.onFailure == kCommitHere) {
         Log("step %s: failed; what the install changed is put back", step.name);
         UndoAndTell();
     } else {
@@ -254,6 +253,16 @@ PlanOutcome Ended(const PlanStep& step, StepResult result) {
 }
 }  // namespace
 
+int RecoverEarlierRun() {
+    void* token = BeginNativeSystemDirAccess();
+    int complete = RecoverEarlierRuns(RestoreBackupOf);
+    EndNativeSystemDirAccess(token);
+    // The path file may have come back: the earlier installation as it is now.
+    std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
+    ReadPathFile(1);
+    return complete;
+}
+
 const PlanStep* InstallPlanSteps(int* count) {
     *count = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
     return kSteps;
@@ -263,12 +272,16 @@ PlanOutcome RunInstallPlan() {
     const unsigned mode = IsSilentRun() ? kInSilentRun : kInWizard;
     Log("plan: the %s install begins", IsSilentRun() ? "silent" : "wizard's");
     ClearFailure();
-    OpenJournal();
+    if (!OpenJournal()) {
+        // Without its journal the install could not be put back: it is not begun.
+        NoteFailure("", "open the journal", "", LastSystemError());
+        return Stopped(kSteps[0]);
+    }
     const char* failedStep = nullptr;
     for (const PlanStep& step : kSteps) {
         if ((step.modes & mode) == 0) continue;
         if (step.onFailure == kCommitHere) {
-            CommitChanges();
+            if (!CommitChanges()) return Stopped(step);
             continue;
         }
         ReportRepaint();

@@ -47,6 +47,12 @@ enum PlanOutcome : int {
     kPlanFailed,         // the install failed, after telling the user why
 };
 
+// Before anything else of a run changes the machine (every run mode): what
+// earlier runs left unfinished is completed (base/journal.h: an unfinished
+// install undone, a finished one cleaned up, a backup no run restored put
+// back), and the earlier installation is looked up again. 1 when complete;
+// 0 when not: the run must then change nothing and end as failed.
+int RecoverEarlierRun();
 // Runs the plan for g_ctx.runMode. The payload and the work buffer are set
 // up by the caller.
 PlanOutcome RunInstallPlan();

@@ -353,6 +353,99 @@ sleep 2 # a program started behind setup's back would have run by now
 check silent || e2e_fail "silent: the user's files were not kept"
 e2e_log "silent: checked"
 
+# --- kills: silent upgrades ended at moments spread over the run --------------
+# As a kill or a power loss ends it: the process frozen, then its wine server
+# ended. Each is followed by one silent run, which must complete it: every
+# user file kept (the twins too) and a true count in the log, both modules
+# whole, nothing left over. All in one prefix, each upgrade over the last:
+# five upgrades in a row keep every user byte.
+
+# Freezes the running setup and ends its wine server.
+kill_setup() {
+  local pid
+  pid=$(pgrep -P "$E2E_SETUP_PID" | head -n 1 || true)
+  [ -n "$pid" ] || e2e_fail "$1: setup had ended before the kill"
+  kill -STOP "$pid"
+  timeout 15 wineserver -k >/dev/null 2>&1 || true
+  wait "$E2E_SETUP_PID" 2>/dev/null || true
+  E2E_SETUP_PID=
+  e2e_log "$1: setup killed"
+}
+# Waits until the install log of this run has COUNT lines matching REGEX.
+wait_log() { # FROM-LINE COUNT REGEX WHAT
+  local end=$((SECONDS + 60 * E2E_PATIENCE))
+  until (($(tail -n +"$1" "$(e2e_log_file)" 2>/dev/null | grep -cE "$3" || true) >= $2)); do
+    e2e_setup_running || e2e_fail "$4: setup ended before the log showed $3"
+    ((SECONDS < end)) || e2e_fail "$4: the log never showed $3"
+    sleep 0.05
+  done
+}
+# The run that completes a killed one: the user's files, the modules, the
+# count, and nothing left over.
+check_completed() { # WHAT FROM-LINE
+  e2e_silent_run setmfsrf32
+  check silent || e2e_fail "$1: the user's files were not kept"
+  tail -n +"$2" "$(e2e_log_file)" | grep -q '成功恢复了24个原有数据文件' ||
+    e2e_fail "$1: the log shows no restore of 24 files"
+  "$PY" - "$WINEPREFIX/drive_c/windows" "$MOFA_PAYLOAD" "$here" <<'PY' || e2e_fail "$1: not whole, or left over"
+import os, sys
+windows, payload_path, here = sys.argv[1:]
+sys.path.insert(0, here)
+from payload import read_archive
+payload = dict(read_archive(payload_path))
+bad = []
+for folder, name in (('system32', 'mofahu64.ime'), ('syswow64', 'mofahu4.ime')):
+    if open(os.path.join(windows, folder, 'mofahu4.ime'), 'rb').read() != payload[name]:
+        bad.append('%s\\mofahu4.ime is not the whole new module' % folder)
+for top in (windows, os.path.join(os.path.dirname(windows), 'Program Files', 'mofahu')):
+    for root, dirs, files in os.walk(top):
+        for n in dirs + files:
+            low = n.lower()
+            if '.mfold' in low or low.endswith('.mfnew') or low.startswith('mofabak') or \
+                    (low.startswith('mofasetup.') and low.endswith('.tmp')):
+                bad.append('left over: ' + os.path.join(root, n))
+        if top == windows:
+            dirs[:] = [d for d in dirs if d.lower() in ('system32', 'syswow64')]
+for b in bad:
+    print('FAIL:', b)
+sys.exit(1 if bad else 0)
+PY
+  e2e_log "$1: completed by the next run"
+}
+# The install log afresh: what the next run writes, from line 1.
+fresh_log() { mkdir -p "$(dirname "$(e2e_log_file)")" && : >"$(e2e_log_file)"; }
+e2e_prefix
+seed_earlier
+fresh_log
+check_completed "kill: first upgrade" 1
+# Mid-extraction, between the deployment passes, in the restore, after the commit.
+for moment in '40 file written:' '1 step registration: done' '1 step autostart and browser token: done' \
+  '1 journal committed'; do
+  fresh_log
+  e2e_start_setup setmfsrf32
+  wait_log 1 "${moment%% *}" "${moment#* }" "kill at \"$moment\""
+  kill_setup "kill at \"$moment\""
+  fresh_log
+  check_completed "kill at \"$moment\"" 1
+done
+
+# --- the wizard killed while it asks the keep-data question ------------------
+e2e_prefix
+seed_earlier
+e2e_start_setup
+e2e_find_wizard 30
+e2e_wait_page splash 15 killed-splash >/dev/null
+e2e_click 90 257
+e2e_wait_page site 10 killed-site >/dev/null
+e2e_click 90 257
+e2e_wait_page confirm 10 killed-confirm >/dev/null
+e2e_click 90 257
+e2e_find_box 60
+[ "$(shown_texts | tail -n 1)" = "$KEEP_QUESTION" ] || e2e_fail "killed: the box is not the keep-data question"
+kill_setup "killed at the question"
+fresh_log
+check_completed "killed at the question" 1
+
 # --- links planted by a program without administrator rights ------------------
 # Every file of the earlier installation (user files, payload files, a backup
 # archive) is a second name of a file in C:\windows, and so is the default

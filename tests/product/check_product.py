@@ -128,7 +128,7 @@ IMPORTS = {
         ['RegCloseKey', 'RegCreateKeyExA', 'RegCreateKeyExW', 'RegDeleteKeyA', 'RegDeleteValueA', 'RegEnumKeyExA',
          'RegOpenKeyExA', 'RegOpenKeyExW', 'RegQueryInfoKeyA', 'RegQueryValueExA', 'RegSetValueExA', 'RegSetValueExW',
          'GetUserNameA', 'RegDeleteKeyW', 'RegDeleteValueW', 'RegEnumKeyExW', 'RegEnumValueW', 'RegQueryValueExW',
-         'GetSecurityDescriptorDacl', 'GetSecurityDescriptorSacl'],
+         'GetSecurityDescriptorDacl', 'GetSecurityDescriptorSacl', 'GetSecurityDescriptorLength'],
         NT31) | dict.fromkeys(
         ['BuildExplicitAccessWithNameA', 'GetNamedSecurityInfoA', 'SetEntriesInAclA', 'SetNamedSecurityInfoA',
          'GetSecurityInfo', 'SetSecurityInfo'], NT4),
@@ -139,12 +139,12 @@ IMPORTS = {
     'imm32.dll': dict.fromkeys(['ImmGetContext', 'ImmGetDescriptionA', 'ImmInstallIMEW', 'ImmReleaseContext',
                                'ImmSetOpenStatus'], NT4),
     'kernel32.dll': dict.fromkeys(
-        ['CloseHandle', 'CopyFileA', 'ExitProcess', 'GetCommandLineA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteFileA', 'FindClose', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
+        ['CloseHandle', 'CopyFileA', 'ExitProcess', 'GetCommandLineA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteFileA', 'FindClose', 'FlushFileBuffers', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
          'FreeLibrary', 'FreeResource', 'GetACP', 'GetCurrentDirectoryA', 'GetCurrentProcessId', 'GetDriveTypeA',
          'GetFileAttributesA', 'GetLastError', 'GetLocalTime', 'GetModuleHandleA', 'GetOEMCP', 'GetProcAddress',
          'GetProcessHeap', 'GetStartupInfoA', 'GetSystemDirectoryA', 'GetSystemDirectoryW', 'GetTempPathA',
          'GetTickCount', 'GetVersion', 'GetVersionExA', 'GetWindowsDirectoryA', 'GlobalAlloc', 'GlobalFree',
-         'GlobalLock', 'GlobalUnlock', 'HeapAlloc', 'HeapFree', 'LoadLibraryA', 'LoadResource', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
+         'GlobalLock', 'GlobalUnlock', 'HeapAlloc', 'HeapFree', 'LoadLibraryA', 'LoadResource', 'LocalAlloc', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
          'lstrcpyA', 'lstrlenA', 'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',

@@ -254,6 +254,7 @@ TEST_F(LocationsTest, AdminProbeWritesNothing) {
     EXPECT_TRUE(CheckAdminRights());
     EXPECT_STREQ(g_ctx.previousInstallDir, "D:\\old\\");
     EXPECT_EQ(ReadBytes(PathFile()), "D:\\old\\");
+    EXPECT_FALSE(FileExists(kDrivePathFile));
 }
 
 TEST_F(LocationsTest, AdminProbeFailsWhereTheWindowsDirectoryCannotBeWritten) {

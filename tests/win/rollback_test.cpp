@@ -179,20 +179,24 @@ protected:
     }
 
     // A silent upgrade (or a wizard's, the window's steps left out) with the
-    // failAt-th operation failing; its exit code.
-    int Upgrade(unsigned long failAt, int runMode = kRunSilent) {
+    // failAt-th operation failing, or the run ended at moment crashAt as a
+    // kill would end it; its exit code. What an earlier run left is
+    // completed first, as the entry does.
+    int Upgrade(unsigned long failAt, int runMode = kRunSilent, unsigned long crashAt = 0) {
         ResetSetupContext();
         g_ctx.runMode = runMode;
         g_ctx.oemCodePage = 936;
         g_ctx.payloadData = payload_.data();
         g_ctx.payloadSize = payloadSize_;
         g_ctx.workBuffer = work_.data();
-        g_sys.operations = 0;
+        g_sys.operations = g_sys.moments = 0;
         g_sys.failAt = failAt;
+        g_sys.crashAt = crashAt;
+        g_sys.abandoned = 0;
         if (failAt == 27) OpenLog("C:\\mofatest\\k27.log");
         ReadPathFile(1);
         ResolveInstallDir();
-        int code = ExitCodeOf(RunInstallPlan());
+        int code = RecoverEarlierRun() ? ExitCodeOf(RunInstallPlan()) : kExitFailed;
         EXPECT_FALSE(JournalOpen());  // the plan settles its journal
         g_ctx.workBuffer = nullptr;
         CloseLog();
@@ -244,6 +248,85 @@ TEST_F(RollbackTest, EveryOperationOfAnUpgradeFailingLeavesTheEarlierVersion) {
                 "everything back, %d installed regardless\n",
                 operations, failed, installed);
     EXPECT_GT(failed, 0);
+}
+
+// A kill (or power loss) at any moment of an upgrade, then one complete run
+// of setup: the machine as one clean upgrade leaves it (the user's files byte
+// for byte, both modules whole, the registration, the path files), nothing
+// left over, exit 0 and the same messages (a true count of files restored).
+// For every moment the recovery that begins the next run is checked on its
+// own: it leaves the machine exactly as it was before the upgrade, or, once
+// the kill came after the commit, exactly as the clean upgrade left it; the
+// rest of that run is then an upgrade from one of those two, and runs whole
+// for every sixteenth moment. Then the completing run is killed too (its
+// recovery included), before a last complete run.
+TEST_F(RollbackTest, AKillAtAnyMomentThenOneCompleteRunLeavesTheUpgradeWhole) {
+    MessageRecorder messages;
+    PrepareEarlier();
+    const std::string before = Snapshot();
+    ASSERT_EQ(Upgrade(0), kExitInstalled);
+    const unsigned long moments = g_sys.moments, operations = g_sys.operations;
+    const std::string installed = Snapshot();
+    ASSERT_NE(installed, before);
+    auto texts = [&] {
+        std::string all;
+        for (const ShownMessage& m : messages.shown) all += m.textA + "|";
+        messages.shown.clear();
+        return all;
+    };
+    const std::string told = texts();
+    ASSERT_NE(told.find("成功恢复了5个原有数据文件！"), std::string::npos) << told;
+    // An upgrade over the new version itself: the uninstall entry's size
+    // counts the files that version left.
+    ASSERT_EQ(Upgrade(0), kExitInstalled);
+    ASSERT_EQ(texts(), told);
+    const std::string reinstalled = Snapshot();
+    auto expectNothingLeft = [&](const std::string& what) {
+        EXPECT_FALSE(FileExists(root_ + "windows\\mofabak")) << what;
+        EXPECT_EQ(ReadBytes(root_ + "windows\\mofapath.mfh"), install_) << what;
+    };
+    auto expectWhole = [&](const std::string& what, bool overNewVersion) {
+        EXPECT_EQ(Upgrade(0), kExitInstalled) << what;
+        EXPECT_EQ(texts(), told) << what;
+        EXPECT_EQ(Snapshot(), overNewVersion ? reinstalled : installed) << what;
+        expectNothingLeft(what);
+    };
+    int runs = 0, undone = 0;
+    unsigned long commitMoment = moments;
+    bool committed = false;
+    for (unsigned long k = 1; k <= moments; ++k) {
+        const std::string what = "killed at moment " + std::to_string(k);
+        PrepareEarlier();
+        Upgrade(0, kRunSilent, k);
+        texts();
+        ResetSetupContext();
+        g_sys.crashAt = g_sys.abandoned = 0;
+        ASSERT_EQ(RecoverEarlierRun(), 1) << what;
+        const std::string recovered = Snapshot();
+        if (!committed && recovered == installed) commitMoment = k - 1;
+        committed = committed || recovered == installed;
+        EXPECT_EQ(recovered, committed ? installed : before) << what;
+        expectNothingLeft(what);
+        undone += committed ? 0 : 1;
+        runs += 2;
+        if (k % 16 == 0 || k == moments) {
+            expectWhole(what, committed);
+            ++runs;
+        }
+    }
+    EXPECT_TRUE(committed);
+    for (unsigned long k : {moments / 4, moments / 2, commitMoment + 1})
+        for (unsigned long j : {2, 9, 40}) {
+            PrepareEarlier();
+            Upgrade(0, kRunSilent, k);
+            Upgrade(0, kRunSilent, j);
+            texts();
+            expectWhole("killed at moment " + std::to_string(k) + ", then at " + std::to_string(j), k > commitMoment);
+            runs += 3;
+        }
+    std::printf("a clean upgrade makes %lu operations and %lu moments a kill can fall between: after %d of them "
+                "the next run puts the earlier version back, after %lu it finishes the new one; %d runs\n",
+                operations, moments, undone, moments - undone, runs);
 }
 
 // The payload the tests damage: the stream of its last entry.
