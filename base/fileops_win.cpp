@@ -68,7 +68,9 @@ int WriteAndClose(HANDLE h, const void* data, uint32_t len) {
 }
 
 // Removes a fresh file that will not take its place, keeping the last error.
+// (A run ended for a test leaves it, as a kill would.)
 void DropFresh(const char* fresh) {
+    if (g_sys.abandoned) return;
     DWORD error = GetLastError();
     DeleteFileA(fresh);
     SetLastError(error);
@@ -78,6 +80,7 @@ void DropFresh(const char* fresh) {
 // name. 1/0; on failure nothing of it is left.
 int WriteFresh(const char* path, char (&fresh)[300], const void* data, uint32_t len) {
     PathVerdict verdict;
+    if (!NoteFreshBeside(path)) return 0;
     HANDLE h = CreateFresh(path, ".mfnew", fresh, sizeof fresh, &verdict);
     if (h == INVALID_HANDLE_VALUE) {
         Allowed(verdict, "file write", path);
@@ -218,8 +221,8 @@ int CopyFileOver(const char* src, const char* dst) {
     // Read through a checked handle: a link planted at src is not followed.
     HANDLE in = OpenExisting(src, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, "file copy");
     if (in == INVALID_HANDLE_VALUE) return Logged(0, "file copy", dst);
-    PathVerdict verdict;
-    HANDLE out = CreateFresh(dst, ".mfnew", fresh, sizeof fresh, &verdict);
+    PathVerdict verdict = kPathPlain;
+    HANDLE out = NoteFreshBeside(dst) ? CreateFresh(dst, ".mfnew", fresh, sizeof fresh, &verdict) : INVALID_HANDLE_VALUE;
     if (out == INVALID_HANDLE_VALUE) {
         Allowed(verdict, "file copy", dst);
         CloseHandle(in);

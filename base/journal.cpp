@@ -25,6 +25,7 @@ enum Kind {
     kDeletedKey,     // values: root\path's values before it was deleted
     kTree,           // values: root\path and its sub-keys as they were
     kSecurity,       // security: path's access list (and integrity label) as they were
+    kFreshIn,        // folder path may hold fresh files ("<name>.<16 hex digits>.mfnew") not yet in place
     kDropped,        // nothing to do
     kCommitted,      // a record of the journal file only: the run succeeded, clean-up remains
 };
@@ -317,6 +318,36 @@ bool PutSecurityBack(const Entry& e) {
            ERROR_SUCCESS;
 }
 
+// A fresh file's name: "<name>.<16 hex digits>.mfnew" (see CreateFresh).
+bool FreshName(const char* name) {
+    size_t n = std::strlen(name);
+    if (n < 24 || _stricmp(name + n - 6, ".mfnew") != 0 || name[n - 23] != '.') return false;
+    for (size_t i = n - 22; i < n - 6; ++i)
+        if (!std::strchr("0123456789abcdef", name[i])) return false;
+    return true;
+}
+
+// Removes the fresh files that a run cut short between writing one and
+// renaming it into place left in folder: they are setup's alone (their
+// names are unpredictable), and never in use.
+bool DropFreshFiles(const char* folder) {
+    char pattern[320], path[320];
+    if (!StrFormat(pattern, sizeof pattern, "%s\\*.mfnew", folder)) return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool ok = true;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !FreshName(found.cFileName) ||
+            !StrFormat(path, sizeof path, "%s\\%s", folder, found.cFileName))
+            continue;
+        Log("unfinished file removed: %s", path);
+        ok = ForceDeleteFile(path) == 0 && ok;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return ok;
+}
+
 // Undoes one entry; true when it came back. Each undo may run again after a
 // kill cut the first short, and finds a change that was recorded but never
 // made: what is already back (or never left) is left alone.
@@ -358,6 +389,8 @@ bool Undo(const Entry& e) {
         case kTree:
             Log("undo: registry key restored with its sub-keys: %s", e.path);
             return RestoreTree(e);
+        case kFreshIn:
+            return DropFreshFiles(e.path);
         default:
             return true;
     }
@@ -368,6 +401,7 @@ bool Undo(const Entry& e) {
 void CleanUp(const Entry& e) {
     if (e.kind == kKeptFile || e.kind == kKeeping) DeleteNowOrAtRestart(e.other);
     if (e.kind == kDeleteLater) DeleteNowOrAtRestart(e.path);
+    if (e.kind == kFreshIn) DropFreshFiles(e.path);
 }
 
 // Undoes every entry, newest first; the number that could not be undone (a
@@ -619,6 +653,17 @@ int NoteCreatedFile(const char* path) { return Note(kCreatedFile, path, nullptr)
 int NoteCreatedFolder(const char* path) { return Note(kCreatedFolder, path, nullptr); }
 int NoteRenamed(const char* from, const char* to) { return Note(kRenamed, from, to); }
 int NoteDeleteLater(const char* path) { return Note(kDeleteLater, path, nullptr); }
+
+int NoteFreshBeside(const char* path) {
+    if (!JournalCovers(path)) return 1;
+    char folder[300];
+    char* cut;
+    if (!StrCopy(folder, path) || (cut = std::strrchr(folder, '\\')) == nullptr) return 0;
+    *cut = '\0';
+    for (int i = 0; i < g_count; ++i)
+        if (g_entries[i].kind == kFreshIn && _stricmp(g_entries[i].path, folder) == 0) return 1;  // noted already
+    return Note(kFreshIn, folder, nullptr);
+}
 
 namespace {
 // An entry whose earlier state could not be kept whole: the rollback leaves

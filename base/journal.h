@@ -67,6 +67,10 @@ int NoteCreatedFolder(const char* path);
 int NoteRenamed(const char* from, const char* to);
 // A file to delete once the run has succeeded (now, or at the next restart).
 int NoteDeleteLater(const char* path);
+// Before a fresh file is made beside path (once per folder): a run that dies
+// before renaming it into place leaves it, and the rollback or clean-up
+// removes it.
+int NoteFreshBeside(const char* path);
 
 // Before a value of root\keyPath is written or deleted: its present state.
 // A state that cannot be read is left alone by a rollback.

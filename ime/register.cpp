@@ -210,7 +210,8 @@ LayoutRegistration RegisterKeyboardLayout() {
 }
 
 namespace {
-// KB of the files in dir (not its sub-folders), rounded up.
+// KB of the files in dir (not its sub-folders), rounded up. The copies the
+// run keeps until it commits ("*.mfold") are not counted.
 DWORD InstalledKilobytes(const char* dir) {
     char pattern[300];
     if (!JoinPath(pattern, dir, "*.*")) return 0;
@@ -219,7 +220,7 @@ DWORD InstalledKilobytes(const char* dir) {
     if (search == INVALID_HANDLE_VALUE) return 0;
     uint64_t bytes = 0;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && std::strstr(found.cFileName, ".mfold") == nullptr)
             bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     } while (FindNextFileA(search, &found));
     FindClose(search);

@@ -157,9 +157,9 @@ const PlanStep kSteps[] = {
     {"skins", kInWizard, kCarryOnAndLog, Skins},
     {"configuration record and install stamp", kInWizard, kCarryOnAndLog, RecordAndStamp},
     {"restore of the earlier data", kInEveryRun, kUndoEverything, Restore},
+    {"estimated size", kInEveryRun, kCarryOnAndLog, EstimatedSize},
     {"commit", kInEveryRun, kCommitHere, nullptr},
     {"companion program", kInEveryRun, kKeepAndFail, Companion},
-    {"estimated size", kInEveryRun, kCarryOnAndLog, EstimatedSize},
     {"try-it page", kInWizard, kCarryOnAndLog, TryIt},
     {"report", kInWizard, kKeepAndFail, Report},
 };

@@ -501,12 +501,12 @@ TEST(PlanTable, EachRunModeTakesItsSteps) {
     EXPECT_EQ(silent,
               "payload check;backup of the earlier data;install directory;room for the payload;"
               "install folders and settings files;earlier module;deployment pass 0;registration;deployment pass 1;"
-              "autostart and browser token;restore of the earlier data;commit;companion program;estimated size;");
+              "autostart and browser token;restore of the earlier data;estimated size;commit;companion program;");
     EXPECT_EQ(wizard,
               "pre-install checks;payload check;backup of the earlier data;install directory;room for the payload;"
               "install folders and settings files;earlier module;deployment pass 0;registration;deployment pass 1;"
               "autostart and browser token;skins;configuration record and install stamp;restore of the earlier data;"
-              "commit;companion program;estimated size;try-it page;report;");
+              "estimated size;commit;companion program;try-it page;report;");
     // Nothing changes the machine before the payload is checked, and every
     // step that may be undone lies before the commit.
     EXPECT_EQ(std::string(steps[0].name) + steps[1].name, "pre-install checkspayload check");
