@@ -400,19 +400,65 @@ void ShowBackupFailure() {
     if (fits) ShowMessageA(text, kSetupCaptionA);
 }
 
+namespace {
+// The user's files may have grown past the 2 MB of the work buffer (the
+// backup stores them whole): such a backup is extracted through a work area
+// as large as its largest entry, so that no dictionary is kept in the
+// archive only.
+void ExtractBackup(const unsigned char* image, uint32_t size) {
+    uint32_t largest = LargestEntry(image, size);
+    unsigned char* own = nullptr;
+    if (largest > kMaxEntryDataSize)
+        own = static_cast<unsigned char*>(std::calloc(WorkAreaSizeFor(largest), 1));
+    if (own != nullptr)
+        ExtractArchiveUpTo(image, size, own, WorkAreaSizeFor(largest), largest);
+    else
+        ExtractArchive(image, size, g_ctx.workBuffer, kWorkBufferSize);
+    std::free(own);
+}
+
+// Checks what the restore wrote against the backup: the user is told how
+// many files came back, or the first that did not is recorded as the cause
+// (the install is then undone and the user told once). 1 when all came back.
+int VerifyRestored(const unsigned char* image, uint32_t size) {
+    unsigned char* work = g_ctx.workBuffer;
+    char* report = reinterpret_cast<char*>(work);
+    char* tolerance = reinterpret_cast<char*>(work + kRestoreReportSize);
+    tolerance[0] = '\0';
+    int good = VerifyExtractedFiles(image, size, report, kRestoreReportSize, tolerance);
+    if (report[0] != '\0') {
+        char* markers = std::strstr(report, "....");
+        if (markers != nullptr) *markers = '\0';
+        NoteFailure("没有成功恢复原有数据文件%s", "restore", report, 0);
+        return 0;
+    }
+    char text[64];
+    if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
+    return 1;
+}
+}  // namespace
+
 int RestoreUserData() {
     if (g_ctx.backupArchivePath[0] == '\0') return 1;  // nothing was kept
     if (g_ctx.workBuffer == nullptr) return 0;
     // No more is read than the backup can hold of the user's files. A backup
     // that is gone or holds no entry is nothing to restore; one of any size
-    // with an entry is restored.
+    // with an entry is restored. One that is there but cannot be read, or is
+    // no archive, fails the restore: the install is undone, and the user's
+    // files come back from the copies it kept.
     uint32_t size = 0;
     unsigned char* image = ReadWholeFile(g_ctx.backupArchivePath, kMaxUserFile, 200, &size);
     ArchiveWalk walk;
-    if (image == nullptr || !BeginArchiveWalk(&walk, image, size) || walk.count == 0) {
+    bool readable = image != nullptr && BeginArchiveWalk(&walk, image, size);
+    if ((readable && walk.count == 0) || (image == nullptr && !FilePresent(g_ctx.backupArchivePath))) {
         Log("restore: %s holds no file to restore", g_ctx.backupArchivePath);
         std::free(image);
         return 1;
+    }
+    if (!readable) {
+        NoteFailure("没有成功恢复原有数据文件%s", "restore", g_ctx.backupArchivePath, LastSystemError());
+        std::free(image);
+        return 0;
     }
     // Restored into another directory than the earlier one: the archive goes
     // along, as the copy beside the earlier files does.
@@ -426,37 +472,8 @@ int RestoreUserData() {
         image[7] = image[8] = image[9] = 0;
     }
 
-    // The user's files may have grown past the 2 MB of the work buffer (the
-    // backup stores them whole): such a backup is extracted through a work
-    // area as large as its largest entry, so that no dictionary is kept in
-    // the archive only.
-    uint32_t largest = LargestEntry(image, size);
-    unsigned char* own = nullptr;
-    if (largest > kMaxEntryDataSize)
-        own = static_cast<unsigned char*>(std::calloc(WorkAreaSizeFor(largest), 1));
-    if (own != nullptr)
-        ExtractArchiveUpTo(image, size, own, WorkAreaSizeFor(largest), largest);
-    else
-        ExtractArchive(image, size, g_ctx.workBuffer, kWorkBufferSize);
-    std::free(own);
-
-    unsigned char* work = g_ctx.workBuffer;
-    char* report = reinterpret_cast<char*>(work);
-    char* tolerance = reinterpret_cast<char*>(work + kRestoreReportSize);
-    tolerance[0] = '\0';
-    const uint32_t reportCap = kRestoreReportSize;
-    int good = VerifyExtractedFiles(image, size, report, reportCap, tolerance);
-    int whole = report[0] == '\0';
-    if (!whole) {
-        // The first file that did not come back is the cause; the install
-        // is undone and the user told once.
-        char* markers = std::strstr(report, "....");
-        if (markers != nullptr) *markers = '\0';
-        NoteFailure("没有成功恢复原有数据文件%s", "restore", report, 0);
-    } else {
-        char text[64];
-        if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
-    }
+    ExtractBackup(image, size);
+    int whole = VerifyRestored(image, size);
     std::free(image);
     return whole;
 }
