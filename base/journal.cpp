@@ -28,6 +28,7 @@ enum Kind {
     kFreshIn,        // folder path may hold fresh files ("<name>.<16 hex digits>.mfnew") not yet in place
     kDropped,        // nothing to do
     kCommitted,      // a record of the journal file only: the run succeeded, clean-up remains
+    kUndone,         // a record of the journal file only: the entry of record target is undone
 };
 
 // A registry value as it was; a marker entry names a sub-key that existed.
@@ -50,6 +51,8 @@ struct Entry {
     int valueCount;
     PSECURITY_DESCRIPTOR security;  // kSecurity: self-relative, LocalAlloc'd
     SECURITY_INFORMATION securityParts;
+    uint32_t record;  // the number of the entry's latest record in the journal file (from 1)
+    uint32_t target;  // kUndone: the record of the entry undone
 };
 
 Entry* g_entries = nullptr;
@@ -57,6 +60,7 @@ int g_count = 0, g_capacity = 0;
 bool g_open = false;
 char g_ignored[300];  // the run folder: setup's own, not recorded
 HANDLE g_file = INVALID_HANDLE_VALUE;
+uint32_t g_records = 0;  // the records of the journal file so far
 const char kJournalName[] = "mofajrnl.mfh";
 
 // A record of the journal file: its size, the entry itself (its pointers
@@ -65,6 +69,7 @@ const char kJournalName[] = "mofajrnl.mfh";
 // record cut short by a power loss reads as absent (its change was never
 // made: the record is flushed first).
 bool Reserve(int more);
+void NoteUndone(const Entry& e);
 
 Entry* Add(Kind kind, const char* path, const char* other) {
     if (!Reserve(1)) return nullptr;
@@ -101,12 +106,26 @@ bool KeptName(const char* path, char* out, size_t cap) {
     return false;
 }
 
+// True when path may be acted on by name: no folder on its path is a reparse
+// point. In a folder that others can write, a junction swapped in for a
+// folder would send the change elsewhere; the change is then left for a
+// later run, and the log says why.
+bool ByName(const char* path) {
+    PathVerdict verdict = CheckFolders(path);
+    if (verdict == kPathPlain) return true;
+    Log("journal: %s left as it is (%s)", path, VerdictText(verdict));
+    return false;
+}
+
 // Deletes path, or has Windows delete it at the next restart while a program
-// holds it. True when it is gone now.
+// holds it. True when it is gone now. Windows acts at the restart by name,
+// following whatever link has been planted on the path by then: that is
+// asked only where others cannot write.
 bool DeleteNowOrAtRestart(const char* path) {
+    if (!ByName(path)) return false;
     SetArchiveAttribute(path);
     if (!Exists(path) || DeleteFileA(path)) return true;
-    if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (InAdminFolder(path) && MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         Log("file deleted at the next restart: %s", path);
     else
         Log("file could not be deleted (error %lu): %s", GetLastError(), path);
@@ -115,8 +134,10 @@ bool DeleteNowOrAtRestart(const char* path) {
 
 // Puts the file at from in path's place, replacing what is there. A file
 // that Windows holds there is moved out of the way first; if even that
-// fails, the move happens at the next restart.
+// fails, the move happens at the next restart (where only administrators
+// can write).
 bool PutInPlace(const char* from, const char* path) {
+    if (!ByName(from) || !ByName(path)) return false;
     SetArchiveAttribute(path);
     if (MoveFileExA(from, path, MOVEFILE_REPLACE_EXISTING)) return true;
     char held[320];
@@ -124,7 +145,7 @@ bool PutInPlace(const char* from, const char* path) {
         DeleteNowOrAtRestart(held);
         return true;
     }
-    if (MoveFileExA(from, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (InAdminFolder(path) && MoveFileExA(from, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         Log("undo: %s goes back in place at the next restart", path);
         return true;
     }
@@ -303,6 +324,8 @@ bool RestoreTree(const Entry& e) {
 
 const SECURITY_INFORMATION kLabelSecurity = 0x00000010L;  // LABEL_SECURITY_INFORMATION, Vista and later
 
+// Through a checked handle: a junction swapped in for the folder would
+// otherwise carry the earlier rights to the folder it leads to.
 bool PutSecurityBack(const Entry& e) {
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr, sacl = nullptr;
@@ -314,8 +337,19 @@ bool PutSecurityBack(const Entry& e) {
         parts |= kLabelSecurity;
     else
         sacl = nullptr;
-    return SetNamedSecurityInfoA(const_cast<char*>(e.path), SE_FILE_OBJECT, parts, nullptr, nullptr, dacl, sacl) ==
-           ERROR_SUCCESS;
+    char folder[304];
+    size_t n = std::strlen(e.path);
+    if (!StrCopy(folder, e.path) || (n > 0 && e.path[n - 1] != '\\' && !StrAppend(folder, "\\"))) return false;
+    PathVerdict verdict = kPathPlain;
+    HANDLE h = OpenChecked(folder, READ_CONTROL | WRITE_DAC | (sacl != nullptr ? WRITE_OWNER : 0),
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &verdict);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (verdict != kPathPlain) Log("journal: %s left as it is (%s)", e.path, VerdictText(verdict));
+        return false;
+    }
+    DWORD rc = SetSecurityInfo(h, SE_FILE_OBJECT, parts, nullptr, nullptr, dacl, sacl);
+    CloseHandle(h);
+    return rc == ERROR_SUCCESS;
 }
 
 // A fresh file's name: "<name>.<16 hex digits>.mfnew" (see CreateFresh).
@@ -368,7 +402,7 @@ bool Undo(const Entry& e) {
             return PutSecurityBack(e);
         case kCreatedFolder:
             Log("undo: folder removed: %s", e.path);
-            return RemoveDirectoryA(e.path) || !Exists(e.path);
+            return ByName(e.path) && (RemoveDirectoryA(e.path) || !Exists(e.path));
         case kRenamed:
             // Only while the file is under its new name alone.
             if (Exists(e.path) || !Exists(e.other)) return true;
@@ -413,6 +447,8 @@ int UndoAll() {
         if (!Undo(g_entries[i])) {
             ++failed;
             Log("undo failed (error %lu): %s", GetLastError(), g_entries[i].path);
+        } else {
+            NoteUndone(g_entries[i]);
         }
     }
     return failed;
@@ -431,6 +467,7 @@ void Close() {
     g_ignored[0] = '\0';
     if (g_file != INVALID_HANDLE_VALUE) CloseHandle(g_file);
     g_file = INVALID_HANDLE_VALUE;
+    g_records = 0;
 }
 
 // ---- The journal file ----
@@ -451,12 +488,11 @@ bool Emit(const void* data, uint32_t n, uint32_t* sum) {
 }
 
 // Writes e as a record of the given kind to the journal file and flushes it
-// to the disk. True when it is there (or the journal does not record).
-bool Persist(const Entry& e, int kind) {
-    if (!g_open) return true;
-    if (Abandoned()) return false;
+// to the disk; e takes the record's number. True when it is there.
+bool WriteRecord(Entry& e, int kind) {
     Entry head = e;
     head.kind = static_cast<Kind>(kind);
+    head.record = g_records + 1;
     DWORD securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
     uint32_t size = 4 + sizeof head + securitySize + 4, sum = kSumSeed;
     for (int i = 0; i < e.valueCount; ++i) size += sizeof(SavedValue) + (e.values[i].present ? e.values[i].size : 0);
@@ -465,7 +501,27 @@ bool Persist(const Entry& e, int kind) {
         ok = Emit(&e.values[i], sizeof(SavedValue), &sum) &&
              (!e.values[i].present || Emit(e.values[i].data, e.values[i].size, &sum));
     // (A record that could not be written is logged with its operation.)
-    return ok && Emit(e.security, securitySize, &sum) && Emit(&sum, 4, &sum) && FlushFileBuffers(g_file);
+    if (!ok || !Emit(e.security, securitySize, &sum) || !Emit(&sum, 4, &sum) || !FlushFileBuffers(g_file)) return false;
+    e.record = ++g_records;
+    return true;
+}
+
+// A record of a change about to be made (true too when the journal does not
+// record). A run ended for a test writes nothing more.
+bool Persist(Entry& e, int kind) {
+    if (!g_open) return true;
+    if (Abandoned()) return false;
+    return WriteRecord(e, kind);
+}
+
+// After e's undo: a later recovery does not undo it again. Undoing twice
+// could undo what an older entry put back (a file created where an older
+// entry brings the earlier one back would be deleted again).
+void NoteUndone(const Entry& e) {
+    Entry mark = {};
+    mark.target = e.record;
+    if (g_file != INVALID_HANDLE_VALUE && e.record != 0 && !WriteRecord(mark, kUndone))
+        Log("journal: the undo of %s could not be recorded", e.path);
 }
 
 // Records e on the disk: 1, or 0 with e dropped (the change is not made).
@@ -477,10 +533,12 @@ int Persisted(Entry* e) {
 
 // Reads the records of a journal file into the entries. False when one
 // cannot be taken in (no memory); a record cut short (its sum does not
-// match) ends it. The folder is one only administrators can write: a whole
-// record is one this program wrote.
-bool Load(const unsigned char* image, uint32_t size, bool* committed) {
-    for (uint32_t pos = 0; size - pos >= 4 + sizeof(Entry) + 4;) {
+// match) ends it; *whole gets the length of the records before it. The
+// folder is one only administrators can write: a whole record is one this
+// program wrote.
+bool Load(const unsigned char* image, uint32_t size, bool* committed, uint32_t* whole) {
+    *whole = 0;
+    for (uint32_t pos = 0; size - pos >= 4 + sizeof(Entry) + 4; *whole = pos) {
         uint32_t length, sum;
         std::memcpy(&length, image + pos, 4);
         if (length < 4 + sizeof(Entry) + 4 || length > size - pos) break;
@@ -492,7 +550,10 @@ bool Load(const unsigned char* image, uint32_t size, bool* committed) {
         Entry r;
         std::memcpy(&r, at, sizeof r);
         at += sizeof r;
+        if (r.record > g_records) g_records = r.record;
         if (r.kind == kCommitted) *committed = true;
+        for (int i = g_count - 1; r.kind == kUndone && i >= 0; --i)
+            if (g_entries[i].record == r.target) g_entries[i].kind = kDropped;
         if (r.kind >= kDropped) continue;
         Entry* e = Add(r.kind, "", nullptr);
         if (e == nullptr) return false;
@@ -554,12 +615,22 @@ int RecoverJournal() {
     bool read = image != nullptr && ReadFilePrefix(path, image, static_cast<uint32_t>(size), &got) && got == size;
     Close();
     bool committed = false;
-    int failed = read && Load(image, got, &committed) ? 0 : -1;
+    uint32_t whole = 0;
+    int failed = read && Load(image, got, &committed, &whole) ? 0 : -1;
     std::free(image);
     Log("recovery: %s: %d changes, committed %d", path, g_count, committed);
     if (failed == 0 && committed) {
         for (int i = 0; i < g_count; ++i) CleanUp(g_entries[i]);
     } else if (failed == 0) {
+        // Each undo is recorded after the whole records (a record cut short
+        // goes), so that a recovery cut short is taken up where it ended.
+        g_file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        LARGE_INTEGER at;
+        at.QuadPart = whole;
+        if (g_file != INVALID_HANDLE_VALUE && (!SetFilePointerEx(g_file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(g_file))) {
+            CloseHandle(g_file);
+            g_file = INVALID_HANDLE_VALUE;
+        }
         failed = UndoAll();
     }
     Close();

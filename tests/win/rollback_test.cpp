@@ -329,6 +329,44 @@ TEST_F(RollbackTest, AKillAtAnyMomentThenOneCompleteRunLeavesTheUpgradeWhole) {
                 operations, moments, undone, moments - undone, runs);
 }
 
+// The install folder, as a junction swapped in for it shows (the system-call
+// seam stands in: wine makes no junction).
+std::string g_junction;
+DWORD WINAPI JunctionAttributes(LPCSTR path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && _stricmp(path, g_junction.c_str()) == 0)
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return attributes;
+}
+
+// A run killed halfway, then a junction swapped in for the install folder
+// (which its user may replace): the next run moves, deletes and puts rights
+// on nothing through it, and changes nothing else; once the junction is gone,
+// the run after puts everything back.
+TEST_F(RollbackTest, AJunctionForTheInstallFolderHoldsTheRecoveryUntilItIsGone) {
+    MessageRecorder messages;
+    PrepareEarlier();
+    const std::string before = Snapshot();
+    std::string earlierFiles, killedFiles, heldFiles;
+    Files(install_, earlierFiles);
+    Upgrade(0, kRunSilent, 120);
+    Files(install_, killedFiles);
+    ASSERT_NE(killedFiles, earlierFiles);  // there is something to put back
+    ResetSetupContext();
+    g_sys.crashAt = g_sys.abandoned = 0;
+    g_junction = install_.substr(0, install_.size() - 1);
+    g_sys.getFileAttributesA = JunctionAttributes;
+    EXPECT_EQ(RecoverEarlierRun(), 0);
+    Files(install_, heldFiles);
+    EXPECT_EQ(heldFiles, killedFiles);
+    EXPECT_TRUE(FileExists(root_ + "windows\\mofabak\\mofajrnl.mfh"));  // left for the next run
+
+    g_sys.getFileAttributesA = GetFileAttributesA;
+    ResetSetupContext();
+    EXPECT_EQ(RecoverEarlierRun(), 1);
+    EXPECT_EQ(Snapshot(), before);
+}
+
 // The payload the tests damage: the stream of its last entry.
 void Damage(std::vector<unsigned char>& payload, uint32_t size) { payload[size - 8] ^= 0x55; }
 
