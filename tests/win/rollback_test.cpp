@@ -462,6 +462,36 @@ TEST_F(RollbackTest, ASecondPathFileThatCannotBeWrittenDoesNotFailTheInstall) {
     ExpectInstalled(0);
 }
 
+BOOL WINAPI NothingStarts(LPCSTR, UINT) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+// A companion that cannot be started on 64-bit Windows: the install stays
+// (it is committed), the run ends 1603, and the log names the step.
+TEST_F(RollbackTest, ACompanionThatCannotStartKeepsTheInstallAndEnds1603) {
+    PrepareEarlier();
+    g_sys.startProgram = NothingStarts;
+    MessageRecorder messages;
+    const std::string log = root_ + "companion.log";
+    OpenLog(log.c_str());
+    EXPECT_EQ(Upgrade(0), kExitFailed);
+    CloseLog();
+    ExpectInstalled(0);
+    const std::string text = ReadBytes(log);
+    EXPECT_NE(text.find("companion program"), std::string::npos) << text;
+    EXPECT_NE(text.find("could not start"), std::string::npos) << text;
+
+    // Started, the log says so, with the install directory handed over.
+    PrepareEarlier();
+    g_sys.startProgram = NoProgramStarted;
+    DeleteFileA(log.c_str());
+    OpenLog(log.c_str());
+    EXPECT_EQ(Upgrade(0), kExitInstalled);
+    CloseLog();
+    EXPECT_NE(ReadBytes(log).find("started \"" + install_ + "setupw64.exe\" regmf32=" + install_), std::string::npos);
+}
+
 // The wizard, asked to close while its plan runs (the close box, Alt+F4),
 // stays until the plan has ended: the work buffer the extraction uses goes
 // with the window.
