@@ -128,28 +128,42 @@ Code Meaning(CodeKind kind, uint32_t symbol, int bits) {
 // 0 when the lengths make no usable code: an over-subscribed set, or an
 // incomplete one other than a literal or distance code of a single one-bit
 // code (which zlib accepts too). A set with no codes at all decodes nothing.
-int BuildTable(Code* table, int room, int* root, const uint8_t* lengths, int n, CodeKind kind) {
-    uint16_t count[16] = {0}, offset[16];
-    uint16_t sorted[288];
+// Counts the codes of each length and sorts the symbols by code length
+// (then by value, as the codes are assigned). 1 for a usable code, 0 for
+// one that oversubscribes or leaves codes unused where that is not allowed,
+// -1 when no symbol has a code.
+int SortCodes(const uint8_t* lengths, int n, CodeKind kind, uint16_t* count, uint16_t* sorted, int* longest,
+              int* shortest) {
+    uint16_t offset[16];
     for (int i = 0; i < n; ++i) ++count[lengths[i]];
-    int longest = 15, shortest = 1;
-    while (longest > 0 && count[longest] == 0) --longest;
-    if (longest == 0) {
-        table[0] = table[1] = Code{kOpInvalid, 1, 0};
-        *root = 1;
-        return 1;
-    }
-    while (count[shortest] == 0) ++shortest;
+    *longest = 15;
+    while (*longest > 0 && count[*longest] == 0) --*longest;
+    if (*longest == 0) return -1;
+    *shortest = 1;
+    while (count[*shortest] == 0) ++*shortest;
     int left = 1;
     for (int len = 1; len <= 15; ++len) {
         left = (left << 1) - count[len];
         if (left < 0) return 0;
     }
-    if (left > 0 && (kind == kCodeLengths || longest != 1)) return 0;
+    if (left > 0 && (kind == kCodeLengths || *longest != 1)) return 0;
     offset[1] = 0;
     for (int len = 1; len < 15; ++len) offset[len + 1] = static_cast<uint16_t>(offset[len] + count[len]);
     for (int i = 0; i < n; ++i)
         if (lengths[i] != 0) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
+    return 1;
+}
+
+int BuildTable(Code* table, int room, int* root, const uint8_t* lengths, int n, CodeKind kind) {
+    uint16_t count[16] = {0}, sorted[288];
+    int longest, shortest;
+    int usable = SortCodes(lengths, n, kind, count, sorted, &longest, &shortest);
+    if (usable < 0) {
+        table[0] = table[1] = Code{kOpInvalid, 1, 0};
+        *root = 1;
+        return 1;
+    }
+    if (usable == 0) return 0;
 
     int rootBits = *root;
     if (rootBits > longest) rootBits = longest;
