@@ -50,6 +50,11 @@ int64_t FileSizeOf(const char* path);
 // Sets the archive attribute only (clears read-only, hidden, system).
 void SetArchiveAttribute(const char* path);
 
+// Copies src, read through a checked handle (a link planted there is not
+// followed), to dst, which must not exist yet, and flushes the copy to the
+// disk. 1/0; on failure nothing of dst is left.
+int CopyToNewFile(const char* src, const char* dst);
+
 // Copies src over dst (dst replaced when present). 1/0.
 int CopyFileOver(const char* src, const char* dst);
 

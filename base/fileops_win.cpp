@@ -109,8 +109,9 @@ int SwapIn(const char* fresh, const char* path) {
 }
 
 // Copies what in holds to out, then closes both; the copy keeps the time of
-// the last write. 1 when every byte went across.
-int CopyAndClose(HANDLE in, HANDLE out) {
+// the last write (and is flushed to the disk when asked). 1 when every byte
+// went across.
+int CopyAndClose(HANDLE in, HANDLE out, bool flush = false) {
     static char buffer[65536];
     int ok = 1;
     for (;;) {
@@ -124,6 +125,7 @@ int CopyAndClose(HANDLE in, HANDLE out) {
     }
     FILETIME written;
     if (ok && GetFileTime(in, nullptr, nullptr, &written)) SetFileTime(out, nullptr, nullptr, &written);
+    if (ok && flush && !FlushFileBuffers(out)) ok = 0;
     DWORD error = GetLastError();
     CloseHandle(in);
     if (!CloseHandle(out)) ok = 0;
@@ -131,6 +133,20 @@ int CopyAndClose(HANDLE in, HANDLE out) {
     return ok;
 }
 }  // namespace
+
+int CopyToNewFile(const char* src, const char* dst) {
+    HANDLE in = OpenExisting(src, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, "file keep");
+    if (in == INVALID_HANDLE_VALUE) return 0;
+    HANDLE out = CreateFileA(dst, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        CloseHandle(in);
+        return 0;
+    }
+    if (CopyAndClose(in, out, true)) return 1;
+    DropFresh(dst);
+    return 0;
+}
 
 int ForceDeleteFile(const char* path) {
     PathVerdict verdict = ExaminePath(path);

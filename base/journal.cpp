@@ -686,11 +686,7 @@ int KeepFileCopy(const char* path) {
     Entry* e = Add(kKeeping, path, kept);
     if (e == nullptr || !Persisted(e)) return -1;
     int entry = g_count - 1;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    bool whole = CopyFileA(path, kept, TRUE) &&
-                 (h = CreateFileA(kept, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) != INVALID_HANDLE_VALUE &&
-                 FlushFileBuffers(h);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    bool whole = CopyToNewFile(path, kept);
     e = &g_entries[entry];
     e->kind = kKeptFile;
     if (whole && Persist(*e, kKeptFile)) return entry;

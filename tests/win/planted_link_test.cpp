@@ -150,6 +150,12 @@ TEST_P(PlantedLinkTest, NothingIsReadWrittenOrDeletedThroughIt) {
     EXPECT_EQ(CopyFileOver(copy.c_str(), path.c_str()), PathRefused() ? 0 : 1);
     EXPECT_EQ(ReadBytes(path), PathRefused() ? kPlantedBytes : "copied");
     ExpectTargetUntouched("a copy");
+    // Kept (the copy a rollback puts back): never read through it.
+    path = Plant("kept.mfh");
+    std::string kept = dir_ + "kept.mfh.mfold";
+    EXPECT_EQ(CopyToNewFile(path.c_str(), kept.c_str()), Refused() ? 0 : 1);
+    EXPECT_EQ(ReadBytes(kept), Refused() ? "" : kPlantedBytes);
+    EXPECT_EQ(CopyToNewFile(path.c_str(), kept.c_str()), 0);  // never over a file there
 
     // Attributes belong to the file the link leads to: not changed.
     path = Plant("readonly.mfh");
