@@ -265,9 +265,14 @@ void PaintCurrentPage(HDC hdc) { PaintOffScreen(hdc, PaintPage); }
 void DrawProgressBarOn(HDC hdc, int done, int total) {
     int x = g_window.progressRect[0];
     int length = g_window.progressRect[2];
-    // 64-bit product: a large done cannot overflow before the division.
-    int fill = total == 0 ? 0 : (total < done ? length : static_cast<int>(static_cast<int64_t>(done) * length / total));
     if (done >= 1) {
+        // The share done, cut as integer division cuts it. The product is
+        // taken in doubles, where a large done cannot overflow and, with a
+        // bar far shorter than 2^22 pixels, is exact: no 64-bit division
+        // routine is needed.
+        int fill = total == 0 ? 0
+                   : total < done ? length
+                                  : static_cast<int>(static_cast<double>(done) * length / total);
         HGDIOBJ old = SelectObject(hdc, static_cast<HGDIOBJ>(g_window.redBrush));
         Rectangle(hdc, x, 191, x + fill, 218);
         if (old != nullptr) SelectObject(hdc, old);

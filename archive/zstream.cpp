@@ -421,13 +421,14 @@ struct BitWriter {
     unsigned char* out;
     uint32_t cap;
     uint32_t pos;
-    uint64_t bits;
+    uint32_t bits;  // fewer than 8 waiting, and at most 16 put at a time
     int count;
     bool full;
 };
 
 void PutBits(BitWriter& w, uint32_t value, int n) {
-    w.bits |= static_cast<uint64_t>(value) << w.count;
+    if (w.full) return;  // the room has run out: nothing more goes out
+    w.bits |= value << w.count;
     w.count += n;
     while (w.count >= 8) {
         if (w.pos >= w.cap) {

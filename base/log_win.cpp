@@ -1,7 +1,9 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "base/failure.h"
 #include "base/log.h"
@@ -37,7 +39,7 @@ void KeepNewerHalf() {
         return;
     }
     DWORD length = static_cast<DWORD>(size.QuadPart);
-    char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length));
+    char* text = static_cast<char*>(std::malloc(length));
     DWORD got = 0;
     BOOL read = text != nullptr && ReadFile(file, text, length, &got, nullptr) && got == length;
     CloseHandle(file);
@@ -50,7 +52,7 @@ void KeepNewerHalf() {
         CloseHandle(file);
         if (!whole || !MoveFileExA(fresh, g_path, MOVEFILE_REPLACE_EXISTING)) DeleteFileA(fresh);
     }
-    if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
+    std::free(text);
 }
 
 // The time, the UTF-16 text as UTF-8 and a line end; its length, 0 when the
@@ -58,8 +60,9 @@ void KeepNewerHalf() {
 int FormatLine(const wchar_t* text, LineBytes& line) {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    int at = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour,
-                       now.wMinute, now.wSecond, now.wMilliseconds);
+    StrFormat(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour,
+              now.wMinute, now.wSecond, now.wMilliseconds);
+    int at = static_cast<int>(std::strlen(line));
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, line + at, static_cast<int>(sizeof line) - at - 3, nullptr,
                                 nullptr);
     if (n <= 0) return 0;
@@ -179,7 +182,7 @@ void LogW(const char* prefix, const char16_t* text) {
     if (g_path[0] == '\0') return;
     wchar_t wide[kLineMax + 1];
     Widen(prefix, wide);
-    size_t at = lstrlenW(wide);
+    size_t at = wcslen(wide);
     for (size_t i = 0; text[i] != 0 && at < kLineMax; ++i) wide[at++] = static_cast<wchar_t>(text[i]);
     wide[at] = 0;
     DWORD error = GetLastError();
@@ -203,7 +206,7 @@ void SystemErrorText(unsigned long error, char* out, unsigned cap) {
         return;
     }
     // One line: the system's text ends with a line end and often a full stop.
-    DWORD n = lstrlenA(out);
+    DWORD n = static_cast<DWORD>(std::strlen(out));
     while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ' || out[n - 1] == '.')) --n;
     out[n] = '\0';
     for (DWORD i = 0; i < n; ++i)

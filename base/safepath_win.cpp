@@ -1,6 +1,7 @@
 #include "base/safepath.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -46,7 +47,7 @@ int FullLongPath(const char* path, wchar_t* out, DWORD cap) {
     wchar_t wide[300];
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 300) <= 0) return 0;
     // A folder's final path has no trailing separator.
-    for (int n = lstrlenW(wide); n > 3 && (wide[n - 1] == L'\\' || wide[n - 1] == L'/'); --n) wide[n - 1] = 0;
+    for (size_t n = wcslen(wide); n > 3 && (wide[n - 1] == L'\\' || wide[n - 1] == L'/'); --n) wide[n - 1] = 0;
     DWORD n = GetFullPathNameW(wide, cap, out, nullptr);
     if (n == 0 || n >= cap) return 0;
     wchar_t longer[600];

@@ -41,8 +41,9 @@ struct Sink {
 };
 
 // An unsigned number in base 10 or 16, at least width digits (filled with
-// '0' or blanks).
-void PutNumber(Sink& out, unsigned long long value, bool negative, unsigned base, bool upper, int width, bool zeros) {
+// '0' or blanks). The widest conversion is 'l': an unsigned long holds every
+// value, and on Windows (32 bits) no 64-bit division routine is needed.
+void PutNumber(Sink& out, unsigned long value, bool negative, unsigned base, bool upper, int width, bool zeros) {
     char digits[24];
     int n = 0;
     do {
@@ -92,15 +93,15 @@ int StrFormatV(char* dst, size_t cap, const char* fmt, va_list ap) {
             }
             case 'd':
             case 'i': {
-                long long v = isLong ? va_arg(ap, long) : va_arg(ap, int);
-                unsigned long long magnitude = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+                long v = isLong ? va_arg(ap, long) : va_arg(ap, int);
+                unsigned long magnitude = v < 0 ? 0ul - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
                 PutNumber(out, magnitude, v < 0, 10, false, width, zeros);
                 break;
             }
             case 'u':
             case 'x':
             case 'X': {
-                unsigned long long v = isLong ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
+                unsigned long v = isLong ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
                 PutNumber(out, v, false, *f == 'u' ? 10 : 16, *f == 'X', width, zeros);
                 break;
             }

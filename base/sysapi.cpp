@@ -5,14 +5,15 @@
 
 #include "base/journal.h"
 #include "base/log.h"
+#include "base/strbuf.h"
 
 SysApi g_sys;
 
 namespace {
 BOOL WINAPI StartProgram(LPCSTR command, UINT show) {
     char line[1024];
-    if (lstrlenA(command) >= static_cast<int>(sizeof line)) return FALSE;
-    lstrcpyA(line, command);  // CreateProcess may write into its command line
+    // A copy, as CreateProcess may write into its command line.
+    if (!StrCopy(line, command)) return FALSE;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

@@ -11,9 +11,8 @@ const char16_t kClosing[] = u"\r\n\r\n请关闭上述软件后再继续安装！
 void FormatInt(char16_t* out, int value) {
     char16_t digits[12];
     int n = 0;
-    long long v = value;
-    bool negative = v < 0;
-    if (negative) v = -v;
+    bool negative = value < 0;
+    unsigned v = negative ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     do {
         digits[n++] = static_cast<char16_t>(u'0' + v % 10);
         v /= 10;

@@ -76,6 +76,22 @@ TEST(ZStream, ReadsZlibsStreamsAndWritesStreamsZlibReads) {
     EXPECT_EQ(packed, 8u);
 }
 
+TEST(ZStream, DeflateIntoTooLittleRoomFailsWithinIt) {
+    // Noise is stored: 70,016 bytes with the header, two blocks and the checksum.
+    const Bytes data = Sample(70000, 1);
+    for (uint32_t cap : {0u, 1u, 2u, 100u, 65540u, 70015u}) {
+        Bytes out(cap + 16, 0xA5);
+        uint32_t packed = 7;
+        EXPECT_EQ(ZlibDeflate(data.data(), 70000, out.data(), cap, &packed, 6), 0) << cap;
+        EXPECT_EQ(packed, 0u) << cap;
+        for (size_t i = cap; i < out.size(); ++i) ASSERT_EQ(out[i], 0xA5) << cap << " " << i;
+    }
+    Bytes out(70016);
+    uint32_t packed = 0;
+    ASSERT_EQ(ZlibDeflate(data.data(), 70000, out.data(), 70016, &packed, 6), 1);
+    EXPECT_EQ(packed, 70016u);
+}
+
 TEST(ZStream, DamagedCutOrTooLongStreamsNeverPassForData) {
     const Bytes data = Sample(50000, 2);
     const Bytes packed = ZlibPacked(data, 9);

@@ -142,13 +142,13 @@ IMPORTS = {
         ['CloseHandle', 'CopyFileA', 'ExitProcess', 'GetCommandLineA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteFileA', 'FindClose', 'FlushFileBuffers', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
          'FreeLibrary', 'FreeResource', 'GetACP', 'GetCurrentDirectoryA', 'GetCurrentProcessId', 'GetDriveTypeA',
          'GetFileAttributesA', 'GetLastError', 'GetLocalTime', 'GetModuleHandleA', 'GetOEMCP', 'GetProcAddress',
-         'GetProcessHeap', 'GetStartupInfoA', 'GetSystemDirectoryA', 'GetSystemDirectoryW', 'GetTempPathA',
+         'GetStartupInfoA', 'GetSystemDirectoryA', 'GetSystemDirectoryW', 'GetTempPathA',
          'GetTickCount', 'GetVersion', 'GetVersionExA', 'GetWindowsDirectoryA', 'GlobalAlloc', 'GlobalFree',
-         'GlobalLock', 'GlobalUnlock', 'HeapAlloc', 'HeapFree', 'LoadLibraryA', 'LoadResource', 'LocalAlloc', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
+         'GlobalLock', 'GlobalUnlock', 'LoadLibraryA', 'LoadResource', 'LocalAlloc', 'LocalFree', 'LockResource', 'MoveFileA', 'MoveFileExA',
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
-         'lstrcpyA', 'lstrlenA', 'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
-         'QueryPerformanceCounter', 'SetFileTime', 'lstrlenW', 'FormatMessageW', 'SetEndOfFile'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
+         'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
+         'QueryPerformanceCounter', 'SetFileTime', 'FormatMessageW', 'SetEndOfFile'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
         ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strrchr', 'strcmp',
@@ -162,11 +162,12 @@ IMPORTS = {
          'GetWindowTextW', 'InvalidateRect', 'IsChild', 'IsDlgButtonChecked', 'KillTimer', 'LoadAcceleratorsA',
          'LoadCursorA', 'LoadIconA', 'MessageBoxA', 'MessageBoxW', 'PeekMessageA', 'PostMessageA', 'PostQuitMessage',
          'RegisterClassA', 'ReleaseDC', 'SetFocus', 'SetTimer', 'SetWindowPos', 'SetWindowTextA', 'SetWindowTextW',
-         'ShowWindow', 'TranslateAcceleratorA', 'TranslateMessage', 'UpdateWindow', 'wsprintfA', 'DefWindowProcW',
+         'ShowWindow', 'TranslateAcceleratorA', 'TranslateMessage', 'UpdateWindow', 'DefWindowProcW',
          'DialogBoxParamW', 'RegisterClassW'], NT31),
 }
-# The program without its payload, at most (the peers' stubs are larger).
-STUB_LIMIT = 100 * 1024
+# The program without its payload, at most: the size of the peer installer's
+# own stub (NSIS 3, zlib, x86).
+STUB_LIMIT = 92672
 
 
 def check_imports(pe, failures):
