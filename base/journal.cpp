@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/fileops.h"
+#include "base/journal_records.h"
 #include "base/log.h"
 #include "base/path.h"
 #include "base/safepath.h"
@@ -13,43 +14,12 @@
 #include "base/sysapi.h"
 
 namespace {
-enum Kind {
-    kKeptFile,       // path's earlier bytes are at other
-    kKeeping,        // other is being made a copy of path: whole once a kKeptFile record follows
-    kCreatedFile,    // path did not exist
-    kCreatedFolder,  // path did not exist
-    kRenamed,        // path was renamed to other
-    kDeleteLater,    // path goes once the run has succeeded
-    kValue,          // values[0]: the earlier state of a value of root\path
-    kCreatedKey,     // root\path did not exist
-    kDeletedKey,     // values: root\path's values before it was deleted
-    kTree,           // values: root\path and its sub-keys as they were
-    kSecurity,       // security: path's access list (and integrity label) as they were
-    kDropped,        // nothing to do
-    kCommitted,      // a record of the journal file only: the run succeeded, clean-up remains
-};
+// The journal's entries are its records (base/journal_records.h) in memory.
+using Kind = JournalKind;
+using SavedValue = JournalValue;
+using Entry = JournalEntry;
 
-// A registry value as it was; a marker entry names a sub-key that existed.
-struct SavedValue {
-    char sub[200];  // sub-key of the entry's key ("" for the key itself)
-    wchar_t name[256];
-    bool marker;
-    bool present;
-    DWORD type;
-    DWORD size;
-    unsigned char* data;
-};
-
-struct Entry {
-    Kind kind;
-    char path[300];
-    char other[300];
-    HKEY root;
-    SavedValue* values;
-    int valueCount;
-    PSECURITY_DESCRIPTOR security;  // kSecurity: self-relative, LocalAlloc'd
-    SECURITY_INFORMATION securityParts;
-};
+HKEY RootOf(const Entry& e) { return static_cast<HKEY>(e.root); }
 
 Entry* g_entries = nullptr;
 int g_count = 0, g_capacity = 0;
@@ -58,11 +28,6 @@ char g_ignored[300];  // the run folder: setup's own, not recorded
 HANDLE g_file = INVALID_HANDLE_VALUE;
 const char kJournalName[] = "mofajrnl.mfh";
 
-// A record of the journal file: its size, the entry itself (its pointers
-// meaningless on the disk), each saved value (the struct, then its bytes),
-// the security descriptor's bytes, then a sum of all before it, so that a
-// record cut short by a power loss reads as absent (its change was never
-// made: the record is flushed first).
 bool Reserve(int more);
 
 Entry* Add(Kind kind, const char* path, const char* other) {
@@ -274,9 +239,10 @@ bool DeleteKeyTree(HKEY root, const char* path) {
 }
 
 bool RestoreTree(const Entry& e) {
-    bool ok = RestoreKey(e, e.root, "");
+    HKEY root = RootOf(e);
+    bool ok = RestoreKey(e, root, "");
     // Sub-keys that were not there go; those that were come back whole.
-    HKEY key = OpenRaw(e.root, e.path, KEY_READ);
+    HKEY key = OpenRaw(root, e.path, KEY_READ);
     if (key != nullptr) {
         wchar_t sub[256];
         for (DWORD index = 0;;) {
@@ -285,7 +251,7 @@ bool RestoreTree(const Entry& e) {
             char narrow[256], full[600];
             WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr);
             if (!Saved(e, narrow, nullptr) && StrFormat(full, sizeof full, "%s\\%s", e.path, narrow) &&
-                DeleteKeyTree(e.root, full)) {
+                DeleteKeyTree(root, full)) {
                 Log("undo: registry key removed: %s", full);
                 continue;
             }
@@ -294,7 +260,7 @@ bool RestoreTree(const Entry& e) {
         RegCloseKey(key);
     }
     for (int i = 0; i < e.valueCount; ++i)
-        if (e.values[i].marker && e.values[i].sub[0] != '\0') ok = RestoreKey(e, e.root, e.values[i].sub) && ok;
+        if (e.values[i].marker && e.values[i].sub[0] != '\0') ok = RestoreKey(e, root, e.values[i].sub) && ok;
     return ok;
 }
 
@@ -345,7 +311,7 @@ bool Undo(const Entry& e) {
             return PutInPlace(e.other, e.path);
         case kValue:
         case kDeletedKey: {
-            HKEY key = CreateRaw(e.root, e.path);
+            HKEY key = CreateRaw(RootOf(e), e.path);
             bool ok = key != nullptr;
             for (int i = 0; ok && i < e.valueCount; ++i) ok = SetValue(key, e.values[i]);
             if (key != nullptr) RegCloseKey(key);
@@ -354,7 +320,7 @@ bool Undo(const Entry& e) {
         }
         case kCreatedKey:
             Log("undo: registry key removed: %s", e.path);
-            return DeleteKeyTree(e.root, e.path);
+            return DeleteKeyTree(RootOf(e), e.path);
         case kTree:
             Log("undo: registry key restored with its sub-keys: %s", e.path);
             return RestoreTree(e);
@@ -401,37 +367,23 @@ void Close() {
 
 // ---- The journal file ----
 
-const uint32_t kSumSeed = 0x6d6f6661;
-uint32_t Sum(const unsigned char* p, uint32_t n, uint32_t sum) {
-    for (uint32_t i = 0; i < n; ++i) sum = ((sum << 5) | (sum >> 27)) ^ p[i];
-    return sum;
-}
-
-// Writes n bytes of a record, then adds them to its sum (so that the sum
-// itself goes out as it was before it).
-bool Emit(const void* data, uint32_t n, uint32_t* sum) {
-    DWORD written = 0;
-    bool ok = WriteFile(g_file, data, n, &written, nullptr) && written == n;
-    *sum = Sum(static_cast<const unsigned char*>(data), n, *sum);
-    return ok;
-}
-
 // Writes e as a record of the given kind to the journal file and flushes it
 // to the disk. True when it is there (or the journal does not record).
-bool Persist(const Entry& e, int kind) {
+bool Persist(const Entry& e, Kind kind) {
     if (!g_open) return true;
     if (Abandoned()) return false;
-    Entry head = e;
-    head.kind = static_cast<Kind>(kind);
-    DWORD securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
-    uint32_t size = 4 + sizeof head + securitySize + 4, sum = kSumSeed;
-    for (int i = 0; i < e.valueCount; ++i) size += sizeof(SavedValue) + (e.values[i].present ? e.values[i].size : 0);
-    bool ok = Emit(&size, 4, &sum) && Emit(&head, sizeof head, &sum);
-    for (int i = 0; ok && i < e.valueCount; ++i)
-        ok = Emit(&e.values[i], sizeof(SavedValue), &sum) &&
-             (!e.values[i].present || Emit(e.values[i].data, e.values[i].size, &sum));
+    uint32_t securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
+    uint32_t size = JournalRecordSize(e, securitySize);
+    unsigned char* record = static_cast<unsigned char*>(std::malloc(size));
+    DWORD written = 0;
+    bool ok = record != nullptr;
+    if (ok) {
+        PutJournalRecord(e, kind, securitySize, record);
+        ok = WriteFile(g_file, record, size, &written, nullptr) && written == size && FlushFileBuffers(g_file);
+    }
+    std::free(record);
     // (A record that could not be written is logged with its operation.)
-    return ok && Emit(e.security, securitySize, &sum) && Emit(&sum, 4, &sum) && FlushFileBuffers(g_file);
+    return ok;
 }
 
 // Records e on the disk: 1, or 0 with e dropped (the change is not made).
@@ -442,42 +394,36 @@ int Persisted(Entry* e) {
 }
 
 // Reads the records of a journal file into the entries. False when one
-// cannot be taken in (no memory); a record cut short (its sum does not
-// match) ends it. The folder is one only administrators can write: a whole
-// record is one this program wrote.
+// cannot be taken in (no memory); the first record that is not whole (cut
+// short, its sum wrong, its fields overrunning it) ends it. The folder is
+// one only administrators can write: a whole record is one this program
+// wrote.
 bool Load(const unsigned char* image, uint32_t size, bool* committed) {
-    for (uint32_t pos = 0; size - pos >= 4 + sizeof(Entry) + 4;) {
-        uint32_t length, sum;
-        std::memcpy(&length, image + pos, 4);
-        if (length < 4 + sizeof(Entry) + 4 || length > size - pos) break;
-        std::memcpy(&sum, image + pos + length - 4, 4);
-        if (sum != Sum(image + pos, length - 4, kSumSeed)) break;
-        const unsigned char* at = image + pos + 4;
-        const unsigned char* end = image + pos + length - 4;
-        pos += length;
-        Entry r;
-        std::memcpy(&r, at, sizeof r);
-        at += sizeof r;
-        if (r.kind == kCommitted) *committed = true;
-        if (r.kind >= kDropped) continue;
-        Entry* e = Add(r.kind, "", nullptr);
-        if (e == nullptr) return false;
-        *e = r;
+    JournalRecord r;
+    SavedValue v;
+    for (uint32_t pos = 0; NextJournalRecord(image, size, &pos, &r);) {
+        if (r.entry.kind == kCommitted) *committed = true;
+        if (r.entry.kind >= kDropped) continue;
+        if (!Reserve(1)) return false;
+        Entry* e = &g_entries[g_count++];
+        *e = r.entry;
         e->values = nullptr;
         e->valueCount = 0;
         e->security = nullptr;
-        for (int i = 0; i < r.valueCount; ++i) {
-            SavedValue v;
-            std::memcpy(&v, at, sizeof v);
-            at += sizeof v;
-            v.data = static_cast<unsigned char*>(std::malloc(v.size + 2));
-            if (v.data == nullptr || !Append(e, v)) return false;
-            if (v.present) std::memcpy(v.data, at, v.size);
-            at += v.present ? v.size : 0;
+        const unsigned char* at = r.values;
+        for (int i = 0; i < r.entry.valueCount && ReadJournalValue(&at, r.security, &v); ++i) {
+            // The value's bytes go to a block of their own (v.data points
+            // into the image until then).
+            const unsigned char* bytes = v.data;
+            if (bytes != nullptr && (v.data = static_cast<unsigned char*>(std::malloc(v.size + 2))) == nullptr)
+                return false;
+            if (!Append(e, v)) return false;
+            if (bytes != nullptr) std::memcpy(v.data, bytes, v.size);
         }
-        // What remains before the sum is the security descriptor's.
-        if (r.security != nullptr && (e->security = LocalAlloc(LMEM_FIXED, end - at)) == nullptr) return false;
-        if (r.security != nullptr) std::memcpy(e->security, at, end - at);
+        if (r.securitySize != 0) {
+            if ((e->security = LocalAlloc(LMEM_FIXED, r.securitySize)) == nullptr) return false;
+            std::memcpy(e->security, r.security, r.securitySize);
+        }
     }
     return true;
 }
