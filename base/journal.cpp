@@ -104,11 +104,14 @@ int Wide(const char* text, wchar_t* out, int cap) {
     return n > 0;
 }
 
-HKEY OpenRaw(HKEY root, const char* path, REGSAM access) {
+// root\path opened for access, or null; *rc (when asked) says why not, a
+// path that cannot be converted counting as absent.
+HKEY OpenRaw(HKEY root, const char* path, REGSAM access, LONG* rc = nullptr) {
     wchar_t wide[300];
     HKEY key = nullptr;
-    if (!Wide(path, wide, 300) || RegOpenKeyExW(root, wide, 0, access, &key) != ERROR_SUCCESS) return nullptr;
-    return key;
+    LONG result = Wide(path, wide, 300) ? RegOpenKeyExW(root, wide, 0, access, &key) : ERROR_FILE_NOT_FOUND;
+    if (rc != nullptr) *rc = result;
+    return result == ERROR_SUCCESS ? key : nullptr;
 }
 
 HKEY CreateRaw(HKEY root, const char* path) {
@@ -119,6 +122,23 @@ HKEY CreateRaw(HKEY root, const char* path) {
             ERROR_SUCCESS)
         return nullptr;
     return key;
+}
+
+// The name of key's index-th sub-key in the ANSI code page into name (cap
+// bytes): 1; 0 when there is no such sub-key; -1 when the name does not
+// convert into name.
+int SubKeyName(HKEY key, DWORD index, char* name, int cap) {
+    wchar_t wide[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(key, index, wide, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return 0;
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, name, cap, nullptr, nullptr) > 0 ? 1 : -1;
+}
+
+// The name of key's index-th value into name (256 characters); false when
+// there is no such value.
+bool ValueName(HKEY key, DWORD index, wchar_t* name) {
+    DWORD length = 256;
+    return RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool Append(Entry* e, const SavedValue& v) {
@@ -155,10 +175,7 @@ bool ReadValue(HKEY key, SavedValue& v) {
 // a key restored from part of its values would lose the rest.
 bool SaveKey(Entry* e, HKEY root, const char* path, const char* sub) {
     char full[520];
-    if (sub[0] == '\0')
-        StrCopyCut(full, path);
-    else if (!StrFormat(full, sizeof full, "%s\\%s", path, sub))
-        return false;
+    if (!StrFormat(full, sizeof full, "%s%s%s", path, sub[0] != '\0' ? "\\" : "", sub)) return false;
     HKEY key = OpenRaw(root, full, KEY_READ);
     if (key == nullptr) return true;
     SavedValue marker = {};
@@ -168,8 +185,7 @@ bool SaveKey(Entry* e, HKEY root, const char* path, const char* sub) {
     for (DWORD index = 0; whole; ++index) {
         SavedValue v = {};
         StrCopyCut(v.sub, sub);
-        DWORD nameLength = 256;
-        if (RegEnumValueW(key, index, v.name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (!ValueName(key, index, v.name)) break;
         whole = ReadValue(key, v) && (!v.present || Append(e, v));
     }
     RegCloseKey(key);
@@ -197,17 +213,13 @@ bool Saved(const Entry& e, const char* sub, const wchar_t* name) {
 // was changed or removed comes back.
 bool RestoreKey(const Entry& e, HKEY root, const char* sub) {
     char full[520];
-    if (sub[0] == '\0')
-        StrCopyCut(full, e.path);
-    else if (!StrFormat(full, sizeof full, "%s\\%s", e.path, sub))
-        return false;
+    if (!StrFormat(full, sizeof full, "%s%s%s", e.path, sub[0] != '\0' ? "\\" : "", sub)) return false;
     HKEY key = CreateRaw(root, full);
     if (key == nullptr) return false;
     bool ok = true;
     wchar_t name[256];
     for (DWORD index = 0;;) {
-        DWORD nameLength = 256;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (!ValueName(key, index, name)) break;
         if (!Saved(e, sub, name) && RegDeleteValueW(key, name) == ERROR_SUCCESS) continue;
         ++index;
     }
@@ -221,14 +233,9 @@ bool RestoreKey(const Entry& e, HKEY root, const char* sub) {
 bool DeleteKeyTree(HKEY root, const char* path) {
     HKEY key = OpenRaw(root, path, KEY_ALL_ACCESS);
     if (key != nullptr) {
-        wchar_t sub[256];
-        for (;;) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, 0, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            char narrow[256], full[600];
-            if (WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0 ||
-                !StrFormat(full, sizeof full, "%s\\%s", path, narrow) || !DeleteKeyTree(root, full))
-                break;
+        char narrow[256], full[600];
+        while (SubKeyName(key, 0, narrow, sizeof narrow) > 0 && StrFormat(full, sizeof full, "%s\\%s", path, narrow) &&
+               DeleteKeyTree(root, full)) {
         }
         RegCloseKey(key);
     }
@@ -244,13 +251,12 @@ bool RestoreTree(const Entry& e) {
     // Sub-keys that were not there go; those that were come back whole.
     HKEY key = OpenRaw(root, e.path, KEY_READ);
     if (key != nullptr) {
-        wchar_t sub[256];
+        char narrow[256], full[600];
         for (DWORD index = 0;;) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, index, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            char narrow[256], full[600];
-            WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr);
-            if (!Saved(e, narrow, nullptr) && StrFormat(full, sizeof full, "%s\\%s", e.path, narrow) &&
+            int found = SubKeyName(key, index, narrow, sizeof narrow);
+            if (found == 0) break;
+            // (A name that does not convert is left alone.)
+            if (found > 0 && !Saved(e, narrow, nullptr) && StrFormat(full, sizeof full, "%s\\%s", e.path, narrow) &&
                 DeleteKeyTree(root, full)) {
                 Log("undo: registry key removed: %s", full);
                 continue;
@@ -583,10 +589,8 @@ int KeepRegistryValue(HKEY root, const char* keyPath, const char* name) {
     e->root = root;
     SavedValue v = {};
     Wide(name, v.name, 256);
-    HKEY key = nullptr;
-    LONG rc = ERROR_FILE_NOT_FOUND;
-    wchar_t wide[300];
-    if (Wide(keyPath, wide, 300)) rc = RegOpenKeyExW(root, wide, 0, KEY_READ, &key);
+    LONG rc;
+    HKEY key = OpenRaw(root, keyPath, KEY_READ, &rc);
     bool known = (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) && ReadValue(key, v);
     if (key != nullptr) RegCloseKey(key);
     if (!known) {
@@ -619,13 +623,11 @@ int KeepRegistryTree(HKEY root, const char* path) {
     if (!SaveKey(e, root, path, "")) return NotKept(e, "the registry key");
     HKEY key = OpenRaw(root, path, KEY_READ);
     bool whole = true;
-    wchar_t sub[256];
+    char narrow[200];
     for (DWORD index = 0; whole && key != nullptr; ++index) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, index, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        char narrow[200];
-        whole = WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) > 0 &&
-                SaveKey(e, root, path, narrow);
+        int found = SubKeyName(key, index, narrow, sizeof narrow);
+        if (found == 0) break;
+        whole = found > 0 && SaveKey(e, root, path, narrow);
     }
     if (key != nullptr) RegCloseKey(key);
     return whole ? Persisted(e) : NotKept(e, "the registry key");
@@ -647,10 +649,11 @@ int KeepSecurity(const char* folder) {
     // request for it, and only the access list is kept.
     PACL dacl = nullptr, sacl = nullptr;
     SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | kLabelSecurity;
-    DWORD rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, &sacl, &e->security);
-    if (rc != ERROR_SUCCESS) {
+    DWORD rc;
+    for (;;) {
+        rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, &sacl, &e->security);
+        if (rc == ERROR_SUCCESS || parts == DACL_SECURITY_INFORMATION) break;
         parts = DACL_SECURITY_INFORMATION;
-        rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, nullptr, &e->security);
     }
     if (rc != ERROR_SUCCESS) {
         e->security = nullptr;
