@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/fileops.h"
+#include "base/journal_records.h"
 #include "base/log.h"
 #include "base/path.h"
 #include "base/safepath.h"
@@ -13,49 +14,15 @@
 #include "base/sysapi.h"
 
 namespace {
-enum Kind {
-    kKeptFile,       // path's earlier bytes are at other
-    kKeeping,        // other is being made a copy of path: whole once a kKeptFile record follows
-    kCreatedFile,    // path did not exist
-    kCreatedFolder,  // path did not exist
-    kRenamed,        // path was renamed to other
-    kDeleteLater,    // path goes once the run has succeeded
-    kValue,          // values[0]: the earlier state of a value of root\path
-    kCreatedKey,     // root\path did not exist
-    kDeletedKey,     // values: root\path's values before it was deleted
-    kTree,           // values: root\path and its sub-keys as they were
-    kSecurity,       // security: path's access list (and integrity label) as they were
-    kFreshIn,        // folder path may hold fresh files ("<name>.<16 hex digits>.mfnew") not yet in place
-    kDropped,        // nothing to do
-    kCommitted,      // a record of the journal file only: the run succeeded, clean-up remains
-    kUndone,         // a record of the journal file only: the entry of record target is undone
-};
+// The journal's entries are its records (base/journal_records.h) in memory.
+using Kind = JournalKind;
+using SavedValue = JournalValue;
+using Entry = JournalEntry;
 
-// A registry value as it was; a marker entry names a sub-key that existed.
-struct SavedValue {
-    char sub[200];  // sub-key of the entry's key ("" for the key itself)
-    wchar_t name[256];
-    bool marker;
-    bool present;
-    DWORD type;
-    DWORD size;
-    unsigned char* data;
-};
-
-struct Entry {
-    Kind kind;
-    char path[300];
-    char other[300];
-    HKEY root;
-    SavedValue* values;
-    int valueCount;
-    PSECURITY_DESCRIPTOR security;  // kSecurity: self-relative, LocalAlloc'd
-    SECURITY_INFORMATION securityParts;
-    uint32_t record;  // the number of the entry's latest record in the journal file (from 1)
-    uint32_t target;  // kUndone: the record of the entry undone
-};
+HKEY RootOf(const Entry& e) { return static_cast<HKEY>(e.root); }
 
 Entry* g_entries = nullptr;
+uint32_t* g_recordOf = nullptr;  // each entry's latest record in the journal file (0: none)
 int g_count = 0, g_capacity = 0;
 bool g_open = false;
 char g_ignored[300];  // the run folder: setup's own, not recorded
@@ -63,16 +30,12 @@ HANDLE g_file = INVALID_HANDLE_VALUE;
 uint32_t g_records = 0;  // the records of the journal file so far
 const char kJournalName[] = "mofajrnl.mfh";
 
-// A record of the journal file: its size, the entry itself (its pointers
-// meaningless on the disk), each saved value (the struct, then its bytes),
-// the security descriptor's bytes, then a sum of all before it, so that a
-// record cut short by a power loss reads as absent (its change was never
-// made: the record is flushed first).
 bool Reserve(int more);
-void NoteUndone(const Entry& e);
+void NoteUndone(int index);
 
 Entry* Add(Kind kind, const char* path, const char* other) {
     if (!Reserve(1)) return nullptr;
+    g_recordOf[g_count] = 0;
     Entry* e = &g_entries[g_count++];
     std::memset(e, 0, sizeof *e);
     e->kind = kind;
@@ -90,6 +53,9 @@ bool Reserve(int more) {
     Entry* grown = static_cast<Entry*>(std::realloc(g_entries, static_cast<size_t>(capacity) * sizeof(Entry)));
     if (grown == nullptr) return false;
     g_entries = grown;
+    uint32_t* numbers = static_cast<uint32_t*>(std::realloc(g_recordOf, static_cast<size_t>(capacity) * sizeof(uint32_t)));
+    if (numbers == nullptr) return false;
+    g_recordOf = numbers;
     g_capacity = capacity;
     return true;
 }
@@ -161,11 +127,14 @@ int Wide(const char* text, wchar_t* out, int cap) {
     return n > 0;
 }
 
-HKEY OpenRaw(HKEY root, const char* path, REGSAM access) {
+// root\path opened for access, or null; *rc (when asked) says why not, a
+// path that cannot be converted counting as absent.
+HKEY OpenRaw(HKEY root, const char* path, REGSAM access, LONG* rc = nullptr) {
     wchar_t wide[300];
     HKEY key = nullptr;
-    if (!Wide(path, wide, 300) || RegOpenKeyExW(root, wide, 0, access, &key) != ERROR_SUCCESS) return nullptr;
-    return key;
+    LONG result = Wide(path, wide, 300) ? RegOpenKeyExW(root, wide, 0, access, &key) : ERROR_FILE_NOT_FOUND;
+    if (rc != nullptr) *rc = result;
+    return result == ERROR_SUCCESS ? key : nullptr;
 }
 
 HKEY CreateRaw(HKEY root, const char* path) {
@@ -176,6 +145,23 @@ HKEY CreateRaw(HKEY root, const char* path) {
             ERROR_SUCCESS)
         return nullptr;
     return key;
+}
+
+// The name of key's index-th sub-key in the ANSI code page into name (cap
+// bytes): 1; 0 when there is no such sub-key; -1 when the name does not
+// convert into name.
+int SubKeyName(HKEY key, DWORD index, char* name, int cap) {
+    wchar_t wide[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(key, index, wide, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return 0;
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, name, cap, nullptr, nullptr) > 0 ? 1 : -1;
+}
+
+// The name of key's index-th value into name (256 characters); false when
+// there is no such value.
+bool ValueName(HKEY key, DWORD index, wchar_t* name) {
+    DWORD length = 256;
+    return RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool Append(Entry* e, const SavedValue& v) {
@@ -212,10 +198,7 @@ bool ReadValue(HKEY key, SavedValue& v) {
 // a key restored from part of its values would lose the rest.
 bool SaveKey(Entry* e, HKEY root, const char* path, const char* sub) {
     char full[520];
-    if (sub[0] == '\0')
-        StrCopyCut(full, path);
-    else if (!StrFormat(full, sizeof full, "%s\\%s", path, sub))
-        return false;
+    if (!StrFormat(full, sizeof full, "%s%s%s", path, sub[0] != '\0' ? "\\" : "", sub)) return false;
     HKEY key = OpenRaw(root, full, KEY_READ);
     if (key == nullptr) return true;
     SavedValue marker = {};
@@ -225,8 +208,7 @@ bool SaveKey(Entry* e, HKEY root, const char* path, const char* sub) {
     for (DWORD index = 0; whole; ++index) {
         SavedValue v = {};
         StrCopyCut(v.sub, sub);
-        DWORD nameLength = 256;
-        if (RegEnumValueW(key, index, v.name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (!ValueName(key, index, v.name)) break;
         whole = ReadValue(key, v) && (!v.present || Append(e, v));
     }
     RegCloseKey(key);
@@ -254,17 +236,13 @@ bool Saved(const Entry& e, const char* sub, const wchar_t* name) {
 // was changed or removed comes back.
 bool RestoreKey(const Entry& e, HKEY root, const char* sub) {
     char full[520];
-    if (sub[0] == '\0')
-        StrCopyCut(full, e.path);
-    else if (!StrFormat(full, sizeof full, "%s\\%s", e.path, sub))
-        return false;
+    if (!StrFormat(full, sizeof full, "%s%s%s", e.path, sub[0] != '\0' ? "\\" : "", sub)) return false;
     HKEY key = CreateRaw(root, full);
     if (key == nullptr) return false;
     bool ok = true;
     wchar_t name[256];
     for (DWORD index = 0;;) {
-        DWORD nameLength = 256;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (!ValueName(key, index, name)) break;
         if (!Saved(e, sub, name) && RegDeleteValueW(key, name) == ERROR_SUCCESS) continue;
         ++index;
     }
@@ -278,14 +256,9 @@ bool RestoreKey(const Entry& e, HKEY root, const char* sub) {
 bool DeleteKeyTree(HKEY root, const char* path) {
     HKEY key = OpenRaw(root, path, KEY_ALL_ACCESS);
     if (key != nullptr) {
-        wchar_t sub[256];
-        for (;;) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, 0, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            char narrow[256], full[600];
-            if (WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0 ||
-                !StrFormat(full, sizeof full, "%s\\%s", path, narrow) || !DeleteKeyTree(root, full))
-                break;
+        char narrow[256], full[600];
+        while (SubKeyName(key, 0, narrow, sizeof narrow) > 0 && StrFormat(full, sizeof full, "%s\\%s", path, narrow) &&
+               DeleteKeyTree(root, full)) {
         }
         RegCloseKey(key);
     }
@@ -296,18 +269,18 @@ bool DeleteKeyTree(HKEY root, const char* path) {
 }
 
 bool RestoreTree(const Entry& e) {
-    bool ok = RestoreKey(e, e.root, "");
+    HKEY root = RootOf(e);
+    bool ok = RestoreKey(e, root, "");
     // Sub-keys that were not there go; those that were come back whole.
-    HKEY key = OpenRaw(e.root, e.path, KEY_READ);
+    HKEY key = OpenRaw(root, e.path, KEY_READ);
     if (key != nullptr) {
-        wchar_t sub[256];
+        char narrow[256], full[600];
         for (DWORD index = 0;;) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, index, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            char narrow[256], full[600];
-            WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr);
-            if (!Saved(e, narrow, nullptr) && StrFormat(full, sizeof full, "%s\\%s", e.path, narrow) &&
-                DeleteKeyTree(e.root, full)) {
+            int found = SubKeyName(key, index, narrow, sizeof narrow);
+            if (found == 0) break;
+            // (A name that does not convert is left alone.)
+            if (found > 0 && !Saved(e, narrow, nullptr) && StrFormat(full, sizeof full, "%s\\%s", e.path, narrow) &&
+                DeleteKeyTree(root, full)) {
                 Log("undo: registry key removed: %s", full);
                 continue;
             }
@@ -316,7 +289,7 @@ bool RestoreTree(const Entry& e) {
         RegCloseKey(key);
     }
     for (int i = 0; i < e.valueCount; ++i)
-        if (e.values[i].marker && e.values[i].sub[0] != '\0') ok = RestoreKey(e, e.root, e.values[i].sub) && ok;
+        if (e.values[i].marker && e.values[i].sub[0] != '\0') ok = RestoreKey(e, root, e.values[i].sub) && ok;
     return ok;
 }
 
@@ -410,7 +383,7 @@ bool Undo(const Entry& e) {
             return PutInPlace(e.other, e.path);
         case kValue:
         case kDeletedKey: {
-            HKEY key = CreateRaw(e.root, e.path);
+            HKEY key = CreateRaw(RootOf(e), e.path);
             bool ok = key != nullptr;
             for (int i = 0; ok && i < e.valueCount; ++i) ok = SetValue(key, e.values[i]);
             if (key != nullptr) RegCloseKey(key);
@@ -419,7 +392,7 @@ bool Undo(const Entry& e) {
         }
         case kCreatedKey:
             Log("undo: registry key removed: %s", e.path);
-            return DeleteKeyTree(e.root, e.path);
+            return DeleteKeyTree(RootOf(e), e.path);
         case kTree:
             Log("undo: registry key restored with its sub-keys: %s", e.path);
             return RestoreTree(e);
@@ -448,7 +421,7 @@ int UndoAll() {
             ++failed;
             Log("undo failed (error %lu): %s", GetLastError(), g_entries[i].path);
         } else {
-            NoteUndone(g_entries[i]);
+            NoteUndone(i);
         }
     }
     return failed;
@@ -461,7 +434,9 @@ void Close() {
         if (g_entries[i].security != nullptr) LocalFree(g_entries[i].security);
     }
     std::free(g_entries);
+    std::free(g_recordOf);
     g_entries = nullptr;
+    g_recordOf = nullptr;
     g_count = g_capacity = 0;
     g_open = false;
     g_ignored[0] = '\0';
@@ -472,107 +447,89 @@ void Close() {
 
 // ---- The journal file ----
 
-const uint32_t kSumSeed = 0x6d6f6661;
-uint32_t Sum(const unsigned char* p, uint32_t n, uint32_t sum) {
-    for (uint32_t i = 0; i < n; ++i) sum = ((sum << 5) | (sum >> 27)) ^ p[i];
-    return sum;
-}
-
-// Writes n bytes of a record, then adds them to its sum (so that the sum
-// itself goes out as it was before it).
-bool Emit(const void* data, uint32_t n, uint32_t* sum) {
+// Writes e as a record of the given kind to the journal file and flushes it
+// to the disk. True when it is there; *number (when asked) gets its number
+// in the file (from 1).
+bool WriteRecord(const Entry& e, Kind kind, uint32_t* number) {
+    uint32_t securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
+    uint32_t size = JournalRecordSize(e, securitySize);
+    unsigned char* record = static_cast<unsigned char*>(std::malloc(size));
     DWORD written = 0;
-    bool ok = WriteFile(g_file, data, n, &written, nullptr) && written == n;
-    *sum = Sum(static_cast<const unsigned char*>(data), n, *sum);
+    bool ok = record != nullptr;
+    if (ok) {
+        PutJournalRecord(e, kind, securitySize, record);
+        ok = WriteFile(g_file, record, size, &written, nullptr) && written == size && FlushFileBuffers(g_file);
+    }
+    std::free(record);
+    // (A record that could not be written is logged with its operation.)
+    if (ok) ++g_records;
+    if (ok && number != nullptr) *number = g_records;
     return ok;
 }
 
-// Writes e as a record of the given kind to the journal file and flushes it
-// to the disk; e takes the record's number. True when it is there.
-bool WriteRecord(Entry& e, int kind) {
-    Entry head = e;
-    head.kind = static_cast<Kind>(kind);
-    head.record = g_records + 1;
-    DWORD securitySize = e.security != nullptr ? GetSecurityDescriptorLength(e.security) : 0;
-    uint32_t size = 4 + sizeof head + securitySize + 4, sum = kSumSeed;
-    for (int i = 0; i < e.valueCount; ++i) size += sizeof(SavedValue) + (e.values[i].present ? e.values[i].size : 0);
-    bool ok = Emit(&size, 4, &sum) && Emit(&head, sizeof head, &sum);
-    for (int i = 0; ok && i < e.valueCount; ++i)
-        ok = Emit(&e.values[i], sizeof(SavedValue), &sum) &&
-             (!e.values[i].present || Emit(e.values[i].data, e.values[i].size, &sum));
-    // (A record that could not be written is logged with its operation.)
-    if (!ok || !Emit(e.security, securitySize, &sum) || !Emit(&sum, 4, &sum) || !FlushFileBuffers(g_file)) return false;
-    e.record = ++g_records;
-    return true;
-}
-
-// A record of a change about to be made (true too when the journal does not
-// record). A run ended for a test writes nothing more.
-bool Persist(Entry& e, int kind) {
+// A record of a change about to be made, e being entry index (or -1); true
+// too when the journal does not record. A run ended for a test writes
+// nothing more.
+bool Persist(const Entry& e, Kind kind, int index = -1) {
     if (!g_open) return true;
     if (Abandoned()) return false;
-    return WriteRecord(e, kind);
+    return WriteRecord(e, kind, index >= 0 ? &g_recordOf[index] : nullptr);
 }
 
-// After e's undo: a later recovery does not undo it again. Undoing twice
-// could undo what an older entry put back (a file created where an older
-// entry brings the earlier one back would be deleted again).
-void NoteUndone(const Entry& e) {
+// After the undo of entry index: a later recovery does not undo it again.
+// Undoing twice could undo what an older entry put back (a file created
+// where an older entry brings the earlier one back would be deleted again).
+void NoteUndone(int index) {
     Entry mark = {};
-    mark.target = e.record;
-    if (g_file != INVALID_HANDLE_VALUE && e.record != 0 && !WriteRecord(mark, kUndone))
-        Log("journal: the undo of %s could not be recorded", e.path);
+    mark.securityParts = g_recordOf[index];
+    if (g_file != INVALID_HANDLE_VALUE && g_recordOf[index] != 0 && !WriteRecord(mark, kUndone, nullptr))
+        Log("journal: the undo of %s could not be recorded", g_entries[index].path);
 }
 
 // Records e on the disk: 1, or 0 with e dropped (the change is not made).
 int Persisted(Entry* e) {
-    if (Persist(*e, e->kind)) return 1;
+    if (Persist(*e, e->kind, static_cast<int>(e - g_entries))) return 1;
     e->kind = kDropped;
     return 0;
 }
 
 // Reads the records of a journal file into the entries. False when one
-// cannot be taken in (no memory); a record cut short (its sum does not
-// match) ends it; *whole gets the length of the records before it. The
-// folder is one only administrators can write: a whole record is one this
-// program wrote.
+// cannot be taken in (no memory); the first record that is not whole (cut
+// short, its sum wrong, its fields overrunning it) ends it, and *whole gets
+// the length of the records before it. The folder is one only
+// administrators can write: a whole record is one this program wrote.
 bool Load(const unsigned char* image, uint32_t size, bool* committed, uint32_t* whole) {
+    JournalRecord r;
+    SavedValue v;
     *whole = 0;
-    for (uint32_t pos = 0; size - pos >= 4 + sizeof(Entry) + 4; *whole = pos) {
-        uint32_t length, sum;
-        std::memcpy(&length, image + pos, 4);
-        if (length < 4 + sizeof(Entry) + 4 || length > size - pos) break;
-        std::memcpy(&sum, image + pos + length - 4, 4);
-        if (sum != Sum(image + pos, length - 4, kSumSeed)) break;
-        const unsigned char* at = image + pos + 4;
-        const unsigned char* end = image + pos + length - 4;
-        pos += length;
-        Entry r;
-        std::memcpy(&r, at, sizeof r);
-        at += sizeof r;
-        if (r.record > g_records) g_records = r.record;
-        if (r.kind == kCommitted) *committed = true;
-        for (int i = g_count - 1; r.kind == kUndone && i >= 0; --i)
-            if (g_entries[i].record == r.target) g_entries[i].kind = kDropped;
-        if (r.kind >= kDropped) continue;
-        Entry* e = Add(r.kind, "", nullptr);
-        if (e == nullptr) return false;
-        *e = r;
+    for (uint32_t pos = 0; NextJournalRecord(image, size, &pos, &r); *whole = pos) {
+        ++g_records;
+        const Kind kind = r.entry.kind;
+        if (kind == kCommitted) *committed = true;
+        for (int i = g_count - 1; kind == kUndone && i >= 0; --i)
+            if (g_recordOf[i] == r.entry.securityParts) g_entries[i].kind = kDropped;
+        if (kind == kDropped || kind == kCommitted || kind == kUndone) continue;
+        if (!Reserve(1)) return false;
+        g_recordOf[g_count] = g_records;
+        Entry* e = &g_entries[g_count++];
+        *e = r.entry;
         e->values = nullptr;
         e->valueCount = 0;
         e->security = nullptr;
-        for (int i = 0; i < r.valueCount; ++i) {
-            SavedValue v;
-            std::memcpy(&v, at, sizeof v);
-            at += sizeof v;
-            v.data = static_cast<unsigned char*>(std::malloc(v.size + 2));
-            if (v.data == nullptr || !Append(e, v)) return false;
-            if (v.present) std::memcpy(v.data, at, v.size);
-            at += v.present ? v.size : 0;
+        const unsigned char* at = r.values;
+        for (int i = 0; i < r.entry.valueCount && ReadJournalValue(&at, r.security, &v); ++i) {
+            // The value's bytes go to a block of their own (v.data points
+            // into the image until then).
+            const unsigned char* bytes = v.data;
+            if (bytes != nullptr && (v.data = static_cast<unsigned char*>(std::malloc(v.size + 2))) == nullptr)
+                return false;
+            if (!Append(e, v)) return false;
+            if (bytes != nullptr) std::memcpy(v.data, bytes, v.size);
         }
-        // What remains before the sum is the security descriptor's.
-        if (r.security != nullptr && (e->security = LocalAlloc(LMEM_FIXED, end - at)) == nullptr) return false;
-        if (r.security != nullptr) std::memcpy(e->security, at, end - at);
+        if (r.securitySize != 0) {
+            if ((e->security = LocalAlloc(LMEM_FIXED, r.securitySize)) == nullptr) return false;
+            std::memcpy(e->security, r.security, r.securitySize);
+        }
     }
     return true;
 }
@@ -689,7 +646,7 @@ int KeepFileCopy(const char* path) {
     bool whole = CopyToNewFile(path, kept);
     e = &g_entries[entry];
     e->kind = kKeptFile;
-    if (whole && Persist(*e, kKeptFile)) return entry;
+    if (whole && Persist(*e, kKeptFile, entry)) return entry;
     DropKept(entry);
     return -1;
 }
@@ -749,10 +706,8 @@ int KeepRegistryValue(HKEY root, const char* keyPath, const char* name) {
     e->root = root;
     SavedValue v = {};
     Wide(name, v.name, 256);
-    HKEY key = nullptr;
-    LONG rc = ERROR_FILE_NOT_FOUND;
-    wchar_t wide[300];
-    if (Wide(keyPath, wide, 300)) rc = RegOpenKeyExW(root, wide, 0, KEY_READ, &key);
+    LONG rc;
+    HKEY key = OpenRaw(root, keyPath, KEY_READ, &rc);
     bool known = (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) && ReadValue(key, v);
     if (key != nullptr) RegCloseKey(key);
     if (!known) {
@@ -785,13 +740,11 @@ int KeepRegistryTree(HKEY root, const char* path) {
     if (!SaveKey(e, root, path, "")) return NotKept(e, "the registry key");
     HKEY key = OpenRaw(root, path, KEY_READ);
     bool whole = true;
-    wchar_t sub[256];
+    char narrow[200];
     for (DWORD index = 0; whole && key != nullptr; ++index) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, index, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        char narrow[200];
-        whole = WideCharToMultiByte(CP_ACP, 0, sub, -1, narrow, sizeof narrow, nullptr, nullptr) > 0 &&
-                SaveKey(e, root, path, narrow);
+        int found = SubKeyName(key, index, narrow, sizeof narrow);
+        if (found == 0) break;
+        whole = found > 0 && SaveKey(e, root, path, narrow);
     }
     if (key != nullptr) RegCloseKey(key);
     return whole ? Persisted(e) : NotKept(e, "the registry key");
@@ -813,10 +766,11 @@ int KeepSecurity(const char* folder) {
     // request for it, and only the access list is kept.
     PACL dacl = nullptr, sacl = nullptr;
     SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | kLabelSecurity;
-    DWORD rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, &sacl, &e->security);
-    if (rc != ERROR_SUCCESS) {
+    DWORD rc;
+    for (;;) {
+        rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, &sacl, &e->security);
+        if (rc == ERROR_SUCCESS || parts == DACL_SECURITY_INFORMATION) break;
         parts = DACL_SECURITY_INFORMATION;
-        rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, parts, nullptr, nullptr, &dacl, nullptr, &e->security);
     }
     if (rc != ERROR_SUCCESS) {
         e->security = nullptr;

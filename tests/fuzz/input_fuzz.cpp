@@ -1,9 +1,10 @@
 // libFuzzer target over what setup reads from outside its payload: the
-// command line, the path file, a backup archive through the restore, and the
-// settings files it reads back. The first byte picks the reader, the rest is
-// what that reader is given. Besides the sanitizers it checks that nothing
-// is written outside the folders a reader may write, and that every text a
-// reader fills stays terminated inside its field.
+// command line, the path file, a backup archive through the restore, the
+// settings files it reads back, and the journal an earlier run left. The
+// first byte picks the reader (and for the journal whether its records are
+// resealed), the rest is what that reader is given. Besides the sanitizers
+// it checks that nothing is written outside the folders a reader may write,
+// and that every text a reader fills stays terminated inside its field.
 #include <dirent.h>
 #include <linux/magic.h>
 #include <stdlib.h>
@@ -22,6 +23,7 @@
 #include "archive/mfz.h"
 #include "base/context.h"
 #include "base/fileops.h"
+#include "base/journal_records.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/ui.h"
@@ -33,8 +35,7 @@ enum Reader : uint8_t {
     kPathFile,
     kBackupRestore,
     kSettingsFiles,
-    // The recovery journal's reader takes the next number once setup keeps
-    // a journal on disk that a later run reads back.
+    kJournal,
     kReaderCount,
 };
 
@@ -270,6 +271,121 @@ void ReadSettings(const uint8_t* data, size_t size) {
     if (length >= kSettingsTextSize || g_ctx.settingsBlock[kSettingsTextOffset + length] != '\0')
         Fail("settings text", "longer than its area");
 }
+
+volatile unsigned g_walked;  // what the walk read, so that it is not left out
+
+template <typename C, size_t N> void CheckEnds(const C (&text)[N], const char* what) {
+    for (C c : text)
+        if (c == 0) return;
+    Fail("unterminated", what);
+}
+
+// A record as recovery takes it in: the entry, each saved value with its
+// bytes in a block of their own, the security descriptor in a block of its
+// exact size.
+struct Loaded {
+    JournalEntry entry;
+    std::vector<JournalValue> values;
+    std::vector<std::vector<unsigned char>> data;
+    std::vector<unsigned char> security;
+};
+
+// Walks a security descriptor the way Windows does when recovery puts it
+// back: its access lists where the header says, their entries by their
+// sizes. Out of the block is out of bounds.
+unsigned WalkDescriptor(const std::vector<unsigned char>& sd) {
+    unsigned sum = 0;
+    for (size_t part = 12; part < 20; part += 4) {
+        uint32_t at;
+        std::memcpy(&at, sd.data() + part, 4);
+        if (at == 0) continue;
+        const unsigned char* acl = sd.data() + at;
+        uint16_t length, count, ace;
+        std::memcpy(&length, acl + 2, 2);
+        std::memcpy(&count, acl + 4, 2);
+        sum += acl[length - 1];
+        for (size_t next = 8; count > 0; --count, next += ace) {
+            std::memcpy(&ace, acl + next + 2, 2);
+            if (next + ace > length) Fail("journal", "access list entry past its list");
+            sum += acl[next] + acl[next + ace - 1];
+        }
+    }
+    return sum;
+}
+
+// A journal file's bytes, as the next run's recovery reads them: every
+// record the reader yields is taken in as recovery takes it in, written
+// again (the same bytes but for the pointers) and walked newest first as
+// the undo walks it. Nothing is read outside a record, and a record the
+// reader refuses ends it. Resealed, each record framed by its length gets
+// its right sum first, so that the fields behind the sum are reached too.
+void ReadJournal(const uint8_t* data, size_t size, bool reseal) {
+    // The file as recovery holds it: a block of its exact size.
+    std::vector<unsigned char> image(data, data + size);
+    const uint32_t imageSize = static_cast<uint32_t>(size);
+    for (uint32_t pos = 0, length; reseal && imageSize - pos >= 8; pos += length) {
+        std::memcpy(&length, &image[pos], 4);
+        if (length < 8 || length > imageSize - pos) break;
+        uint32_t sum = JournalRecordSum(&image[pos], length);
+        std::memcpy(&image[pos + length - 4], &sum, 4);
+    }
+    std::vector<Loaded> loaded;
+    bool committed = false;
+    JournalRecord r;
+    for (uint32_t pos = 0, start = 0; NextJournalRecord(image.data(), imageSize, &pos, &r); start = pos) {
+        if (pos <= start || pos > imageSize) Fail("journal", "a record that does not move the reading on");
+        CheckEnds(r.entry.path, "journal path");
+        CheckEnds(r.entry.other, "journal other path");
+        if (r.entry.kind == kCommitted) committed = true;
+        Loaded e;
+        e.entry = r.entry;
+        const unsigned char* at = r.values;
+        for (int i = 0; i < r.entry.valueCount; ++i) {
+            JournalValue v;
+            if (!ReadJournalValue(&at, r.security, &v)) Fail("journal", "a value of a whole record unreadable");
+            CheckEnds(v.sub, "journal sub-key");
+            CheckEnds(v.name, "journal value name");
+            e.data.emplace_back(v.data, v.data + (v.data != nullptr ? v.size : 0));
+            e.values.push_back(v);
+        }
+        if (at != r.security) Fail("journal", "values that do not end where the descriptor begins");
+        e.security.assign(r.security, r.security + r.securitySize);
+        if ((r.securitySize != 0) != (r.entry.security != nullptr)) Fail("journal", "a descriptor without its entry");
+        // Written again, the record is the one read, its pointers aside.
+        static unsigned char none;
+        for (size_t i = 0; i < e.values.size(); ++i)
+            e.values[i].data = !e.values[i].present ? nullptr : e.data[i].empty() ? &none : e.data[i].data();
+        JournalEntry written = e.entry;
+        written.values = e.values.data();
+        written.security = r.securitySize != 0 ? e.security.data() : nullptr;
+        std::vector<unsigned char> again(JournalRecordSize(written, r.securitySize));
+        if (again.size() != pos - start) Fail("journal", "a record written again has another size");
+        PutJournalRecord(written, r.entry.kind, r.securitySize, again.data());
+        const size_t head = 4 + offsetof(JournalEntry, values), sd = 4 + offsetof(JournalEntry, security);
+        std::memcpy(&again[head], &image[start + head], sizeof(void*));
+        std::memcpy(&again[sd], &image[start + sd], sizeof(void*));
+        for (size_t i = 0, at = 4 + sizeof(JournalEntry); i < e.values.size(); ++i) {
+            std::memcpy(&again[at + offsetof(JournalValue, data)], &image[start + at + offsetof(JournalValue, data)],
+                        sizeof(void*));
+            at += sizeof(JournalValue) + e.data[i].size();
+        }
+        if (std::memcmp(again.data(), &image[start], again.size() - 4) != 0)
+            Fail("journal", "a record written again differs");
+        loaded.push_back(std::move(e));
+    }
+    // Recovery: a committed journal's clean-up, or the undo, newest first.
+    unsigned sum = committed ? 1 : 0;
+    for (size_t i = loaded.size(); i-- > 0;) {
+        const Loaded& e = loaded[i];
+        sum += std::strlen(e.entry.path) + std::strlen(e.entry.other);
+        for (size_t k = 0; k < e.values.size(); ++k) {
+            sum += std::char_traits<char16_t>::length(e.values[k].name);
+            for (unsigned char byte : e.data[k]) sum += byte;
+        }
+        if (!e.security.empty()) sum += WalkDescriptor(e.security);
+    }
+    g_walked = sum;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -290,6 +406,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case kSettingsFiles:
             ReadSettings(rest, restSize);
+            break;
+        case kJournal:
+            ReadJournal(rest, restSize, data[0] / kReaderCount % 2 != 0);
             break;
     }
     CheckSandbox();
