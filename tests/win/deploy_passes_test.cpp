@@ -12,6 +12,7 @@
 #include "base/failure.h"
 #include "base/sysapi.h"
 #include "install/deploy.h"
+#include "install/patch.h"
 #include "support/winsupport.h"
 
 namespace {
@@ -196,5 +197,37 @@ TEST_F(DeployPassesTest, AFileThatCannotBeWrittenEndsThePassAndNamesItself) {
     EXPECT_EQ(g_ctx.userDataState, kEarlierDataKept);
     // Nothing after it: no module reached the system directory.
     EXPECT_FALSE(FileExists(g_standIn.system + "\\mofahu4.ime"));
+}
+}  // namespace
+
+namespace {
+// The sample payload's first 64-bit module, a real IME of this build, once
+// patched as the first pass patches it: Windows still loads it, and it
+// tells the patched version when asked what it is (ImeInquire).
+TEST(PatchedModule, StillLoadsAndTellsThePatchedVersion) {
+    const std::string built = std::string(MOFA_STANDIN_DIR) + "\\mofa640.ime";
+    std::string bytes = ReadBytes(built);
+    if (bytes.find("mofa-standin") == std::string::npos)
+        GTEST_SKIP() << built << " is no stand-in of this build (a vendor's payload)";
+    ASSERT_GT(PatchVersionText(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<uint32_t>(bytes.size())), 0u);
+    const std::string patched = ScratchDir("patched") + "mofa640.ime";
+    ASSERT_TRUE(WriteBytes(patched, bytes));
+
+    char windowsDir[MAX_PATH];
+    GetWindowsDirectoryA(windowsDir, MAX_PATH);
+    const std::string marker = std::string(windowsDir) + "\\temp\\mofa-standin.log";
+    DeleteFileA(marker.c_str());
+    HMODULE module = LoadLibraryA(patched.c_str());
+    ASSERT_NE(module, nullptr) << GetLastError();
+    typedef BOOL(WINAPI * Inquire)(void*, wchar_t*, DWORD);
+    Inquire inquire = reinterpret_cast<Inquire>(GetProcAddress(module, "ImeInquire"));
+    ASSERT_NE(inquire, nullptr);
+    DWORD info[8] = {0};
+    wchar_t uiClass[64] = {0};
+    EXPECT_TRUE(inquire(info, uiClass, 0));
+    FreeLibrary(module);
+    EXPECT_STREQ(uiClass, L"UITYRK");
+    const std::string line = ReadBytes(marker);
+    EXPECT_NE(line.find(" 64 7.9 mofa640.ime"), std::string::npos) << line;
 }
 }  // namespace
