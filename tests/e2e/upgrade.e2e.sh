@@ -429,18 +429,24 @@ for moment in '40 file written:' '1 step registration: done' '1 step autostart a
   check_completed "kill at \"$moment\"" 1
 done
 
+# walk_to_box NAME TIMEOUT: starts the wizard and takes OK on its splash, site
+# and confirm pages (screens NAME-PAGE) up to the first message box.
+walk_to_box() {
+  local page wait=15
+  e2e_start_setup
+  e2e_find_wizard 30
+  for page in splash site confirm; do
+    e2e_wait_page "$page" "$wait" "$1-$page" >/dev/null
+    e2e_click 90 257
+    wait=10
+  done
+  e2e_find_box "$2"
+}
+
 # --- the wizard killed while it asks the keep-data question ------------------
 e2e_prefix
 seed_earlier
-e2e_start_setup
-e2e_find_wizard 30
-e2e_wait_page splash 15 killed-splash >/dev/null
-e2e_click 90 257
-e2e_wait_page site 10 killed-site >/dev/null
-e2e_click 90 257
-e2e_wait_page confirm 10 killed-confirm >/dev/null
-e2e_click 90 257
-e2e_find_box 60
+walk_to_box killed 60
 [ "$(shown_texts | tail -n 1)" = "$KEEP_QUESTION" ] || e2e_fail "killed: the box is not the keep-data question"
 kill_setup "killed at the question"
 fresh_log
@@ -527,15 +533,7 @@ mkdir -p "$E_DRIVE/Program Files"
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /d 'E:\Program Files' /f >/dev/null 2>&1
 seed_earlier 'E:\Program Files\mofahu\'
 head -c 1700000 /dev/zero >"$E_DRIVE/filler"
-e2e_start_setup
-e2e_find_wizard 30
-e2e_wait_page splash 15 fulldisk-splash >/dev/null
-e2e_click 90 257
-e2e_wait_page site 10 fulldisk-site >/dev/null
-e2e_click 90 257
-e2e_wait_page confirm 10 fulldisk-confirm >/dev/null
-e2e_click 90 257
-e2e_find_box 30
+walk_to_box fulldisk 30
 e2e_shot fulldisk-box "$E2E_BOX" >/dev/null
 text=$(shown_texts | tail -n 1)
 [[ $text == *'E:\Program Files\mofahu\所在的磁盘空间不足'* ]] || e2e_fail "fulldisk: the message is \"$text\""
