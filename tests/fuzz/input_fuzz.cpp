@@ -152,8 +152,10 @@ void CheckSandbox() {
     closedir(d);
 }
 
-template <size_t N> void CheckTerminated(const char (&field)[N], const char* what) {
-    if (std::memchr(field, '\0', N) == nullptr) Fail("unterminated", what);
+template <typename C, size_t N> void CheckTerminated(const C (&field)[N], const char* what) {
+    for (C c : field)
+        if (c == 0) return;
+    Fail("unterminated", what);
 }
 
 void FreshContext(const std::string& installDir) {
@@ -274,12 +276,6 @@ void ReadSettings(const uint8_t* data, size_t size) {
 
 volatile unsigned g_walked;  // what the walk read, so that it is not left out
 
-template <typename C, size_t N> void CheckEnds(const C (&text)[N], const char* what) {
-    for (C c : text)
-        if (c == 0) return;
-    Fail("unterminated", what);
-}
-
 // A record as recovery takes it in: the entry, each saved value with its
 // bytes in a block of their own, the security descriptor in a block of its
 // exact size.
@@ -334,8 +330,8 @@ void ReadJournal(const uint8_t* data, size_t size, bool reseal) {
     JournalRecord r;
     for (uint32_t pos = 0, start = 0; NextJournalRecord(image.data(), imageSize, &pos, &r); start = pos) {
         if (pos <= start || pos > imageSize) Fail("journal", "a record that does not move the reading on");
-        CheckEnds(r.entry.path, "journal path");
-        CheckEnds(r.entry.other, "journal other path");
+        CheckTerminated(r.entry.path, "journal path");
+        CheckTerminated(r.entry.other, "journal other path");
         if (r.entry.kind == kCommitted) committed = true;
         Loaded e;
         e.entry = r.entry;
@@ -343,8 +339,8 @@ void ReadJournal(const uint8_t* data, size_t size, bool reseal) {
         for (int i = 0; i < r.entry.valueCount; ++i) {
             JournalValue v;
             if (!ReadJournalValue(&at, r.security, &v)) Fail("journal", "a value of a whole record unreadable");
-            CheckEnds(v.sub, "journal sub-key");
-            CheckEnds(v.name, "journal value name");
+            CheckTerminated(v.sub, "journal sub-key");
+            CheckTerminated(v.name, "journal value name");
             e.data.emplace_back(v.data, v.data + (v.data != nullptr ? v.size : 0));
             e.values.push_back(v);
         }
