@@ -153,6 +153,7 @@ TEST_F(BackupTest, PacksEveryRowThatExistsAwayFromTheEarlierDirectory) {
     // Optional rows are stored when present; a later run starts afresh.
     WriteAll(earlier_ + "userck.txt", "u");
     WriteAll(earlier_ + "mfszsj06.mfh", "6");
+    DiscardBackup();  // the run before is done with its backup
     ASSERT_EQ(BackupUserData(), 1);
     auto entries = Entries(ReadAll(g_ctx.backupArchivePath));
     ASSERT_EQ(entries.size(), 17u);
@@ -162,10 +163,12 @@ TEST_F(BackupTest, PacksEveryRowThatExistsAwayFromTheEarlierDirectory) {
     // A file the user never had is no reason to keep nothing: every other
     // row is still kept, whatever its kind.
     ASSERT_EQ(unlink((earlier_ + "mfwbpy.txt").c_str()), 0);
+    DiscardBackup();  // the run before is done with its backup
     ASSERT_EQ(BackupUserData(), 1);
     EXPECT_EQ(Entries(ReadAll(g_ctx.backupArchivePath)).size(), 16u);
     ASSERT_EQ(unlink((earlier_ + "mfdhzcm.mfh").c_str()), 0);
     ASSERT_EQ(unlink((earlier_ + "mfdhzcm.bak").c_str()), 0);
+    DiscardBackup();  // the run before is done with its backup
     ASSERT_EQ(BackupUserData(), 1);
     EXPECT_EQ(Entries(ReadAll(g_ctx.backupArchivePath)).size(), 15u);
 }
@@ -210,6 +213,7 @@ TEST_F(BackupTest, TheEarlierInstallationIsFoundWithoutItsBackslashOrInTheInstal
     // No path file: the install directory holds the data.
     g_ctx.previousInstallDir[0] = '\0';
     std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", earlier_.c_str());
+    DiscardBackup();  // the run before is done with its backup
     ASSERT_EQ(BackupUserData(), 1);
     EXPECT_EQ(std::string(g_ctx.previousInstallDir), earlier_);
     // A recorded directory without any of it does not hide the install
@@ -217,6 +221,7 @@ TEST_F(BackupTest, TheEarlierInstallationIsFoundWithoutItsBackslashOrInTheInstal
     const std::string empty = dir_ + "/empty/";
     ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
     std::snprintf(g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir, "%s", empty.c_str());
+    DiscardBackup();  // the run before is done with its backup
     ASSERT_EQ(BackupUserData(), 1);
     EXPECT_EQ(std::string(g_ctx.previousInstallDir), earlier_);
 }
