@@ -367,6 +367,25 @@ TEST_F(RollbackTest, AJunctionForTheInstallFolderHoldsTheRecoveryUntilItIsGone) 
     EXPECT_EQ(Snapshot(), before);
 }
 
+// A copy refused for want of rights (the faults the tests make fail as
+// access denied): the wizard's one message names the file and that reason,
+// and asks for administrator rights.
+TEST_F(RollbackTest, ARefusedCopyIsToldAsMissingRights) {
+    MessageRecorder messages;
+    std::string told;
+    for (unsigned long k = 1; k < 200 && told.empty(); ++k) {
+        PrepareEarlier();
+        messages.shown.clear();
+        if (Upgrade(k, kRunInteractive) != kExitFailed) continue;
+        for (const ShownMessage& m : messages.shown)
+            if (m.textA.find("没有成功复制") != std::string::npos && m.textA.find("恢复原样") != std::string::npos)
+                told = m.textA;
+    }
+    ASSERT_FALSE(told.empty()) << "no failed copy among the first operations";
+    EXPECT_NE(told.find("文件（没有写入权限）"), std::string::npos) << told;
+    EXPECT_NE(told.find("请确认以管理员身份运行安装程序后重新安装！"), std::string::npos) << told;
+}
+
 // The payload the tests damage: the stream of its last entry.
 void Damage(std::vector<unsigned char>& payload, uint32_t size) { payload[size - 8] ^= 0x55; }
 
