@@ -310,12 +310,8 @@ bool PutSecurityBack(const Entry& e) {
         parts |= kLabelSecurity;
     else
         sacl = nullptr;
-    char folder[304];
-    size_t n = std::strlen(e.path);
-    if (!StrCopy(folder, e.path) || (n > 0 && e.path[n - 1] != '\\' && !StrAppend(folder, "\\"))) return false;
-    PathVerdict verdict = kPathPlain;
-    HANDLE h = OpenChecked(folder, READ_CONTROL | WRITE_DAC | (sacl != nullptr ? WRITE_OWNER : 0),
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &verdict);
+    PathVerdict verdict;
+    HANDLE h = OpenFolderChecked(e.path, READ_CONTROL | WRITE_DAC | (sacl != nullptr ? WRITE_OWNER : 0), &verdict);
     if (h == INVALID_HANDLE_VALUE) {
         if (verdict != kPathPlain) Log("journal: %s left as it is (%s)", e.path, VerdictText(verdict));
         return false;
@@ -681,9 +677,9 @@ int NoteDeleteLater(const char* path) { return Note(kDeleteLater, path, nullptr)
 int NoteFreshBeside(const char* path) {
     if (!JournalCovers(path)) return 1;
     char folder[300];
-    char* cut;
-    if (!StrCopy(folder, path) || (cut = std::strrchr(folder, '\\')) == nullptr) return 0;
-    *cut = '\0';
+    char* name = StrCopy(folder, path) ? const_cast<char*>(BaseName(folder)) : folder;
+    if (name == folder || name[-1] != '\\') return 0;
+    name[-1] = '\0';
     for (int i = 0; i < g_count; ++i)
         if (g_entries[i].kind == kFreshIn && _stricmp(g_entries[i].path, folder) == 0) return 1;  // noted already
     return Note(kFreshIn, folder, nullptr);

@@ -40,6 +40,9 @@ PathVerdict CheckFolders(const char* path);
 // final path the one asked for. INVALID_HANDLE_VALUE when it cannot be opened
 // (*verdict kPathPlain, the error Windows') or when refused (*verdict why).
 HANDLE OpenChecked(const char* path, DWORD access, DWORD share, DWORD disposition, PathVerdict* verdict);
+// The existing folder at path (its final separator may be missing), opened
+// as OpenChecked opens it, sharing everything: for a change of its rights.
+HANDLE OpenFolderChecked(const char* path, DWORD access, PathVerdict* verdict);
 
 // What exists at path, opened only to be examined: kPathPlain when nothing
 // does, or a plain file or folder.

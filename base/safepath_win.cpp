@@ -151,6 +151,15 @@ PathVerdict CheckFolders(const char* path) {
     return kPathPlain;
 }
 
+HANDLE OpenFolderChecked(const char* path, DWORD access, PathVerdict* verdict) {
+    *verdict = kPathPlain;
+    char folder[304];
+    size_t length = StrLenBounded(path, sizeof folder);
+    if (!StrCopy(folder, path) || (length > 0 && path[length - 1] != '\\' && !StrAppend(folder, "\\")))
+        return INVALID_HANDLE_VALUE;
+    return OpenChecked(folder, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, verdict);
+}
+
 HANDLE OpenChecked(const char* path, DWORD access, DWORD share, DWORD disposition, PathVerdict* verdict) {
     *verdict = kPathPlain;
     if (InAdminFolder(path))

@@ -50,10 +50,8 @@ void SetLowIntegrity() {
     // label of a folder a planted junction leads to is never lowered. What
     // the label was is kept first, for a rollback to put back.
     PathVerdict verdict = kPathPlain;
-    HANDLE folder = KeepSecurity(g_ctx.installDir)
-                        ? OpenChecked(g_ctx.installDir, READ_CONTROL | WRITE_OWNER,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &verdict)
-                        : INVALID_HANDLE_VALUE;
+    HANDLE folder = KeepSecurity(g_ctx.installDir) ? OpenFolderChecked(g_ctx.installDir, READ_CONTROL | WRITE_OWNER, &verdict)
+                                                   : INVALID_HANDLE_VALUE;
     if (folder == INVALID_HANDLE_VALUE) {
         Log("integrity level not lowered: %s (%s)", g_ctx.installDir,
             verdict != kPathPlain ? VerdictText(verdict) : "cannot be opened");
@@ -76,13 +74,8 @@ int GrantUserFullControl(const char* directory) {
     // The rights are changed through a handle of the folder opened without
     // following a link and checked: the user's full control never reaches
     // a folder a junction planted there leads to.
-    char path[300];
-    size_t length = StrLenBounded(directory, sizeof path);
-    if (!StrCopy(path, directory) || (length > 0 && directory[length - 1] != '\\' && !StrAppend(path, "\\")))
-        return 0;
     PathVerdict verdict;
-    HANDLE folder = OpenChecked(path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                OPEN_EXISTING, &verdict);
+    HANDLE folder = OpenFolderChecked(directory, READ_CONTROL | WRITE_DAC, &verdict);
     if (folder == INVALID_HANDLE_VALUE) {
         if (verdict != kPathPlain) Log("full control not granted: %s (%s)", directory, VerdictText(verdict));
         return 0;

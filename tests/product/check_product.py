@@ -151,7 +151,7 @@ IMPORTS = {
          'QueryPerformanceCounter', 'SetFileTime', 'FormatMessageW', 'SetEndOfFile'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
-        ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strrchr', 'strcmp',
+        ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strcmp',
          'strlen', 'strncmp', 'strstr', 'wcslen', '_stricmp', '_strnicmp', 'realloc'], NT4),
     'shell32.dll': {'SHGetSpecialFolderPathA': NT4},
     'user32.dll': dict.fromkeys(
