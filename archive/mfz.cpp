@@ -116,8 +116,13 @@ bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* work
     // (a full disk) leaves it as it was.
     if (ReplaceFileWith(target, data, length)) return true;
     // A target that cannot be replaced in place (a module in use) is moved
-    // aside first; if even that fails, the entry is reported.
-    return FilePresent(target) && MoveLockedFileAside(target) == 0 && ReplaceFileWith(target, data, length);
+    // aside first; if even that fails (a full disk), the entry is reported
+    // and the file moved aside for nothing takes its name again.
+    char aside[kPathSize];
+    if (!FilePresent(target) || MoveLockedFileAside(target, aside, sizeof aside) != 0) return false;
+    if (ReplaceFileWith(target, data, length)) return true;
+    RenameFile(aside, target);
+    return false;
 }
 
 

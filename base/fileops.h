@@ -22,8 +22,9 @@ int ForceDeleteFile(const char* path);
 // Renames a file that cannot be deleted out of the way: the last character of
 // the name before a three-letter extension becomes "2" ("mofahu4.ime" ->
 // "mofahu2.ime"), or on failure "1"; the moved file is deleted when Windows
-// next starts. 0 when moved, -1 otherwise.
-int MoveLockedFileAside(const char* path);
+// next starts. 0 when moved (moved, when given, gets the new name), -1
+// otherwise.
+int MoveLockedFileAside(const char* path, char* moved = nullptr, size_t movedCap = 0);
 
 // Creates or truncates path and writes len bytes. 1 only when the file was
 // created and every byte written.

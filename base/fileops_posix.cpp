@@ -102,6 +102,18 @@ int RenameFile(const char* src, const char* dst) {
 int DeleteAtRestart(const char*) { return 0; }
 
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+    // A name where nothing is yet is written in place, as setup writes one
+    // its journal has noted (a failed write removes what it made); a file
+    // (or link) already there is replaced by a whole new one in one rename.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        if (WriteAllAndClose(fd, 0, data, len)) return 1;
+        int error = errno;
+        unlink(path);
+        errno = error;
+        return 0;
+    }
+    if (errno != EEXIST) return 0;
     char fresh[300];
     if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
     unlink(fresh);

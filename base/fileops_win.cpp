@@ -170,12 +170,43 @@ int ForceDeleteFile(const char* path) {
 
 int WriteWholeFile(const char* path, const void* data, uint32_t len) { return ReplaceFileWith(path, data, len); }
 
+namespace {
+// Writes len bytes into a file made at path, where nothing was, while the
+// journal records: the journal notes the name first, so whatever a kill
+// leaves there (a part of the bytes) the recovery deletes, and no fresh file
+// and rename are needed. The file is made as CreateFresh makes one (never
+// through a link, never elsewhere than at path); a failed write deletes it.
+int WriteCreated(const char* path, const void* data, uint32_t len) {
+    if (!NoteCreatedFile(path)) return 0;
+    PathVerdict verdict;
+    HANDLE h = OpenChecked(path, GENERIC_WRITE, 0, CREATE_NEW, &verdict);
+    if (h == INVALID_HANDLE_VALUE) {
+        // Made where a link swapped in on its path led: it goes again.
+        if (verdict == kPathElsewhere) DeleteFileA(path);
+        Allowed(verdict, "file write", path);
+        return 0;
+    }
+    // A kill before the last byte: the first half is on the disk.
+    if (Abandoned()) {
+        WriteAndClose(h, data, len / 2);
+        return 0;
+    }
+    if (WriteAndClose(h, data, len)) return 1;
+    DropFresh(path);
+    return 0;
+}
+}  // namespace
+
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+    if (InjectedFault(path) || !ClearPlanted(path, "file write")) return Logged(0, "file write", path);
+    if (JournalCovers(path) && !Exists(path)) {
+        if (!WriteCreated(path, data, len)) return Logged(0, "file write", path);
+        Log("file written: %s (%u bytes)", path, len);
+        return 1;
+    }
     // The fresh file lies beside path, so that the rename stays on one disk.
     char fresh[300];
-    if (InjectedFault(path) || !ClearPlanted(path, "file write") || !WriteFresh(path, fresh, data, len) ||
-        !SwapIn(fresh, path))
-        return Logged(0, "file write", path);
+    if (!WriteFresh(path, fresh, data, len) || !SwapIn(fresh, path)) return Logged(0, "file write", path);
     Log("file written: %s (%u bytes)", path, len);
     return 1;
 }

@@ -2,7 +2,10 @@
 // folder, what is refused, and which messages are shown.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cctype>
+#include <csignal>
 #include <cstring>
 
 #include "archive/mfz.h"
@@ -186,6 +189,25 @@ TEST_F(ExtractTest, ExistingTargetsAreReplaced) {
     ASSERT_EQ(Extract(Pack(true, {{"mofahu4.ime", "new"}})), 1);
     EXPECT_EQ(Installed("mofahu4.ime"), "new");
     EXPECT_EQ(InstalledNames().size(), 1u);
+}
+
+TEST_F(ExtractTest, AWriteTheDiskCutsShortLeavesNoPartOfANewFileAndTheEarlierFileWhole) {
+    WriteAll(std::string(g_ctx.installDir) + "mofahu4.ime", "the earlier module");
+    // Files may grow to 4 KB only, as on a disk that fills up midway.
+    struct rlimit limit, earlier;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &earlier), 0);
+    limit = earlier;
+    limit.rlim_cur = 4096;
+    auto action = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    int fresh = Extract(Pack(true, {{"mofadict.dat", Binary(10000, 4)}}));
+    int over = Extract(Pack(true, {{"mofahu4.ime", Binary(10000, 5)}}));
+    setrlimit(RLIMIT_FSIZE, &earlier);
+    signal(SIGXFSZ, action);
+    EXPECT_EQ(fresh, 0);
+    EXPECT_EQ(over, 0);
+    EXPECT_EQ(Installed("mofahu4.ime"), "the earlier module");
+    EXPECT_EQ(InstalledNames(), std::vector<std::string>{"mofahu4.ime"});  // no part of the new file, no fresh one
 }
 
 TEST_F(ExtractTest, MovingAsideNeverLeavesTheFilesFolder) {
