@@ -5,6 +5,8 @@ SHELL := /bin/bash
 ROOT := $(CURDIR)
 BUILD := $(ROOT)/build
 JOBS ?= 2
+# Tests run side by side: most of their time is spent waiting on wine.
+TEST_JOBS ?= 2
 # One build at a time on this machine, whoever starts it.
 LOCK := flock $(BUILD)/.lock
 PAYLOAD := $(BUILD)/host/payload/payload.mfz
@@ -54,7 +56,7 @@ build: host win32 win64
 # registered in the 64-bit build, so one ctest run ends with one summary;
 # then why any test was skipped (ctest does not say).
 test: build
-	@cd $(BUILD)/win64 && { ctest --output-on-failure; rc=$$?; \
+	@cd $(BUILD)/win64 && { ctest --output-on-failure -j $(TEST_JOBS); rc=$$?; \
 	  grep -h 'SKIPPED:' Testing/Temporary/LastTest.log || true; exit $$rc; }
 
 test-host: host

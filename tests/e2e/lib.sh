@@ -113,6 +113,9 @@ e2e_prefix() {
   local dir=$E2E_WORK/prefix arg prev=
   if [ -n "$E2E_PREFIX" ] && [ -d "$E2E_PREFIX" ]; then
     WINEPREFIX=$E2E_PREFIX timeout 15 wineserver -k >/dev/null 2>&1 || true
+    # The old server gone before its folder is made afresh: one still
+    # saving its registry there would write over the new prefix's.
+    WINEPREFIX=$E2E_PREFIX timeout 30 wineserver -w >/dev/null 2>&1 || true
     if [ -n "$E2E_SETUP_PID" ]; then wait "$E2E_SETUP_PID" 2>/dev/null || true; fi
     E2E_SETUP_PID=
   fi

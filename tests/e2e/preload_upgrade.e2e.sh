@@ -20,18 +20,22 @@ HOLD=$MOFA_WIN_TESTS/holdfile.exe
 [ -f "$HOLD" ] || e2e_fail "no holdfile.exe at $HOLD"
 LAYOUTS='HKLM\System\CurrentControlSet\Control\Keyboard Layouts'
 
+reg_add() {  # reg_add ARGS...: wine reg add, its output kept, a failure told
+  wine reg add "$@" /f >>"$E2E_WORK/reg.log" 2>&1 || e2e_fail "wine reg add $* failed: $(tail -n 3 "$E2E_WORK/reg.log")"
+}
+
 seed_earlier_version() {  # seed_earlier_version PRELOAD-IDS...: the product's earlier layout is e0200804
-  wine reg add "$LAYOUTS\\e0200804" /v 'layout text' /d '智能墨筏输入平台  6.3' /f >/dev/null 2>&1
-  wine reg add "$LAYOUTS\\e0200804" /v 'IME file' /d 'MOFAHU4.IME' /f >/dev/null 2>&1
+  reg_add "$LAYOUTS\\e0200804" /v 'layout text' /d '智能墨筏输入平台  6.3'
+  reg_add "$LAYOUTS\\e0200804" /v 'IME file' /d 'MOFAHU4.IME'
   local k=1 id
   wine reg delete 'HKCU\keyboard layout\preload' /f >/dev/null 2>&1 || true
   for id in "$@"; do
-    wine reg add 'HKCU\keyboard layout\preload' /v "$k" /d "$id" /f >/dev/null 2>&1
+    reg_add 'HKCU\keyboard layout\preload' /v "$k" /d "$id"
     k=$((k + 1))
   done
   wine reg delete 'HKU\.DEFAULT\keyboard layout\preload' /f >/dev/null 2>&1 || true
   for k in 1 2 3 4; do
-    wine reg add 'HKU\.DEFAULT\keyboard layout\preload' /v "$k" /d "0000040$k" /f >/dev/null 2>&1
+    reg_add 'HKU\.DEFAULT\keyboard layout\preload' /v "$k" /d "0000040$k"
   done
 }
 
