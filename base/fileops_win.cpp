@@ -186,7 +186,8 @@ int WriteCreated(const char* path, const void* data, uint32_t len) {
         Allowed(verdict, "file write", path);
         return 0;
     }
-    // A kill before the last byte: the first half is on the disk.
+    // A run a test ends here, as a kill before the last byte would end it,
+    // leaves the first half on the disk for the recovery to find.
     if (Abandoned()) {
         WriteAndClose(h, data, len / 2);
         return 0;
