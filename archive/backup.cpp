@@ -401,6 +401,9 @@ void ShowBackupFailure() {
 }
 
 namespace {
+// The cause the user is told when the restore fails, with the file's name.
+const char kRestoreFailed[] = "没有成功恢复原有数据文件%s";
+
 // The user's files may have grown past the 2 MB of the work buffer (the
 // backup stores them whole): such a backup is extracted through a work area
 // as large as its largest entry, so that no dictionary is kept in the
@@ -429,7 +432,7 @@ int VerifyRestored(const unsigned char* image, uint32_t size) {
     if (report[0] != '\0') {
         char* markers = std::strstr(report, "....");
         if (markers != nullptr) *markers = '\0';
-        NoteFailure("没有成功恢复原有数据文件%s", "restore", report, 0);
+        NoteFailure(kRestoreFailed, "restore", report, 0);
         return 0;
     }
     char text[64];
@@ -456,7 +459,7 @@ int RestoreUserData() {
         return 1;
     }
     if (!readable) {
-        NoteFailure("没有成功恢复原有数据文件%s", "restore", g_ctx.backupArchivePath, LastSystemError());
+        NoteFailure(kRestoreFailed, "restore", g_ctx.backupArchivePath, LastSystemError());
         std::free(image);
         return 0;
     }

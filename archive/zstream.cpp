@@ -123,11 +123,6 @@ Code Meaning(CodeKind kind, uint32_t symbol, int bits) {
     return c;
 }
 
-// Builds the decoding table of a canonical code from its n code lengths
-// into table (room for `room` entries); *root gets the root bits used.
-// 0 when the lengths make no usable code: an over-subscribed set, or an
-// incomplete one other than a literal or distance code of a single one-bit
-// code (which zlib accepts too). A set with no codes at all decodes nothing.
 // Counts the codes of each length and sorts the symbols by code length
 // (then by value, as the codes are assigned). 1 for a usable code, 0 for
 // one that oversubscribes or leaves codes unused where that is not allowed,
@@ -154,6 +149,11 @@ int SortCodes(const uint8_t* lengths, int n, CodeKind kind, uint16_t* count, uin
     return 1;
 }
 
+// Builds the decoding table of a canonical code from its n code lengths
+// into table (room for `room` entries); *root gets the root bits used.
+// 0 when the lengths make no usable code: an over-subscribed set, or an
+// incomplete one other than a literal or distance code of a single one-bit
+// code (which zlib accepts too). A set with no codes at all decodes nothing.
 int BuildTable(Code* table, int room, int* root, const uint8_t* lengths, int n, CodeKind kind) {
     uint16_t count[16] = {0}, sorted[288];
     int longest, shortest;

@@ -67,7 +67,8 @@ int WriteAndClose(HANDLE h, const void* data, uint32_t len) {
     return ok && closed && written == len ? 1 : 0;
 }
 
-// Removes a fresh file that will not take its place, keeping the last error.
+// Removes a file setup made that will not be kept (a fresh file, a copy or a
+// new file cut short), keeping the last error.
 // (A run ended for a test leaves it, as a kill would.)
 void DropFresh(const char* fresh) {
     if (g_sys.abandoned) return;
@@ -200,14 +201,12 @@ int WriteCreated(const char* path, const void* data, uint32_t len) {
 
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     if (InjectedFault(path) || !ClearPlanted(path, "file write")) return Logged(0, "file write", path);
-    if (JournalCovers(path) && !Exists(path)) {
-        if (!WriteCreated(path, data, len)) return Logged(0, "file write", path);
-        Log("file written: %s (%u bytes)", path, len);
-        return 1;
-    }
-    // The fresh file lies beside path, so that the rename stays on one disk.
+    // A new name is written in place; a file there is replaced by a fresh
+    // one beside it (so that the rename stays on one disk).
     char fresh[300];
-    if (!WriteFresh(path, fresh, data, len) || !SwapIn(fresh, path)) return Logged(0, "file write", path);
+    bool created = JournalCovers(path) && !Exists(path);
+    if (created ? !WriteCreated(path, data, len) : (!WriteFresh(path, fresh, data, len) || !SwapIn(fresh, path)))
+        return Logged(0, "file write", path);
     Log("file written: %s (%u bytes)", path, len);
     return 1;
 }
