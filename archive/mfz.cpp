@@ -224,18 +224,17 @@ int IsPlainEntryName(const char* field, uint32_t fieldSize) {
     // Separators are refused as any byte, even as the trail byte of a
     // double-byte character: a name is judged on the byte string as Windows
     // sees it, and no trail byte is ever taken for granted.
-    if (std::memchr(s, 0x5C, length) != nullptr || std::memchr(s, 0x2F, length) != nullptr) return 0;
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = s[i];
         if (c >= 0x81 && c <= 0xFE) {
             if (i + 1 >= length) return 0;  // lead byte without its trail byte
             unsigned char trail = s[i + 1];
-            if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return 0;
+            if (trail < 0x40 || trail == 0x5C || trail == 0x7F || trail == 0xFF) return 0;
             ++i;
             continue;
         }
         if (c < 0x20 || c >= 0x7F) return 0;
-        if (std::strchr(":*?\"<>|", c) != nullptr) return 0;
+        if (std::strchr("\\/:*?\"<>|", c) != nullptr) return 0;
     }
     if (std::strstr(field, "..") != nullptr) return 0;
     // Windows drops trailing dots and spaces: the file written would not
