@@ -144,18 +144,37 @@ int AppendLine(const wchar_t* text) {
 
 }  // namespace
 
+namespace {
+// The log's default place, the user's temporary folder, in g_path.
+bool UseDefaultPlace() {
+    char temp[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n >= sizeof temp || !JoinPath(g_path, temp, "mofasetup.log")) {
+        g_path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
 int OpenLog(const char* path) {
     g_path[0] = '\0';
     g_last[0] = 0;
     g_moved = false;
-    if (path != nullptr && path[0] != '\0') {
-        StrCopyCut(g_path, path);
-    } else {
-        char temp[MAX_PATH + 1];
-        DWORD n = GetTempPathA(sizeof temp, temp);
-        if (n == 0 || n >= sizeof temp || !JoinPath(g_path, temp, "mofasetup.log")) return 0;
-    }
-    return AppendLine(L"---- log opened");
+    if (path == nullptr || path[0] == '\0') return UseDefaultPlace() && AppendLine(L"---- log opened");
+    StrCopyCut(g_path, path);
+    if (AppendLine(L"---- log opened")) return 1;
+    // The place named cannot take a log (a folder that does not exist, a
+    // directory of that name): the default place does, and says why first.
+    DWORD error = GetLastError();
+    char why[200], note[2 * MAX_PATH + 300];
+    SystemErrorText(error, why, sizeof why);
+    if (!UseDefaultPlace() ||
+        !StrFormat(note, sizeof note, "---- log opened here, not at %s: error %lu (%s)", path, error, why))
+        return 0;
+    wchar_t wide[kLineMax + 1];
+    Widen(note, wide);
+    return AppendLine(wide);
 }
 
 void CloseLog() { g_path[0] = '\0'; }

@@ -31,10 +31,21 @@ TEST(InstallLog, LinesAreUtf8AndTheFileKeepsItsNewerHalfPastOneMegabyte) {
     EXPECT_EQ(text.compare(4, 1, "-"), 0);                     // it starts at a whole line
     CloseLog();
 
-    // A log that cannot be written is no failure of anything else.
-    EXPECT_EQ(OpenLog("C:\\no\\such\\folder\\setup.log"), 0);
-    Log("goes nowhere");
+    // A log that cannot be opened where it was sent goes to the default
+    // place, and says first why.
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string fallback = std::string(temp) + "mofasetup.log";
+    DeleteFileA(fallback.c_str());
+    EXPECT_EQ(OpenLog("C:\\no\\such\\folder\\setup.log"), 1);
+    EXPECT_EQ(std::string(LogPath()), fallback);
+    Log("goes to the default place");
     CloseLog();
+    text = ReadBytes(fallback);
+    EXPECT_NE(text.substr(0, text.find("\r\n")).find("---- log opened here, not at C:\\no\\such\\folder\\setup.log: error 3 ("),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(" goes to the default place\r\n"), std::string::npos);
 }
 
 // A line the same as the one before is not written again; the same text
