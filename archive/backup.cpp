@@ -383,7 +383,7 @@ void DiscardBackup() {
     char folder[kPathSize];
     FolderOfArchive(folder, sizeof folder);
     ForceDeleteFile(g_ctx.backupArchivePath);
-    RemoveFolder(folder);
+    ReleasePrivateFolder(folder);
     g_ctx.backupArchivePath[0] = '\0';
 }
 

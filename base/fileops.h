@@ -78,6 +78,9 @@ int FilePresent(const char* path);
 // on the host a new one. out gets its path with a trailing separator. 1/0;
 // on failure out names where it was to be made.
 int MakePrivateFolder(char* out, size_t cap);
+// The folder MakePrivateFolder made, done with: removed, unless it is the
+// run folder of a journal still open, which removes it with itself.
+void ReleasePrivateFolder(const char* folder);
 
 // Bytes free for this user on the disk that holds dir (an existing
 // directory), or -1 when that cannot be told.

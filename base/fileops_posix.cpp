@@ -139,6 +139,8 @@ int FilePresent(const char* path) {
     return lstat(path, &st) == 0 ? 1 : 0;
 }
 
+void ReleasePrivateFolder(const char* folder) { rmdir(folder); }
+
 int MakePrivateFolder(char* out, size_t cap) {
     const char* tmp = std::getenv("TMPDIR");
     if (tmp == nullptr || tmp[0] == '\0') tmp = "/tmp";

@@ -335,6 +335,10 @@ int RemoveFolder(const char* path) {
 
 int FilePresent(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
 
+void ReleasePrivateFolder(const char* folder) {
+    if (!JournalOpen()) RemoveFolder(folder);
+}
+
 int MakePrivateFolder(char* out, size_t cap) {
     // The run folder of the journal, under the Windows directory, where only
     // administrators may create anything.
