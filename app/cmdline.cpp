@@ -6,30 +6,70 @@
 #include "base/strbuf.h"
 #include "base/text.h"
 
-void ReadRunMode(const char* commandLine) {
-    g_ctx.registerOnly = 0;
-    if (ContainsText(commandLine, "regmf32"))
-        g_ctx.registerOnly = kRegisterOnly;
-    else if (ContainsText(commandLine, "setmfsrf32"))
-        g_ctx.runMode = kRunSilent;
+namespace {
+// The argument at text (blank-separated, quotes removed) into arg, cut to
+// cap; returns the text behind it.
+const char* NextArgument(const char* text, char* arg, size_t cap) {
+    size_t n = 0;
+    bool quoted = false;
+    for (; *text != '\0' && (quoted || (*text != ' ' && *text != '\t')); ++text) {
+        if (*text == '"')
+            quoted = !quoted;
+        else if (n + 1 < cap)
+            arg[n++] = *text;
+    }
+    arg[n] = '\0';
+    return text;
 }
 
-namespace {
+// Copies text without its quotes and trailing blanks into out (cut).
+void CopyUnquoted(char* out, size_t cap, const char* text) {
+    size_t n = 0;
+    for (; *text != '\0' && n + 1 < cap; ++text)
+        if (*text != '"') out[n++] = *text;
+    while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) --n;
+    out[n] = '\0';
+}
 const char kRegisterWord[] = "regmf32=";
 
-// The text after "regmf32=" at the first "r", or null.
+// The text after "regmf32=" when the first argument begins with it (quoted
+// or not), or null. The companion program hands the directory over
+// unquoted, blanks and all: it is the rest of the line.
 const char* RegisterArgument(const char* commandLine) {
-    const char* r = std::strchr(commandLine, 'r');
-    if (r == nullptr || std::strncmp(r, kRegisterWord, sizeof kRegisterWord - 1) != 0) return nullptr;
-    return r + sizeof kRegisterWord - 1;
+    while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
+    if (*commandLine == '"') ++commandLine;
+    if (std::strncmp(commandLine, kRegisterWord, sizeof kRegisterWord - 1) != 0) return nullptr;
+    return commandLine + sizeof kRegisterWord - 1;
 }
+
+// 1 when an argument is "/D=..." (or "-D="): the rest of the line is its path.
+bool TakesRestOfLine(const char* arg) { return (arg[0] == '/' || arg[0] == '-') && BeginsWithText(arg + 1, "d="); }
 }  // namespace
+
+void ReadRunMode(const char* commandLine) {
+    g_ctx.registerOnly = 0;
+    if (RegisterArgument(commandLine) != nullptr) {
+        g_ctx.registerOnly = kRegisterOnly;
+        return;
+    }
+    // "setmfsrf32" as an argument of its own, in any case; never a part of a
+    // path or value.
+    char arg[16];
+    for (const char* at = commandLine; *at != '\0';) {
+        while (*at == ' ' || *at == '\t') ++at;
+        at = NextArgument(at, arg, sizeof arg);
+        if (TakesRestOfLine(arg)) return;
+        if (BeginsWithText(arg, "setmfsrf32") && arg[10] == '\0') g_ctx.runMode = kRunSilent;
+    }
+}
 
 int HasRegisterArgument(const char* commandLine) { return RegisterArgument(commandLine) != nullptr ? 1 : 0; }
 
 int ParseRegisterArgument(const char* commandLine) {
     const char* directory = RegisterArgument(commandLine);
-    return directory != nullptr ? StrCopy(g_ctx.installDir, directory) : 0;
+    if (directory == nullptr || std::strlen(directory) >= sizeof g_ctx.installDir) return 0;
+    CopyUnquoted(g_ctx.installDir, sizeof g_ctx.installDir, directory);
+    return 1;
 }
 
 namespace {
@@ -86,29 +126,6 @@ SwitchKind FindSwitch(const char* arg) {
     return static_cast<SwitchKind>(kind);
 }
 
-// The argument at text (blank-separated, quotes removed) into arg, cut to
-// cap; returns the text behind it.
-const char* NextArgument(const char* text, char* arg, size_t cap) {
-    size_t n = 0;
-    bool quoted = false;
-    for (; *text != '\0' && (quoted || (*text != ' ' && *text != '\t')); ++text) {
-        if (*text == '"')
-            quoted = !quoted;
-        else if (n + 1 < cap)
-            arg[n++] = *text;
-    }
-    arg[n] = '\0';
-    return text;
-}
-
-// Copies text without its quotes and trailing blanks into out (cut).
-void CopyUnquoted(char* out, size_t cap, const char* text) {
-    size_t n = 0;
-    for (; *text != '\0' && n + 1 < cap; ++text)
-        if (*text != '"') out[n++] = *text;
-    while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) --n;
-    out[n] = '\0';
-}
 }  // namespace
 
 void ReadSwitches(const char* commandLine, Switches* out) {
@@ -129,14 +146,20 @@ void ReadSwitches(const char* commandLine, Switches* out) {
         } else if (kind == kDirSwitch) {
             StrCopyCut(out->dir, arg + 5);
         } else if (kind == kNsisDirSwitch) {
-            // The last switch: the rest of the line is the path.
-            CopyUnquoted(out->dir, sizeof out->dir, std::strchr(start, '=') + 1);
+            // The last switch: the rest of the line is the path. A switch
+            // behind it (no name holds a "/") means it was not last.
+            const char* path = std::strchr(start, '=') + 1;
+            CopyUnquoted(out->dir, sizeof out->dir, path);
+            for (const char* p = path; *p != '\0'; ++p)
+                if ((*p == ' ' || *p == '\t') && (p[1] == '/' || (p[1] == '-' && FindSwitch(p + 2) != kNoSwitch)))
+                    out->dirNotLast = true;
             break;
         }
     }
 }
 
 DirVerdict NormalizeInstallDir(const char* dir, char* out, size_t cap) {
+    if (std::strchr(dir, kNotInCodePage) != nullptr) return kDirNotInCodePage;
     char c = static_cast<char>(dir[0] | 0x20);
     if (c < 'a' || c > 'z' || dir[1] != ':' || (dir[2] != '\\' && dir[2] != '/')) return kDirNotAbsolute;
     size_t n = 0;
@@ -148,9 +171,14 @@ DirVerdict NormalizeInstallDir(const char* dir, char* out, size_t cap) {
                                                    (at[1] == '.' && (at[2] == '\0' || at[2] == '\\' || at[2] == '/')))) ||
             (n > 1 && std::strchr(":*?\"<>|", ch) != nullptr) || static_cast<unsigned char>(ch) < ' ')
             return kDirNotAbsolute;
+        // Windows strips a blank or a dot that ends a folder's name: the
+        // folder made would not be the one named.
+        if (ch == '\\' && (out[n - 1] == ' ' || out[n - 1] == '.'))
+            return kDirBadFolderEnd;
         out[n] = ch;
     }
     if (n <= 3) return kDirNotAbsolute;  // a drive's root is no folder of its own
+    if (out[n - 1] == ' ' || out[n - 1] == '.') return kDirBadFolderEnd;
     if (out[n - 1] != '\\') out[n++] = '\\';
     out[n] = '\0';
     return kDirUsable;

@@ -3,17 +3,18 @@
 #pragma once
 #include <cstddef>
 
-// Sets registerOnly (5 for "regmf32") or, failing that, runMode 3 for
-// "setmfsrf32". "regmf32" wins when both are present.
+// Sets registerOnly (5) when the first argument begins "regmf32=" or, failing
+// that, runMode 3 when an argument is "setmfsrf32" (any case). The words are
+// whole arguments: a path or value that holds them is a path or value.
 void ReadRunMode(const char* commandLine);
 
-// 1 when the command line hands over a directory: its first "r" begins
+// 1 when the command line hands over a directory: its first argument begins
 // "regmf32=".
 int HasRegisterArgument(const char* commandLine);
 
-// Copies the directory after "regmf32=" into installDir. Only the first "r"
-// of the command line is tried; a directory that does not fit installDir is
-// refused and installDir stays unchanged. Returns 1 when copied.
+// Copies the directory after "regmf32=" (the rest of the line, quotes and
+// trailing blanks left out) into installDir; a directory that does not fit
+// installDir is refused and installDir stays unchanged. Returns 1 when copied.
 int ParseRegisterArgument(const char* commandLine);
 
 // The file "/log=PATH" names (the word anywhere, in any case of its letters;
@@ -28,6 +29,7 @@ struct Switches {
     bool help;          // /? /H /HELP --help
     char unknown[64];   // the first switch that is none of these (cut); empty when none
     char dir[260];      // the install directory of /D=PATH or /DIR="PATH" (cut); empty when none
+    bool dirNotLast;    // another switch follows /D=PATH
 };
 
 // Reads the switches of commandLine. /D= takes the rest of the line, blanks
@@ -39,10 +41,24 @@ void ReadSwitches(const char* commandLine, Switches* out);
 // Why a directory given on the command line cannot be the install directory,
 // judged by its text alone.
 // (kDirIsFile and kDirInWindows are for the caller, who asks Windows.)
-enum DirVerdict : int { kDirUsable = 0, kDirNotAbsolute, kDirTooLong, kDirIsFile, kDirInWindows };
+enum DirVerdict : int {
+    kDirUsable = 0,
+    kDirNotAbsolute,
+    kDirTooLong,
+    kDirIsFile,
+    kDirInWindows,
+    kDirBadFolderEnd,   // a folder's name ends in a blank or a dot
+    kDirNotInCodePage,  // a character the code page cannot hold (kNotInCodePage)
+    kDirNotLast,        // /D= is followed by another switch
+    kDirNoProduct,      // the product's modules are not there (registration mode)
+};
+
+// Stands in a command line, read as UTF-16 and converted to the code page,
+// for each character the code page cannot hold: no name holds it.
+const char kNotInCodePage = '\x01';
 
 // dir as an install directory in out (cap bytes): "X:\..." with a final
 // backslash, "/" read as "\". Not usable: a path without a drive letter, or
-// with "." or ".." folders or characters no name may hold; one that does not
-// fit cap.
+// with "." or ".." folders or characters no name may hold; a folder name
+// ending in a blank or a dot; one that does not fit cap.
 DirVerdict NormalizeInstallDir(const char* dir, char* out, size_t cap);

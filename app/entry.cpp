@@ -8,6 +8,7 @@
 #include "base/fileops.h"
 #include "base/log.h"
 #include "base/machine.h"
+#include "base/path.h"
 #include "base/safepath.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
@@ -16,9 +17,40 @@
 #include "install/plan.h"
 
 namespace {
+// The command line after the program's own name (which may be quoted in
+// parts), as Windows hands it to WinMain.
+const char* ArgumentsOf(const char* line) {
+    bool quoted = false;
+    while (*line > ' ' || (*line && quoted)) {
+        if (*line == '"') quoted = !quoted;
+        ++line;
+    }
+    while (*line && *line <= ' ') ++line;
+    return line;
+}
+
+// The command line as typed, program and all, where Windows keeps it as
+// UTF-16 (NT); null on the 9x family, whose UTF-16 command line is empty.
+const wchar_t* TypedCommandLine() { return (GetVersion() & 0x80000000u) ? nullptr : GetCommandLineW(); }
+
 int AnswerQuietlyW(const char16_t*, const char16_t*, unsigned buttons) { return DefaultAnswer(buttons); }
 int AnswerQuietlyA(const char*, const char*, unsigned buttons) { return DefaultAnswer(buttons); }
 }  // namespace
+
+const char* CommandLineArguments() {
+    // Each character the code page cannot hold stands as kNotInCodePage,
+    // never as the "?" or look-alike letter Windows would put there, so that
+    // a path is refused for what it is instead of being taken for another.
+    static char converted[32768 * 2];
+    static const char kLost[] = {kNotInCodePage, '\0'};
+    // (Under the UTF-8 code page, which holds every character, the flag is
+    // refused and the ANSI command line taken as it is.)
+    const wchar_t* typed = TypedCommandLine();
+    if (typed == nullptr || WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, typed, -1, converted, sizeof converted,
+                                                kLost, nullptr) <= 0)
+        return ArgumentsOf(GetCommandLineA());
+    return ArgumentsOf(converted);
+}
 
 void RestrictDllSearch() {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -101,8 +133,44 @@ const char kHelpText[] =
     "/SUPPRESSMSGBOXES /NORESTART /NOCANCEL /SP-\t可用\n\n"
     "退出码：0 成功，3010 需重新启动，1602 用户取消，1603 失败，1618 另一安装程序在运行，5 需管理员权限，87 参数错误";
 
-// Why a directory of the command line is refused.
-const char* const kDirRefusals[] = {"", "不是本机硬盘上的完整路径", "太长", "是一个文件", "在Windows目录中"};
+// Why a directory of the command line is refused, by DirVerdict.
+const char* const kDirRefusals[] = {"",
+                                    "不是本机硬盘上的完整路径",
+                                    "太长",
+                                    "是一个文件",
+                                    "在Windows目录中",
+                                    "中有以空格或句点结尾的文件夹名",
+                                    "中有本机代码页不能表示的字符",
+                                    "后面还有其他参数（/D=必须是最后一项）",
+                                    "中没有本产品的输入法模块"};
+
+// dir as an install directory in chosen (kPathSize bytes): its text, then a
+// fixed drive, not a file, and not in the Windows folder, which the install
+// would open to every user.
+DirVerdict JudgeInstallDir(const char* dir, char* chosen, size_t cap) {
+    DirVerdict verdict = NormalizeInstallDir(dir, chosen, cap);
+    if (verdict != kDirUsable) return verdict;
+    char root[4] = {chosen[0], ':', '\\', '\0'};
+    if (g_sys.getDriveTypeA(root) != DRIVE_FIXED) return kDirNotAbsolute;
+    DWORD attributes = g_sys.getFileAttributesA(chosen);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kDirIsFile;
+    char windowsDir[200];
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 &&
+        (chosen[n] == '\\' || chosen[n] == '\0'))
+        return kDirInWindows;
+    return kDirUsable;
+}
+
+// Tells why dir is refused: in a box, or in a silent run the log.
+void ExplainRefusal(const char* dir, DirVerdict verdict) {
+    char shown[sizeof g_switches.dir], text[500];
+    StrCopyCut(shown, dir);
+    for (char* at = shown; *at != '\0'; ++at)
+        if (*at == kNotInCodePage) *at = '?';
+    if (StrFormat(text, sizeof text, "　　命令行指定的安装目录%s%s，安装没有进行。", shown, kDirRefusals[verdict]))
+        ShowMessageA(text, kSetupCaptionA);
+}
 
 // Help, a switch not known and an install directory that cannot be used
 // end the run before anything is written: its exit code, or -1 when the run
@@ -114,26 +182,32 @@ int RefuseSwitches() {
         return g_switches.help ? kExitInstalled : kExitBadArgument;
     }
     if (g_switches.dir[0] == '\0') return -1;
-    char* chosen = g_ctx.chosenInstallDir;
-    DirVerdict verdict = NormalizeInstallDir(g_switches.dir, chosen, sizeof g_ctx.chosenInstallDir);
-    char root[4] = {chosen[0], ':', '\\', '\0'};
-    if (verdict == kDirUsable && g_sys.getDriveTypeA(root) != DRIVE_FIXED) verdict = kDirNotAbsolute;
-    DWORD attributes = g_sys.getFileAttributesA(g_switches.dir);
-    if (verdict == kDirUsable && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        verdict = kDirIsFile;
-    // The install folder is opened to every user: never a folder of Windows'.
-    char windowsDir[200];
-    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (verdict == kDirUsable && n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 &&
-        chosen[n] == '\\')
-        verdict = kDirInWindows;
+    DirVerdict verdict = g_switches.dirNotLast
+                             ? kDirNotLast
+                             : JudgeInstallDir(g_switches.dir, g_ctx.chosenInstallDir, sizeof g_ctx.chosenInstallDir);
     if (verdict == kDirUsable) return -1;
-    chosen[0] = '\0';
-    char text[400];
-    if (StrFormat(text, sizeof text, "　　命令行指定的安装目录%s%s，安装没有进行。", g_switches.dir,
-                  kDirRefusals[verdict]))
-        ShowMessageA(text, kSetupCaptionA);  // a silent run: to the log only
+    g_ctx.chosenInstallDir[0] = '\0';
+    ExplainRefusal(g_switches.dir, verdict);
     return kExitBadArgument;
+}
+
+// The directory the companion program hands over, checked as /D= is and
+// holding the product's modules, before anything is written: -1 when the
+// run goes on with it chosen, else the exit code (the path files untouched).
+int RefuseHandedDirectory(const char* commandLine) {
+    const size_t kPathSize = 260;
+    char* chosen = g_ctx.chosenInstallDir;
+    DirVerdict verdict = ParseRegisterArgument(commandLine) ? JudgeInstallDir(g_ctx.installDir, chosen, sizeof g_ctx.chosenInstallDir)
+                                                            : kDirTooLong;
+    static const char* const kModules[] = {"mofahu4.ime", "mofahu64.ime"};
+    char module[kPathSize];
+    for (const char* name : kModules)
+        if (verdict == kDirUsable && (!JoinPath(module, chosen, name) || !FilePresent(module))) verdict = kDirNoProduct;
+    if (verdict == kDirUsable) return -1;
+    Log("the directory handed over is refused: %s%s", g_ctx.installDir, kDirRefusals[verdict]);
+    chosen[0] = '\0';
+    g_ctx.installDir[0] = '\0';
+    return kExitFailed;
 }
 
 const char16_t kNeedsAdmin[] =
@@ -150,12 +224,19 @@ void UseSilentUi() {
 }
 
 const char* RunModeName(bool registration) {
-    if (registration) return "32-bit registration";
+    if (registration) return IsSilentRun() ? "silent 32-bit registration" : "32-bit registration";
     return IsSilentRun() ? "silent" : "wizard";
 }
 
 void LogMachine(bool registration, const char* commandLine) {
-    Log("mofasetup %s, %s run; command line: %s", kVersionText, RunModeName(registration), commandLine);
+    // The command line as typed, whatever the code page could hold of it.
+    char head[100];
+    StrFormat(head, sizeof head, "mofasetup %s, %s run; command line: ", kVersionText, RunModeName(registration));
+    const wchar_t* typed = TypedCommandLine();
+    if (typed != nullptr)
+        LogW(head, reinterpret_cast<const char16_t*>(typed));
+    else
+        Log("%s%s", head, commandLine);
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
@@ -176,13 +257,7 @@ int TakeSetupMutex() {
 
 // The 64-bit companion program hands the install directory back to this
 // 32-bit setup to register the 32-bit module.
-int RegisterForCompanion(const char* commandLine) {
-    // A directory handed over that does not fit or does not exist is
-    // refused: nothing is recorded or registered for it.
-    if (HasRegisterArgument(commandLine) && (!ParseRegisterArgument(commandLine) || !PathExists(g_ctx.installDir))) {
-        Log("the directory handed over is refused: %s", commandLine);
-        return kExitFailed;
-    }
+int RegisterForCompanion() {
     PersistInstallDir();
     if (!InstallImeModule()) {
         Log("the input-method manager did not take %s", g_ctx.installDir);
@@ -212,7 +287,7 @@ int RunWizard(HINSTANCE instance, HINSTANCE previous, int showCommand) {
 int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
     bool registration = DetectWow64() && g_ctx.registerOnly == kRegisterOnly;
     LogMachine(registration, commandLine);
-    int refused = registration ? -1 : RefuseSwitches();
+    int refused = registration ? RefuseHandedDirectory(commandLine) : RefuseSwitches();
     if (refused >= 0) return refused;
     // The registration is started by this setup's own install, which still
     // holds the mutex.
@@ -231,7 +306,7 @@ int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int sho
     if ((!registration || TakeSetupMutex()) && !RecoverEarlierRun()) return kExitFailed;
     Log("install directory: %s; earlier installation recorded: %s", g_ctx.installDir,
         g_ctx.previousInstallDir[0] != '\0' ? g_ctx.previousInstallDir : "none");
-    if (registration) return RegisterForCompanion(commandLine);
+    if (registration) return RegisterForCompanion();
     if (IsSilentRun()) {
         // No window: set up what it would own, so that deployment can extract.
         int code = LoadPayloadAndWorkBuffer() ? ExitCodeOf(RunInstallPlan()) : kExitFailed;
@@ -251,6 +326,10 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     // The run mode first: a silent run shows nothing at all.
     ReadRunMode(commandLine);
     if (g_ctx.registerOnly != kRegisterOnly) ReadSwitches(commandLine, &g_switches);
+    char handedOver[4];
+    if (g_ctx.registerOnly == kRegisterOnly &&
+        GetEnvironmentVariableA(kSilentHandOverVariable, handedOver, sizeof handedOver) == 1 && handedOver[0] == '1')
+        g_ctx.runMode = kRunSilent;
     if (g_switches.silent) g_ctx.runMode = kRunSilent;
     if (IsSilentRun()) UseSilentUi();
     char logPath[MAX_PATH + 1];

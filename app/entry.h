@@ -5,6 +5,10 @@
 // The whole run: returns the process exit code.
 int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand);
 
+// The command line after the program's own name, in the code page setup
+// reads, each character the code page cannot hold as kNotInCodePage.
+const char* CommandLineArguments();
+
 // Records the earlier installation's directory, then true when setup may
 // write into the Windows directory (tested on Windows 6 and later only;
 // earlier ones always pass). Writes nothing that stays.

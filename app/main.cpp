@@ -20,18 +20,6 @@ void RunConstructors() {
     while (--last > __CTOR_LIST__) (*last)();
 }
 
-// The command line after the program's own name (which may be quoted in
-// parts), as Windows hands it to WinMain.
-const char* ArgumentsOf(const char* line) {
-    bool quoted = false;
-    while (*line > ' ' || (*line && quoted)) {
-        if (*line == '"') quoted = !quoted;
-        ++line;
-    }
-    while (*line && *line <= ' ') ++line;
-    return line;
-}
-
 }  // namespace
 
 extern "C" void __stdcall SetupStart(void) {
@@ -40,7 +28,7 @@ extern "C" void __stdcall SetupStart(void) {
     startup.dwFlags = 0;
     GetStartupInfoA(&startup);
     int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-    int code = SetupMain(GetModuleHandleA(nullptr), nullptr, ArgumentsOf(GetCommandLineA()), show);
+    int code = SetupMain(GetModuleHandleA(nullptr), nullptr, CommandLineArguments(), show);
     // Static objects are never torn down: the process ends here.
     ExitProcess(static_cast<UINT>(code));
 }

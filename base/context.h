@@ -120,6 +120,11 @@ enum : uint32_t {
 inline char* SiteUrl1() { return reinterpret_cast<char*>(g_ctx.settingsBlock + kSiteUrl1Offset); }
 inline char* SiteUrl2() { return reinterpret_cast<char*>(g_ctx.settingsBlock + kSiteUrl2Offset); }
 
+// The environment variable a silent run sets ("1") for the programs it
+// starts: the companion program's hand-back to the registration mode, which
+// inherits it, is silent too.
+const char kSilentHandOverVariable[] = "MOFASETUP_SILENT";
+
 // Silent runs (3 and 4) draw nothing and show no window.
 inline bool IsSilentRun() { return g_ctx.runMode == kRunSilent || g_ctx.runMode == kRunSilentAlt; }
 

@@ -129,6 +129,8 @@ int StartCompanionProgram() {
     if (!DetectWow64() || !StrFormat(words, sizeof words, "regmf32=%s", g_ctx.installDir) ||
         !QuotedCommand(text, g_ctx.installDir, "setupw64.exe", words))
         return 1;
+    // Nobody is there to answer the registration mode's message either.
+    SetEnvironmentVariableA(kSilentHandOverVariable, IsSilentRun() ? "1" : nullptr);
     bool started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
     Log("%s %s", started ? "started" : "could not start", text);
     if (!started) NoteFailure("", "start the companion program", text, LastSystemError());

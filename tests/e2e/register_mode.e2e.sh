@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The 32-bit registration mode that the 64-bit companion program starts:
 # "regmf32=" and the install directory, spaces included, as the install
-# sequence passes it; a directory that does not exist is refused. On 32-bit
-# Windows the word has no effect of its own and the wizard opens.
+# sequence passes it. A directory that /D= would refuse, or that does not hold
+# the product's modules, is refused at once with nothing written; handed back
+# from a silent install it shows no box. On 32-bit Windows the word has no
+# effect of its own and the wizard opens.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 e2e_init register_mode
@@ -23,8 +25,13 @@ E2E_SHOT_N=1
 
 # The hand-off as the install sequence forms it: wine joins the words with
 # single spaces, so the program sees "regmf32=C:\Tools Dir\mofahu\".
+product_modules() {  # product_modules WINDOWS-DIR: the modules an install leaves there
+  mkdir -p "$(e2e_prefix_path "$1")"
+  local m
+  for m in mofahu4.ime mofahu64.ime; do echo "$m" >"$(e2e_prefix_path "$1\\$m")"; done
+}
 e2e_prefix
-mkdir -p "$(e2e_prefix_path 'C:\Tools Dir\mofahu')"
+product_modules 'C:\Tools Dir\mofahu'
 registers_only 'regmf32=C:\Tools' 'Dir\mofahu\'
 recorded=$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')
 [ "$recorded" = 'C:\Tools Dir\mofahu\' ] || e2e_fail "path file holds '$recorded'"
@@ -41,11 +48,24 @@ print('registered layouts:', found)
 sys.exit(0 if found else 1)
 PY
 
-# A directory handed over that does not exist is refused: no message, no
-# layout registered, and no path file written.
+# Directories handed over that are refused, each at once: the Windows folder,
+# a relative one (that exists), one climbing with "..", one that does not
+# exist and one without the product's modules. No message, no layout
+# registered, and the path files as they were.
 e2e_prefix
-e2e_silent_run --rc 1603 'regmf32=C:\No Such\mofahu\'
-[ ! -e "$(e2e_prefix_path 'C:\windows\mofapath.mfh')" ] || e2e_fail "the refused run wrote a path file"
+product_modules 'C:\foo'
+mkdir -p "$(e2e_prefix_path 'C:\Empty')"
+for f in 'C:\windows\mofapath.mfh' 'C:\mofahu\mofapath.mfh'; do
+  mkdir -p "$(dirname "$(e2e_prefix_path "$f")")"
+  printf 'C:\\Earlier\\mofahu\\' >"$(e2e_prefix_path "$f")"
+done
+for dir in 'C:\windows' foo 'C:\X\..\windows\system32' 'C:\No Such\mofahu\' 'C:\Empty\'; do
+  E2E_SILENT_SECONDS=10 e2e_silent_run --rc 1603 "regmf32=$dir"
+  tr -d '\r' <"$(e2e_log_file)" | grep -qF "the directory handed over is refused: $dir" || e2e_fail "the log does not say why $dir was refused"
+done
+for f in 'C:\windows\mofapath.mfh' 'C:\mofahu\mofapath.mfh'; do
+  [ "$(e2e_read_prefix_file "$f")" = 'C:\Earlier\mofahu\' ] || e2e_fail "a refused run changed $f: $(e2e_read_prefix_file "$f")"
+done
 timeout 15 wineserver -k >/dev/null 2>&1 || true
 /usr/bin/python3 - "$WINEPREFIX" "$(dirname "$0")" "$LAYOUTS" <<'PY' || e2e_fail "a layout was registered for a refused directory"
 import sys
@@ -57,12 +77,12 @@ sys.exit(1 if [k for k, v in keys.items() if k.startswith(prefix) and v.get('lay
 PY
 wineserver -p
 
-# Both words: registration only. Only the first "r" of the command line is
-# tried for "regmf32=", and here it is the one inside "setmfsrf32": the
-# install directory stays the default.
-registers_only setmfsrf32 'regmf32=C:\Tools\mofahu\'
-[ "$(e2e_read_prefix_file 'C:\windows\mofapath.mfh')" = 'C:\Program Files\mofahu\' ] ||
-  e2e_fail "the directory after the second r was taken"
+# The hand-back after a silent install inherits its word that nobody is
+# there: the registration shows no box and ends by itself.
+e2e_silent_run setmfsrf32
+MOFASETUP_SILENT=1 E2E_SILENT_SECONDS=20 e2e_silent_run 'regmf32=C:\Program Files\mofahu\'
+tr -d '\r' <"$(e2e_log_file)" | grep -q 'silent 32-bit registration run' || e2e_fail "the hand-back was not a silent registration"
+tr -d '\r' <"$(e2e_log_file)" | grep -q '智能墨筏已安装成功' || e2e_fail "the registration's message is not in the log"
 
 # 32-bit Windows: the wizard opens.
 e2e_prefix --no-wow64

@@ -39,6 +39,20 @@ grep -q 'ANSI code page 932$' <(tr -d '\r' <"$(e2e_log_file)") || e2e_fail "the 
 e2e_silent_run --rc 87 /S '/D=C:\Windows\mofa'
 nothing_installed "/D= in the Windows folder"
 [ ! -e "$(e2e_prefix_path 'C:\windows\mofa')" ] || e2e_fail "/D= in the Windows folder made it"
+# /D= not last, and a folder name Windows would strip, are refused as such.
+e2e_silent_run --rc 87 /S '/D=C:\A\' /NORESTART
+nothing_installed "/D= before another switch"
+[ ! -e "$(e2e_prefix_path 'C:\A')" ] || e2e_fail "/D= before another switch made C:\A"
+tail -n 4 "$(e2e_log_file)" | grep -q '/NORESTART后面还有其他参数（/D=必须是最后一项）' || e2e_fail "the log does not say /D= was not last"
+e2e_silent_run --rc 87 /S '/D=C:\Apps\Mofa \Sub'
+nothing_installed "a folder name ending in a blank"
+tail -n 4 "$(e2e_log_file)" | grep -q 'Sub中有以空格或句点结尾的文件夹名' || e2e_fail "the log does not say why a trailing blank was refused"
+# A directory code page 936 cannot hold: refused for that, and the command
+# line logged as typed.
+e2e_silent_run --rc 87 /S '/D=C:\Apps\Nguyễn'
+nothing_installed "a directory the code page cannot hold"
+tail -n 4 "$(e2e_log_file)" | grep -q 'C:\\Apps\\Nguy?n中有本机代码页不能表示的字符' || e2e_fail "the log does not say the code page cannot hold the directory"
+grep -q 'command line: .* /S /D=C:\\Apps\\Nguyễn$' <(tr -d '\r' <"$(e2e_log_file)") || e2e_fail "the log does not show the command line as typed"
 e2e_start_setup '/?'
 e2e_find_box 20 '^智能墨筏安装$'
 e2e_shot help-box "$E2E_BOX" >/dev/null
@@ -80,12 +94,14 @@ grep -qx "EstimatedSize ('REG_DWORD', $kb)" "$E2E_WORK/state2" || e2e_fail "Esti
 
 # /D= (last, blanks and all) and /DIR="..." install there: the path files
 # name the folder. The quoted form goes through a batch file, which hands
-# the command line over as written.
-e2e_silent_run /S '/D=C:\Apps\My Mofa'
+# the command line over as written. A path or a log's name that holds a run
+# mode's word is a path: the install is silent, the log where it was sent.
+e2e_silent_run /S '/LOG=C:\regmf32.log' '/D=C:\Apps\regmf32\My Mofa'
 for f in 'C:\windows\mofapath.mfh' 'C:\mofahu\mofapath.mfh'; do
-  [ "$(e2e_read_prefix_file "$f")" = 'C:\Apps\My Mofa\' ] || e2e_fail "/D=: $f does not name C:\Apps\My Mofa"
+  [ "$(e2e_read_prefix_file "$f")" = 'C:\Apps\regmf32\My Mofa\' ] || e2e_fail "/D=: $f does not name C:\Apps\regmf32\My Mofa"
 done
-[ -f "$(e2e_prefix_path 'C:\Apps\My Mofa\mofadat.dat')" ] || e2e_fail "/D= installed nothing in C:\Apps\My Mofa"
+[ -f "$(e2e_prefix_path 'C:\Apps\regmf32\My Mofa\mofadat.dat')" ] || e2e_fail "/D= installed nothing in C:\Apps\regmf32\My Mofa"
+grep -q 'silent run; command line' "$(e2e_prefix_path 'C:\regmf32.log')" || e2e_fail "no silent run logged in C:\regmf32.log"
 cp "$MOFA_EXE" "$WINEPREFIX/drive_c/mofasetup.exe"
 printf '@C:\\mofasetup.exe /VERYSILENT /DIR="C:\\Apps\\Mofa"\r\n' >"$WINEPREFIX/drive_c/dir.bat"
 MOFA_EXE=cmd e2e_silent_run /c 'C:\dir.bat'
@@ -97,8 +113,9 @@ e2e_silent_run /Q SETMFSRF32
 [ -f "$(e2e_prefix_path 'C:\Program Files\mofahu\mofadat.dat')" ] ||
   e2e_fail "the silent run with SETMFSRF32 installed nothing"
 
-# One character short of the word: the interactive wizard.
-e2e_start_setup setmfsrf3
+# One character short of the word, and the word inside /D='s path: the
+# interactive wizard.
+e2e_start_setup setmfsrf3 '/D=C:\setmfsrf32\'
 e2e_find_wizard 30
 e2e_click 310 257
 e2e_wait_exit 5
@@ -130,9 +147,17 @@ tr -d '\r' <"$(e2e_prefix_path 'C:\my logs\setup.log')" | grep -q 'exit code 160
   e2e_fail "the log does not end with exit code 1603"
 rm -f "$(e2e_prefix_path 'C:\Program Files\mofahu')"
 
-# A log that cannot be written changes nothing else.
+# A log that cannot be opened where /log= says (no such folder, a folder of
+# that name) goes to the default place, whose first line says why; the
+# install goes on.
+rm -f "$log"
 e2e_silent_run setmfsrf32 '/log=C:\no\such\folder\setup.log'
 [ -f "$(e2e_prefix_path 'C:\Program Files\mofahu\mofahu4.ime')" ] || e2e_fail "with no log, nothing was installed"
+head -n 1 "$log" | grep -q 'log opened here, not at C:\\no\\such\\folder\\setup.log: error 3 ' || e2e_fail "the default log does not say why: $(head -n 1 "$log")"
+grep -q 'exit code 0' "$log" || e2e_fail "the default log does not have the run"
+rm -f "$log"
+e2e_silent_run setmfsrf32 '/log=C:\my logs'
+head -n 1 "$log" | grep -q 'log opened here, not at C:\\my logs: error ' || e2e_fail "a folder as the log's place: $(head -n 1 "$log")"
 
 # A damaged payload entry: 1603, no box at any moment (the message is
 # logged), the payload is checked before anything is written, and the log

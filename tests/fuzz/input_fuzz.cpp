@@ -174,11 +174,19 @@ void ReadCommandLine(const uint8_t* data, size_t size) {
     g_ctx.runMode = kRunInteractive;
     ReadRunMode(line);
     if (g_ctx.registerOnly != 0 && g_ctx.registerOnly != kRegisterOnly) Fail("run mode", "registerOnly");
-    // A directory handed over is exactly the text after the word.
+    // A directory handed over is exactly the text after the word that
+    // begins the line (perhaps quoted), without quotes and trailing blanks.
     const char* word = std::strstr(line, "regmf32=");
-    if (HasRegisterArgument(line) && ParseRegisterArgument(line) &&
-        (word == nullptr || std::strcmp(g_ctx.installDir, word + 8) != 0))
-        Fail("register argument", g_ctx.installDir);
+    if (HasRegisterArgument(line) && ParseRegisterArgument(line)) {
+        std::string want;
+        for (const char* at = word != nullptr ? word + 8 : ""; *at != '\0'; ++at)
+            if (*at != '"') want += *at;
+        while (!want.empty() && (want.back() == ' ' || want.back() == '\t')) want.pop_back();
+        size_t lead = std::strspn(line, " \t");
+        if (line[lead] == '"') ++lead;
+        if (word != line + lead || want != g_ctx.installDir)
+            Fail("register argument", g_ctx.installDir);
+    }
     CheckTerminated(g_ctx.installDir, "installDir");
     // The log path into buffers of many sizes, each a block of its exact
     // size, and into the one setup uses.

@@ -16,13 +16,28 @@ protected:
     }
 };
 
-TEST_F(CommandLineTest, RegisterWordWinsOverSilentWord) {
-    ReadRunMode("setmfsrf32 regmf32=C:\\x\\");
+TEST_F(CommandLineTest, RunModeWordsAreWholeArguments) {
+    // The companion's hand-over: "regmf32=" begins the first argument.
+    ReadRunMode("regmf32=C:\\x\\ setmfsrf32");
     EXPECT_EQ(g_ctx.registerOnly, kRegisterOnly);
     EXPECT_EQ(g_ctx.runMode, kRunInteractive);
 
     ReadRunMode("/q setmfsrf32");
     EXPECT_EQ(g_ctx.registerOnly, 0);
+    EXPECT_EQ(g_ctx.runMode, kRunSilent);
+
+    // Paths and values that merely hold the words are paths and values.
+    for (const char* line : {"/S \"/D=C:\\Apps\\regmf32\\\"", "/S /LOG=C:\\regmf32.log", "setmfsrf32 regmf32=C:\\x\\",
+                             "/D=C:\\setmfsrf32\\", "/D=C:\\a setmfsrf32", "/DIR=C:\\setmfsrf32", "xsetmfsrf32",
+                             "setmfsrf32x", "\"C:\\regmf32=\\\"", "x regmf32=C:\\x\\"}) {
+        g_ctx.runMode = kRunInteractive;
+        ReadRunMode(line);
+        EXPECT_EQ(g_ctx.registerOnly, 0) << line;
+        EXPECT_EQ(g_ctx.runMode, std::strncmp(line, "setmfsrf32 ", 11) == 0 ? kRunSilent : kRunInteractive) << line;
+    }
+    // Quoted, or led by blanks, it is still the word.
+    g_ctx.runMode = kRunInteractive;
+    ReadRunMode("  \"setmfsrf32\"");
     EXPECT_EQ(g_ctx.runMode, kRunSilent);
 }
 
@@ -52,14 +67,18 @@ TEST_F(CommandLineTest, RegisterArgumentCopiesTheRestOfTheLine) {
     EXPECT_STREQ(g_ctx.installDir, "");
 }
 
-TEST_F(CommandLineTest, RegisterArgumentTriesOnlyTheFirstR) {
+TEST_F(CommandLineTest, RegisterArgumentIsTheFirstArgument) {
     std::strcpy(g_ctx.installDir, "C:\\old\\");
-    // The first "r" is in "run", so "regmf32=" is never looked at.
     EXPECT_EQ(ParseRegisterArgument("run regmf32=D:\\x\\"), 0);
     EXPECT_STREQ(g_ctx.installDir, "C:\\old\\");
-    // Case-sensitive.
+    // Case-sensitive, as the companion writes it.
     EXPECT_EQ(ParseRegisterArgument("REGMF32=D:\\x\\"), 0);
     EXPECT_STREQ(g_ctx.installDir, "C:\\old\\");
+    // Quotes and trailing blanks are not the directory's.
+    EXPECT_EQ(ParseRegisterArgument(" regmf32=\"D:\\My Apps\\\"  "), 1);
+    EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
+    EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\""), 1);
+    EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
 }
 
 TEST_F(CommandLineTest, RegisterArgumentTooLongIsRefused) {
@@ -112,8 +131,13 @@ TEST(SwitchesTest, HelpAndTheFirstUnknownSwitch) {
 TEST(SwitchesTest, InstallDirectoryOfBothKinds) {
     // NSIS: the rest of the line, blanks and all.
     EXPECT_STREQ(Read("/S /D=C:\\My Apps\\Mofa  ").dir, "C:\\My Apps\\Mofa");
-    EXPECT_STREQ(Read("/S /D=C:\\a /bogus").dir, "C:\\a /bogus");
-    EXPECT_STREQ(Read("/S /D=C:\\a /bogus").unknown, "");
+    EXPECT_FALSE(Read("/S /D=C:\\My Apps\\Mofa  ").dirNotLast);
+    // Not last: a switch behind it (no name holds a "/").
+    for (const char* line : {"/S /D=C:\\a /bogus", "/S /D=C:\\A\\ /NORESTART", "/D=C:\\a -norestart"}) {
+        EXPECT_TRUE(Read(line).dirNotLast) << line;
+        EXPECT_STREQ(Read(line).unknown, "") << line;
+    }
+    EXPECT_FALSE(Read("/D=C:\\a -b\\c").dirNotLast);
     // Quoted as a whole by the caller.
     EXPECT_STREQ(Read("/S \"/D=C:\\My Apps\\Mofa\"").dir, "C:\\My Apps\\Mofa");
     // Inno: quoted, anywhere.
@@ -137,6 +161,13 @@ TEST(SwitchesTest, InstallDirectoryMustBeAFullLocalPath) {
                             "C:\\Apps\\..\\Windows", "C:\\Apps\\.\\m", "C:\\Apps\\..", "C:\\a:b", "C:\\a*",
                             "C:\\a\"b", "C:\\a|b", "C:\\a\tb"})
         Normalized(dir, kDirNotAbsolute);
+    // Windows would strip a name's trailing blank or dot: another folder.
+    for (const char* dir : {"C:\\Apps \\Mofa", "C:\\Apps\\Mofa.", "C:\\Apps.\\Mofa", "C:\\Apps\\ \\m", "C:\\Apps\\...",
+                            "C:\\Apps\\Mofa \\"})
+        Normalized(dir, kDirBadFolderEnd);
+    // A character the code page could not hold.
+    std::string lost = std::string("C:\\Apps\\Nguy") + kNotInCodePage + "n";
+    Normalized(lost.c_str(), kDirNotInCodePage);
     // With its final backslash, the directory must fit.
     std::string fits = "C:\\" + std::string(195, 'a');
     std::string over = "C:\\" + std::string(196, 'a');

@@ -148,7 +148,8 @@ IMPORTS = {
          'MultiByteToWideChar', 'OpenFileMappingA', 'OutputDebugStringA', 'ReadFile', 'RemoveDirectoryA',
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
          'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
-         'QueryPerformanceCounter', 'SetFileTime', 'FormatMessageW', 'SetEndOfFile'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
+         'QueryPerformanceCounter', 'SetFileTime', 'FormatMessageW', 'SetEndOfFile', 'GetCommandLineW', 'GetEnvironmentVariableA',
+         'SetEnvironmentVariableA'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
         ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strcmp',

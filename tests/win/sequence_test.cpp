@@ -101,8 +101,13 @@ TEST_F(EarlierModuleTest, AModuleThatCannotMoveStopsTheInstall) {
 }
 std::vector<std::string> g_started;
 BOOL g_startAnswer = TRUE;
+// What the started program inherits: the silent run's hand-over variable.
+std::string InheritedSilence() {
+    char value[8] = "";
+    return GetEnvironmentVariableA(kSilentHandOverVariable, value, sizeof value) > 0 ? value : "unset";
+}
 BOOL WINAPI RecordStart(LPCSTR command, UINT) {
-    g_started.push_back(command);
+    g_started.push_back(std::string(command) + " | " + InheritedSilence());
     return g_startAnswer;
 }
 
@@ -115,17 +120,23 @@ TEST_F(EarlierModuleTest, CompanionGetsTheInstallDirAndARunWithoutItFails) {
     EXPECT_EQ(StartCompanionProgram(), 1);  // 32-bit Windows: no companion
     EXPECT_TRUE(g_started.empty());
 
+    // A silent run tells the companion's hand-back to be silent too; the
+    // wizard's does not.
     Use64BitWindows();
+    g_ctx.runMode = kRunSilent;
     EXPECT_EQ(StartCompanionProgram(), 1);
-    ASSERT_EQ(g_started.size(), 1u);
-    EXPECT_EQ(g_started[0], "\"" + dir + "setupw64.exe\" regmf32=" + dir);
+    g_ctx.runMode = kRunInteractive;
+    EXPECT_EQ(StartCompanionProgram(), 1);
+    ASSERT_EQ(g_started.size(), 2u);
+    EXPECT_EQ(g_started[0], "\"" + dir + "setupw64.exe\" regmf32=" + dir + " | 1");
+    EXPECT_EQ(g_started[1], "\"" + dir + "setupw64.exe\" regmf32=" + dir + " | unset");
 
     // The plan keeps the install and ends the run as failed (its step's
     // policy, which the plan's table test reads).
     g_startAnswer = FALSE;
     ClearFailure();
     EXPECT_EQ(StartCompanionProgram(), 0);
-    EXPECT_EQ(g_started.size(), 2u);
+    EXPECT_EQ(g_started.size(), 3u);
     EXPECT_EQ(FirstFailure().operation, std::string("start the companion program"));
 }
 }  // namespace
