@@ -88,6 +88,11 @@ print('EstimatedSize', read_hive(sys.argv[1], 'HKLM')['software\\\\microsoft\\\\
 install_state 'C:\Program Files\mofahu' >"$E2E_WORK/state1"
 e2e_silent_run /VERYSILENT /SUPPRESSMSGBOXES /NORESTART
 install_state 'C:\Program Files\mofahu' >"$E2E_WORK/state2"
+# A repair that succeeds logs nothing as failed (the run folder it removes
+# included).
+if tr -d '\r' <"$(e2e_log_file)" | tac | sed '/---- log opened/q' | grep ' failed'; then
+  e2e_fail "a successful repair logged a failure"
+fi
 diff "$E2E_WORK/state1" "$E2E_WORK/state2" >&2 || e2e_fail "a second install of the same version left another state"
 kb=$(awk '$1 ~ /^\.\/[^\/]*$/ { s += $2 } END { print int((s + 1023) / 1024) }' "$E2E_WORK/state2")
 grep -qx "EstimatedSize ('REG_DWORD', $kb)" "$E2E_WORK/state2" || e2e_fail "EstimatedSize is not the folder's $kb KB"
