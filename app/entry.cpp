@@ -224,7 +224,7 @@ void UseSilentUi() {
 }
 
 const char* RunModeName(bool registration) {
-    if (registration) return IsSilentRun() ? "silent 32-bit registration" : "32-bit registration";
+    if (registration) return "32-bit registration";
     return IsSilentRun() ? "silent" : "wizard";
 }
 

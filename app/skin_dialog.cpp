@@ -8,8 +8,9 @@ const int kModeButtons[] = {kModeDoubleLine, kModeSingleLine, kModeDual, kModeWi
 const int kSkinButtons[] = {kSkinCool, kSkinPink, kSkinAngel};
 
 // The buttons of each group that the dialog shows checked.
-int g_modeButton = kModeDoubleLine;
-int g_skinButton = kSkinCool;
+// Set as the dialog opens.
+int g_modeButton;
+int g_skinButton;
 
 // The radio buttons carry no group marks, so Windows treats all seven as
 // one group: every change sets all seven again.

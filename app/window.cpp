@@ -31,8 +31,8 @@ bool g_installing = false;
 // Set when the user leaves the try-it page.
 bool g_tryItLeft = false;
 // The exit code of the run: until an install ends otherwise, the user ended
-// it before installing.
-int g_exitCode = kExitUserEnded;
+// it before installing (set so as the window is made).
+int g_exitCode;
 
 HWND Window() { return static_cast<HWND>(g_ctx.mainWindow); }
 HWND TryItEdit() { return static_cast<HWND>(g_window.tryItEdit); }
@@ -137,14 +137,16 @@ void UseWindowUi() {
 
 void OnCreate(HWND window) {
     g_ctx.mainWindow = window;
+    g_exitCode = kExitUserEnded;
     UseWindowUi();
     if (g_ctx.oemCodePage == 950) SetWindowTextW(window, L"智能墨筏系統安裝");
     g_window.textFont = CreateFontA(22, 7, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "宋体");
     g_window.titleFont = CreateFontA(40, 20, 0, 0, 0, 0, 0, 0, 134, 0, 0, 0, 0, "楷体");
     g_window.redBrush = CreateSolidBrush(RGB(255, 0, 0));
-    g_window.okButtonRect = {40, 245, 140, 270};
-    g_window.exitButtonRect = {260, 245, 360, 270};
-    g_window.siteRowRect = {30, 192, 365, 217};
+    static const PageRect kRects[] = {{40, 245, 140, 270}, {260, 245, 360, 270}, {30, 192, 365, 217}};
+    g_window.okButtonRect = kRects[0];
+    g_window.exitButtonRect = kRects[1];
+    g_window.siteRowRect = kRects[2];
     g_window.progressRect[0] = 30;
     g_window.progressRect[1] = 188;
     g_window.progressRect[2] = 340;

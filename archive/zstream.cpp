@@ -335,9 +335,11 @@ ZStatus InflateStored(BitReader& r, Output& o) {
 
 ZStatus InflateFixed(BitReader& r, Output& o) {
     static Code literals[512], distances[32];
-    static int literalRoot = kLiteralRoot, distanceRoot = kDistanceRoot;
+    static int literalRoot, distanceRoot;  // zero until built: no initialised data
     static bool built = false;
     if (!built) {
+        literalRoot = kLiteralRoot;
+        distanceRoot = kDistanceRoot;
         uint8_t lengths[288];
         for (int i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
         BuildTable(literals, 512, &literalRoot, lengths, 288, kLiterals);

@@ -26,7 +26,10 @@ uint32_t* g_recordOf = nullptr;  // each entry's latest record in the journal fi
 int g_count = 0, g_capacity = 0;
 bool g_open = false;
 char g_ignored[300];  // the run folder: setup's own, not recorded
-HANDLE g_file = INVALID_HANDLE_VALUE;
+HANDLE g_file;  // INVALID_HANDLE_VALUE when none is open, from the start on
+struct NoFile {
+    NoFile() { g_file = INVALID_HANDLE_VALUE; }
+} g_noFile;
 uint32_t g_records = 0;  // the records of the journal file so far
 const char kJournalName[] = "mofajrnl.mfh";
 

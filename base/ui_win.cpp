@@ -26,4 +26,13 @@ int NoTryIt() { return 1; }
 }  // namespace
 
 constexpr SetupUi kPlainUi = {ShowWide, ShowAnsi, Nothing, NoBar, Nothing, NoTryIt, kShowNormal};
-SetupUi g_ui = kPlainUi;
+
+SetupUi g_ui;
+
+namespace {
+// Set as the program starts, not as initialised data: the program then
+// carries no data section of its own.
+struct PlainUi {
+    PlainUi() { g_ui = kPlainUi; }
+} g_plainUi;
+}  // namespace
