@@ -6,6 +6,7 @@
 #include "archive/mfz.h"
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/text.h"
 #include "base/failure.h"
 #include "base/fileops.h"
 #include "base/log.h"
@@ -430,8 +431,8 @@ int VerifyRestored(const unsigned char* image, uint32_t size) {
     tolerance[0] = '\0';
     int good = VerifyExtractedFiles(image, size, report, kRestoreReportSize, tolerance);
     if (report[0] != '\0') {
-        char* markers = std::strstr(report, "....");
-        if (markers != nullptr) *markers = '\0';
+        const char* markers = FindText(report, "....");
+        if (markers != nullptr) report[markers - report] = '\0';
         NoteFailure(kRestoreFailed, "restore", report, 0);
         return 0;
     }

@@ -234,9 +234,8 @@ int IsPlainEntryName(const char* field, uint32_t fieldSize) {
             continue;
         }
         if (c < 0x20 || c >= 0x7F) return 0;
-        if (std::strchr("\\/:*?\"<>|", c) != nullptr) return 0;
+        if (std::strchr("\\/:*?\"<>|", c) != nullptr || (c == '.' && s[i + 1] == '.')) return 0;
     }
-    if (std::strstr(field, "..") != nullptr) return 0;
     // Windows drops trailing dots and spaces: the file written would not
     // carry the entry's name (and "." is the directory itself).
     if (s[length - 1] == '.' || s[length - 1] == ' ') return 0;

@@ -8,8 +8,8 @@ int BeginsWithText(const char* text, const char* word) {
     return 1;
 }
 
-int ContainsText(const char* haystack, const char* needle) {
+const char* FindText(const char* haystack, const char* needle) {
     for (const char* start = haystack; *start != '\0'; ++start)
-        if (BeginsWithText(start, needle)) return 1;
-    return 0;
+        if (BeginsWithText(start, needle)) return start;
+    return nullptr;
 }

@@ -7,6 +7,7 @@
 
 #include "base/captions.h"
 #include "base/context.h"
+#include "base/text.h"
 #include "base/failure.h"
 #include "base/journal.h"
 #include "base/machine.h"
@@ -220,7 +221,7 @@ DWORD InstalledKilobytes(const char* dir) {
     if (search == INVALID_HANDLE_VALUE) return 0;
     uint64_t bytes = 0;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && std::strstr(found.cFileName, ".mfold") == nullptr)
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !ContainsText(found.cFileName, ".mfold"))
             bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     } while (FindNextFileA(search, &found));
     FindClose(search);
