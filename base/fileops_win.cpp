@@ -57,10 +57,12 @@ HANDLE OpenExisting(const char* path, DWORD access, DWORD share, const char* wha
     return h;
 }
 
-// Writes and closes h; 1 when every byte went out.
+// Writes and closes h; 1 when every byte is on the disk. Flushed before the
+// file is put in place, and so before the journal's commit record: a power
+// cut after the commit cannot leave a file setup wrote holding zeros.
 int WriteAndClose(HANDLE h, const void* data, uint32_t len) {
     DWORD written = 0;
-    BOOL ok = len == 0 ? TRUE : WriteFile(h, data, len, &written, nullptr);
+    BOOL ok = (len == 0 || WriteFile(h, data, len, &written, nullptr)) && FlushFileBuffers(h);
     DWORD error = GetLastError();
     BOOL closed = CloseHandle(h);
     SetLastError(error);
@@ -109,10 +111,10 @@ int SwapIn(const char* fresh, const char* path) {
     return 1;
 }
 
-// Copies what in holds to out, then closes both; the copy keeps the time of
-// the last write (and is flushed to the disk when asked). 1 when every byte
-// went across.
-int CopyAndClose(HANDLE in, HANDLE out, bool flush = false) {
+// Copies what in holds to out, flushes it to the disk (see WriteAndClose),
+// then closes both; the copy keeps the time of the last write. 1 when every
+// byte went across.
+int CopyAndClose(HANDLE in, HANDLE out) {
     static char buffer[65536];
     int ok = 1;
     for (;;) {
@@ -126,7 +128,7 @@ int CopyAndClose(HANDLE in, HANDLE out, bool flush = false) {
     }
     FILETIME written;
     if (ok && GetFileTime(in, nullptr, nullptr, &written)) SetFileTime(out, nullptr, nullptr, &written);
-    if (ok && flush && !FlushFileBuffers(out)) ok = 0;
+    if (ok && !FlushFileBuffers(out)) ok = 0;
     DWORD error = GetLastError();
     CloseHandle(in);
     if (!CloseHandle(out)) ok = 0;
@@ -144,7 +146,7 @@ int CopyToNewFile(const char* src, const char* dst) {
         CloseHandle(in);
         return 0;
     }
-    if (CopyAndClose(in, out, true)) return 1;
+    if (CopyAndClose(in, out)) return 1;
     DropFresh(dst);
     return 0;
 }

@@ -781,6 +781,11 @@ int KeepSecurity(const char* folder) {
 
 int CommitJournal() {
     if (!g_open) return 1;
+    // What the commit promises is on the disk before its record is: the
+    // files were flushed as they were written; the hives the run changed
+    // are flushed now.
+    static const HKEY kHives[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS};
+    for (HKEY hive : kHives) RegFlushKey(hive);
     Entry mark = {};
     if (!Persist(mark, kCommitted)) return 0;
     g_open = false;

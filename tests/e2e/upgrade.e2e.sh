@@ -347,7 +347,41 @@ seed_earlier "$INSTALL" 'C:\Program Files\mofahu'
 names = 'mofacyzk.bak mfszsj43.bak mfszsj43.mfh mofadwdw.txt mofazdym.mfh mfwbpy.txt cwb.ov1'.split()
 write_archive(sys.argv[1], [(n, b'planted ' + n.encode()) for n in names])" "$(e2e_prefix_path "${INSTALL}mofaback.mfz")"
 cp "$MARKER" "$(e2e_prefix_path 'C:\Program.exe')"
-e2e_silent_run setmfsrf32
+# Traced: each file the run writes must reach the disk (its fsync, after its
+# last write) before the journal's commit record is written, so that a power
+# cut after the commit leaves no file of the run holding zeros.
+printf '#!/bin/sh\nexec strace -qq -y -e trace=write,pwrite64,writev,fsync,fdatasync -o "%s" "%s" "$@"\n' \
+  "$E2E_WORK/upgrade.strace" "$MOFA_WINE" >"$E2E_WORK/traced-wine"
+chmod +x "$E2E_WORK/traced-wine"
+MOFA_WINE=$E2E_WORK/traced-wine E2E_SILENT_SECONDS=120 e2e_silent_run setmfsrf32
+"$PY" - "$E2E_WORK/upgrade.strace" "$WINEPREFIX/drive_c/" <<'PY' || e2e_fail "silent: files of the run were not on the disk before the commit"
+import re, sys
+calls = []
+for line in open(sys.argv[1], errors='replace'):
+    m = re.match(r'(?:\d+\s+)?(write|pwrite64|writev|fsync|fdatasync)\(\d+<([^>]*)>', line)
+    if m and m.group(2).startswith(sys.argv[2]):
+        calls.append((m.group(1), m.group(2)))
+journal = [i for i, (call, path) in enumerate(calls) if call != 'fsync' and path.endswith('mofajrnl.mfh')]
+if not journal:
+    sys.exit('no journal record traced')
+commit = journal[-1]
+last_write, flushed, late = {}, {}, set()
+for i, (call, path) in enumerate(calls):
+    if path.endswith('.log') or path.endswith('mofajrnl.mfh'):
+        continue  # the logs need not reach the disk; the journal flushes each record
+    if call.startswith('f'):
+        flushed[path] = i
+    elif i < commit:
+        last_write[path] = i
+    else:
+        late.add(path)
+lost = sorted(p for p, w in last_write.items() if not (w < flushed.get(p, -1) < commit))
+print('%d files written before the commit, all flushed before it: %s; written after it: %d' %
+      (len(last_write), not lost, len(late)))
+for p in lost[:10] + sorted(late)[:10]:
+    print('  not durable by the commit:', p)
+sys.exit(1 if lost or late or len(last_write) < 50 else 0)
+PY
 sleep 2 # a program started behind setup's back would have run by now
 [ ! -e "$(e2e_prefix_path 'C:\Program.exe.ran')" ] || e2e_fail "silent: the planted C:\\Program.exe was started"
 check silent || e2e_fail "silent: the user's files were not kept"
