@@ -62,7 +62,7 @@ HANDLE OpenExisting(const char* path, DWORD access, DWORD share, const char* wha
 // cut after the commit cannot leave a file setup wrote holding zeros.
 int WriteAndClose(HANDLE h, const void* data, uint32_t len) {
     DWORD written = 0;
-    BOOL ok = (len == 0 || WriteFile(h, data, len, &written, nullptr)) && FlushFileBuffers(h);
+    BOOL ok = (len == 0 || g_sys.writeFile(h, data, len, &written, nullptr)) && g_sys.flushFileBuffers(h);
     DWORD error = GetLastError();
     BOOL closed = CloseHandle(h);
     SetLastError(error);
@@ -121,14 +121,14 @@ int CopyAndClose(HANDLE in, HANDLE out) {
         DWORD got = 0, written = 0;
         if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) ok = 0;
         if (!ok || got == 0) break;
-        if (!WriteFile(out, buffer, got, &written, nullptr) || written != got) {
+        if (!g_sys.writeFile(out, buffer, got, &written, nullptr) || written != got) {
             ok = 0;
             break;
         }
     }
     FILETIME written;
     if (ok && GetFileTime(in, nullptr, nullptr, &written)) SetFileTime(out, nullptr, nullptr, &written);
-    if (ok && !FlushFileBuffers(out)) ok = 0;
+    if (ok && !g_sys.flushFileBuffers(out)) ok = 0;
     DWORD error = GetLastError();
     CloseHandle(in);
     if (!CloseHandle(out)) ok = 0;

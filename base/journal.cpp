@@ -457,7 +457,8 @@ bool WriteRecord(const Entry& e, Kind kind, uint32_t* number) {
     bool ok = record != nullptr;
     if (ok) {
         PutJournalRecord(e, kind, securitySize, record);
-        ok = WriteFile(g_file, record, size, &written, nullptr) && written == size && FlushFileBuffers(g_file);
+        ok = g_sys.writeFile(g_file, record, size, &written, nullptr) && written == size &&
+             g_sys.flushFileBuffers(g_file);
     }
     std::free(record);
     // (A record that could not be written is logged with its operation.)

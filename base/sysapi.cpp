@@ -50,6 +50,8 @@ void ResetSysApi() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
     g_sys.startProgram = StartProgram;
     g_sys.sleep = Sleep;
+    g_sys.writeFile = WriteFile;
+    g_sys.flushFileBuffers = FlushFileBuffers;
     g_sys.operations = 0;
     g_sys.failAt = 0;
     g_sys.moments = 0;

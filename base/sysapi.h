@@ -37,6 +37,11 @@ struct SysApi {
     // pass). And the pauses of the deployment.
     BOOL(WINAPI* startProgram)(LPCSTR, UINT);
     void(WINAPI* sleep)(DWORD);
+    // The writes of the files setup leaves in place and of its journal, and
+    // their flushes to the disk: what a power cut would lose is what was
+    // written and not flushed since, which a stand-in can model.
+    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* flushFileBuffers)(HANDLE);
     // The operations that change a file or the registry, counted; a test may
     // make the failAt-th of a run fail (0: none fails).
     unsigned long operations;

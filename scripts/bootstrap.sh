@@ -19,7 +19,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-pefile
-  nsis osslsigncode openssl
+  nsis osslsigncode openssl strace
 )
 # Tries of an index refresh, and the seconds between them.
 REFRESH_TRIES=${MOFA_APT_TRIES:-3}

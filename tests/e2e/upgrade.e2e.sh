@@ -376,8 +376,11 @@ for i, (call, path) in enumerate(calls):
     else:
         late.add(path)
 lost = sorted(p for p, w in last_write.items() if not (w < flushed.get(p, -1) < commit))
-print('%d files written before the commit, all flushed before it: %s; written after it: %d' %
-      (len(last_write), not lost, len(late)))
+syncs = sum(1 for call, path in calls if call.startswith('f'))
+records = sum(1 for call, path in calls[:commit + 1] if call.startswith('f') and path.endswith('mofajrnl.mfh'))
+print('%d files written before the commit, all flushed before it: %s; written after it: %d; '
+      '%d flushes in the run, %d of them journal records up to the commit' %
+      (len(last_write), not lost, len(late), syncs, records))
 for p in lost[:10] + sorted(late)[:10]:
     print('  not durable by the commit:', p)
 sys.exit(1 if lost or late or len(last_write) < 50 else 0)

@@ -125,8 +125,9 @@ protected:
     }
 
     // The earlier installation, afresh: its files, modules, path file and
-    // registration, in stood-in folders and a scratch registry.
-    void PrepareEarlier() {
+    // registration, in stood-in folders and a scratch registry; with
+    // earlier false, a machine that never had the product.
+    void PrepareEarlier(bool earlier = true) {
         for (HKEY key : scratch_) RegCloseKey(key);
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
@@ -140,15 +141,18 @@ protected:
         RegOverridePredefKey(HKEY_CURRENT_USER, scratch_[1]);
         RegOverridePredefKey(HKEY_USERS, scratch_[2]);
         SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\00000804", "layout text", "Chinese");
-        SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "layout text", "智能墨筏输入平台  6.3");
-        SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "MOFAHU4.IME");
+        if (earlier) {
+            SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "layout text", "智能墨筏输入平台  6.3");
+            SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "MOFAHU4.IME");
+        }
         SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "other", "x.exe");
-        SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb", "DisplayName",
-                "earlier");
+        if (earlier)
+            SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb",
+                    "DisplayName", "earlier");
         SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform",
                 "tyrk6300", "");
         SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "00000804");
-        SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "e0200804");
+        if (earlier) SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "e0200804");
         SetText(HKEY_USERS, ".DEFAULT\\keyboard layout\\preload", "1", "00000804");
 
         root_ = ScratchDir("rollback");
@@ -157,13 +161,14 @@ protected:
         g_programFiles = root_ + "Program Files";
         CreateDirectoryA(g_programFiles.c_str(), nullptr);
         install_ = g_programFiles + "\\mofahu\\";
-        CreateDirectoryA(install_.c_str(), nullptr);
-        WriteBytes(root_ + "windows\\mofapath.mfh", install_);
-        WriteBytes(root_ + "windows\\system32\\mofahu4.ime", "earlier module 64");
-        WriteBytes(root_ + "windows\\syswow64\\mofahu4.ime", "earlier module 32");
-        for (const char* name : {"mofadwdw.txt", "mfszsj43.mfh", "mofacyzk.mfh", "userck.txt", "mofatyrk.exe"})
-            WriteBytes(install_ + name, std::string("the user's ") + name);
-
+        if (earlier) {
+            CreateDirectoryA(install_.c_str(), nullptr);
+            WriteBytes(root_ + "windows\\mofapath.mfh", install_);
+            WriteBytes(root_ + "windows\\system32\\mofahu4.ime", "earlier module 64");
+            WriteBytes(root_ + "windows\\syswow64\\mofahu4.ime", "earlier module 32");
+            for (const char* name : {"mofadwdw.txt", "mfszsj43.mfh", "mofacyzk.mfh", "userck.txt", "mofatyrk.exe"})
+                WriteBytes(install_ + name, std::string("the user's ") + name);
+        }
         g_sys.getSpecialFolderPathA = StandInProgramFiles;
         g_sys.getDriveTypeA = NoFixedDrive;
         g_sys.startProgram = NoProgramStarted;
@@ -327,6 +332,89 @@ TEST_F(RollbackTest, AKillAtAnyMomentThenOneCompleteRunLeavesTheUpgradeWhole) {
     std::printf("a clean upgrade makes %lu operations and %lu moments a kill can fall between: after %d of them "
                 "the next run puts the earlier version back, after %lu it finishes the new one; %d runs\n",
                 operations, moments, undone, moments - undone, runs);
+}
+
+// The model of a power cut itself: a file written and not flushed reads back
+// its earlier bytes (zeros where it had none), wherever it went since; what
+// was flushed stays.
+TEST(PowerCut, WritesNotFlushedAreLostWhereverTheFileWent) {
+    const std::string dir = ScratchDir("powercut");
+    ASSERT_TRUE(WriteBytes(dir + "old.txt", "earlier bytes"));
+    PowerCutModel model(dir);
+    DWORD n = 0;
+    // A new file, written, not flushed, renamed.
+    HANDLE h = CreateFileA((dir + "a.new").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(g_sys.writeFile(h, "fresh", 5, &n, nullptr));
+    CloseHandle(h);
+    ASSERT_TRUE(MoveFileA((dir + "a.new").c_str(), (dir + "a.txt").c_str()));
+    // A file written in place: its first write flushed, its second not (one
+    // byte past its earlier end).
+    h = CreateFileA((dir + "old.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(g_sys.writeFile(h, "EARLIER", 7, &n, nullptr));
+    ASSERT_TRUE(g_sys.flushFileBuffers(h));
+    ASSERT_TRUE(g_sys.writeFile(h, " BYTES!", 7, &n, nullptr));
+    CloseHandle(h);
+    // A file written, not flushed, and deleted: nothing to read back.
+    h = CreateFileA((dir + "gone.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_TRUE(g_sys.writeFile(h, "gone", 4, &n, nullptr));
+    CloseHandle(h);
+    ASSERT_TRUE(DeleteFileA((dir + "gone.txt").c_str()));
+    ASSERT_EQ(ReadBytes(dir + "old.txt"), "EARLIER BYTES!");
+    EXPECT_EQ(model.Pending(), 3u);
+    EXPECT_EQ(model.Cut(), 2);
+    EXPECT_EQ(ReadBytes(dir + "a.txt"), std::string(5, '\0'));
+    EXPECT_EQ(ReadBytes(dir + "old.txt"), std::string("EARLIER bytes") + '\0');
+    EXPECT_FALSE(FileExists(dir + "a.new"));
+    EXPECT_FALSE(FileExists(dir + "gone.txt"));
+}
+
+// A power cut at moments spread over an upgrade with the user's data, and
+// over a fresh install: every write not flushed by then is lost (the model
+// above), every name change stays. The next run's recovery leaves the
+// machine exactly as before the run or, once the commit was made, exactly as
+// the run left it: never a user file of zeros, never half an install taken
+// for a whole one; from before, a complete run then installs whole.
+TEST_F(RollbackTest, APowerCutAtAnyMomentLosesNothingTheCommitPromised) {
+    MessageRecorder messages;
+    for (bool earlier : {true, false}) {
+        const char* kind = earlier ? "upgrade" : "fresh install";
+        PrepareEarlier(earlier);
+        PowerCutModel model(root_);
+        const std::string before = Snapshot();
+        ASSERT_EQ(Upgrade(0), kExitInstalled) << kind;
+        const unsigned long moments = g_sys.moments;
+        const std::string installed = Snapshot();
+        int cuts = 0, lost = 0, undone = 0, completed = 0;
+        // Every fifth moment, and each of the last eight (the commit and its
+        // clean-up).
+        for (unsigned long k = 1; k <= moments; k += k + 8 >= moments ? 1 : 5) {
+            const std::string what = std::string(kind) + " cut at moment " + std::to_string(k);
+            PrepareEarlier(earlier);
+            model.Forget();
+            Upgrade(0, kRunSilent, k);
+            lost += model.Cut();
+            ResetSetupContext();
+            g_sys.crashAt = g_sys.abandoned = 0;
+            ASSERT_EQ(RecoverEarlierRun(), 1) << what;
+            const std::string recovered = Snapshot();
+            EXPECT_TRUE(recovered == before || recovered == installed) << what;
+            ++cuts;
+            if (recovered != before) continue;
+            ++undone;
+            if (k % 20 == 1) {
+                EXPECT_EQ(Upgrade(0), kExitInstalled) << what;
+                EXPECT_EQ(Snapshot(), installed) << what;
+                ++completed;
+            }
+        }
+        std::printf("%s: %lu moments; cut at %d of them, losing %d writes not flushed: %d recovered to the earlier "
+                    "state, %d to the committed one; %d completed afterwards\n",
+                    kind, moments, cuts, lost, undone, cuts - undone, completed);
+        EXPECT_GT(cuts - undone, 0) << kind;
+        messages.shown.clear();
+    }
 }
 
 // The install folder, as a junction swapped in for it shows (the system-call

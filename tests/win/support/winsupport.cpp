@@ -1,5 +1,6 @@
 #include "support/winsupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -222,4 +223,121 @@ bool NullDriverDesktop::Run(const std::function<void()>& body) {
     // The desktop has its driver now; the prefix gets its own setting back.
     RestoreDriverSetting();
     return job.attached;
+}
+
+// ---- The power-cut model ----
+
+PowerCutModel* PowerCutModel::current_ = nullptr;
+
+PowerCutModel::PowerCutModel(const std::string& root) : root_(root.begin(), root.end()) {
+    current_ = this;
+    g_sys.writeFile = WriteThrough;
+    g_sys.flushFileBuffers = FlushThrough;
+}
+
+PowerCutModel::~PowerCutModel() {
+    g_sys.writeFile = WriteFile;
+    g_sys.flushFileBuffers = FlushFileBuffers;
+    current_ = nullptr;
+}
+
+namespace {
+bool IdentityOf(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) { return GetFileInformationByHandle(h, info) != 0; }
+
+std::wstring PathOf(HANDLE h) {
+    wchar_t wide[MAX_PATH + 1];
+    DWORD n = GetFinalPathNameByHandleW(h, wide, MAX_PATH, 0);
+    if (n == 0 || n > MAX_PATH) return L"";
+    std::wstring path = wide;
+    return path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
+}
+
+HANDLE OpenShared(const std::wstring& path, DWORD access) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+}  // namespace
+
+BOOL WINAPI PowerCutModel::WriteThrough(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    Write w = {};
+    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER zero = {}, at = {};
+    if (current_ != nullptr && length > 0 && IdentityOf(h, &info) && SetFilePointerEx(h, zero, &at, FILE_CURRENT)) {
+        w = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, PathOf(h), at.QuadPart, length, ""};
+        // The earlier bytes, read through a handle of our own (a file opened
+        // without read sharing is one setup made: it held nothing before).
+        HANDLE reader = OpenShared(w.path, GENERIC_READ);
+        if (reader != INVALID_HANDLE_VALUE) {
+            std::string earlier(length, '\0');
+            DWORD got = 0;
+            if (SetFilePointerEx(reader, at, nullptr, FILE_BEGIN) && ReadFile(reader, &earlier[0], length, &got, nullptr))
+                w.earlier = earlier.substr(0, got);
+            CloseHandle(reader);
+        }
+    }
+    BOOL ok = WriteFile(h, data, length, written, overlapped);
+    if (ok && !w.path.empty()) current_->pending_.push_back(w);
+    return ok;
+}
+
+BOOL WINAPI PowerCutModel::FlushThrough(HANDLE h) {
+    BOOL ok = FlushFileBuffers(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (ok && current_ != nullptr && IdentityOf(h, &info)) {
+        auto& pending = current_->pending_;
+        for (size_t i = pending.size(); i-- > 0;)
+            if (pending[i].volume == info.dwVolumeSerialNumber && pending[i].indexHigh == info.nFileIndexHigh &&
+                pending[i].indexLow == info.nFileIndexLow)
+                pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return ok;
+}
+
+std::wstring PowerCutModel::Find(const Write& w, const std::wstring& folder) const {
+    auto same = [&w](const std::wstring& path) {
+        HANDLE h = OpenShared(path, FILE_READ_ATTRIBUTES);
+        BY_HANDLE_FILE_INFORMATION info;
+        bool is = h != INVALID_HANDLE_VALUE && IdentityOf(h, &info) && info.dwVolumeSerialNumber == w.volume &&
+                  info.nFileIndexHigh == w.indexHigh && info.nFileIndexLow == w.indexLow;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return is;
+    };
+    if (folder.empty()) return same(w.path) ? w.path : Find(w, root_);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return L"";
+    std::wstring hit;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring path = folder + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            hit = Find(w, path + L"\\");
+        else if (same(path))
+            hit = path;
+    } while (hit.empty() && FindNextFileW(search, &found));
+    FindClose(search);
+    return hit;
+}
+
+int PowerCutModel::Cut() {
+    int lost = 0;
+    for (const Write& w : pending_) {
+        std::wstring path = Find(w, L"");
+        if (path.empty()) continue;  // deleted since: nothing of it is read again
+        HANDLE h = OpenShared(path, GENERIC_READ | GENERIC_WRITE);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        LARGE_INTEGER size, at;
+        at.QuadPart = w.offset;
+        if (GetFileSizeEx(h, &size) && w.offset < size.QuadPart && SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) {
+            LONGLONG span = std::min<LONGLONG>(w.length, size.QuadPart - w.offset);
+            std::string back = w.earlier.substr(0, static_cast<size_t>(std::min<LONGLONG>(span, w.earlier.size())));
+            back.resize(static_cast<size_t>(span), '\0');
+            DWORD put = 0;
+            if (WriteFile(h, back.data(), static_cast<DWORD>(span), &put, nullptr)) ++lost;
+        }
+        CloseHandle(h);
+    }
+    pending_.clear();
+    return lost;
 }

@@ -93,3 +93,39 @@ private:
     bool hadValue_ = false;
     char saved_[64] = {};
 };
+
+// A power cut, modelled through the system-call seam for its lifetime: the
+// writes setup makes through g_sys.writeFile are remembered until the file
+// is flushed (g_sys.flushFileBuffers); Cut() then loses every write not
+// flushed, as a power cut loses what the disk had not taken: the range reads
+// back its earlier bytes where the file had them, zeros past them. Names
+// (files made, renamed, deleted) stay as they are, as NTFS's metadata log
+// keeps them; a file renamed since its write is found again by its identity
+// under `root`.
+class PowerCutModel {
+public:
+    explicit PowerCutModel(const std::string& root);
+    ~PowerCutModel();
+    PowerCutModel(const PowerCutModel&) = delete;
+    PowerCutModel& operator=(const PowerCutModel&) = delete;
+    void Forget() { pending_.clear(); }
+    // Loses the writes not flushed; returns how many ranges it set back.
+    int Cut();
+    size_t Pending() const { return pending_.size(); }
+
+    struct Write {
+        DWORD volume, indexHigh, indexLow;
+        std::wstring path;    // where it was written
+        LONGLONG offset;
+        DWORD length;
+        std::string earlier;  // the bytes the range held, as far as the file had them
+    };
+
+private:
+    static BOOL WINAPI WriteThrough(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    static BOOL WINAPI FlushThrough(HANDLE);
+    std::wstring Find(const Write& w, const std::wstring& folder) const;
+    std::wstring root_;
+    std::vector<Write> pending_;
+    static PowerCutModel* current_;
+};
