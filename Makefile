@@ -75,13 +75,13 @@ fuzz: host
 	@for f in $(FUZZERS); do test -x $(BUILD)/host/fuzz/$$f || { echo "make fuzz: the fuzzers need clang++" >&2; exit 1; }; done
 	@for f in $(FUZZERS); do echo "== $$f"; bash tests/fuzz/run.sh $(BUILD)/host/fuzz/$$f $(FUZZ_SECONDS) $(BUILD)/fuzz/$$f || exit 1; done
 
-bench: host win32
+bench: host win32 win64
 	@$(LOCK) cmake --build $(BUILD)/host --target archive_bench -j $(JOBS)
 	@$(LOCK) $(BUILD)/host/tests/bench/archive_bench
 	@bash tests/bench/peer_installer.sh $(BUILD)/win32/mofasetup.exe $(PAYLOAD) $(BENCH_FILES) \
 	  resources/payload/manifest.txt $(BUILD)/bench
-	@bash tests/bench/install_bench.sh $(BUILD)/win32/mofasetup.exe $(BUILD)/bench/peer-setup.exe \
-	  $(BUILD)/bench/install $(BENCH_ROUNDS)
+	@bash tests/bench/install_bench.sh $(BUILD)/win32/mofasetup.exe $(BUILD)/win64/mofasetup.exe \
+	  $(BUILD)/bench/peer-setup.exe $(BUILD)/bench/peer-setup64.exe $(BUILD)/bench/install $(BENCH_ROUNDS)
 
 # Authenticode: `make sign PFX=vendor.pfx PASS=... [TIMESTAMP=http://...]`.
 sign: win32

@@ -19,7 +19,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-pefile
-  nsis osslsigncode openssl strace
+  nsis osslsigncode openssl strace eatmydata
 )
 # Tries of an index refresh, and the seconds between them.
 REFRESH_TRIES=${MOFA_APT_TRIES:-3}
