@@ -23,10 +23,19 @@ const char* NextArgument(const char* text, char* arg, size_t cap) {
 }
 
 // Copies text without its quotes and trailing blanks into out (cut).
+// Backslashes before a quote stand doubled, as programs quote an argument
+// that ends in one ("C:\My Apps\\"): half of them are the text's.
 void CopyUnquoted(char* out, size_t cap, const char* text) {
     size_t n = 0;
-    for (; *text != '\0' && n + 1 < cap; ++text)
-        if (*text != '"') out[n++] = *text;
+    for (; *text != '\0' && n + 1 < cap; ++text) {
+        if (*text != '"') {
+            out[n++] = *text;
+            continue;
+        }
+        size_t run = 0;
+        while (run < n && out[n - 1 - run] == '\\') ++run;
+        n -= run / 2;
+    }
     while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) --n;
     out[n] = '\0';
 }

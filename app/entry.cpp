@@ -144,9 +144,9 @@ const char* const kDirRefusals[] = {"",
                                     "后面还有其他参数（/D=必须是最后一项）",
                                     "中没有本产品的输入法模块"};
 
-// dir as an install directory in chosen (kPathSize bytes): its text, then a
-// fixed drive, not a file, and not in the Windows folder, which the install
-// would open to every user.
+// dir as an install directory in chosen (cap bytes): its text, then a fixed
+// drive, not a file, and not in the Windows folder, which the install would
+// open to every user.
 DirVerdict JudgeInstallDir(const char* dir, char* chosen, size_t cap) {
     DirVerdict verdict = NormalizeInstallDir(dir, chosen, cap);
     if (verdict != kDirUsable) return verdict;
@@ -156,8 +156,7 @@ DirVerdict JudgeInstallDir(const char* dir, char* chosen, size_t cap) {
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kDirIsFile;
     char windowsDir[200];
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 &&
-        (chosen[n] == '\\' || chosen[n] == '\0'))
+    if (n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 && chosen[n] == '\\')
         return kDirInWindows;
     return kDirUsable;
 }
@@ -195,12 +194,11 @@ int RefuseSwitches() {
 // holding the product's modules, before anything is written: -1 when the
 // run goes on with it chosen, else the exit code (the path files untouched).
 int RefuseHandedDirectory(const char* commandLine) {
-    const size_t kPathSize = 260;
     char* chosen = g_ctx.chosenInstallDir;
     DirVerdict verdict = ParseRegisterArgument(commandLine) ? JudgeInstallDir(g_ctx.installDir, chosen, sizeof g_ctx.chosenInstallDir)
                                                             : kDirTooLong;
     static const char* const kModules[] = {"mofahu4.ime", "mofahu64.ime"};
-    char module[kPathSize];
+    char module[MAX_PATH];
     for (const char* name : kModules)
         if (verdict == kDirUsable && (!JoinPath(module, chosen, name) || !FilePresent(module))) verdict = kDirNoProduct;
     if (verdict == kDirUsable) return -1;

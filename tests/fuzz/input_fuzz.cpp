@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -175,12 +176,19 @@ void ReadCommandLine(const uint8_t* data, size_t size) {
     ReadRunMode(line);
     if (g_ctx.registerOnly != 0 && g_ctx.registerOnly != kRegisterOnly) Fail("run mode", "registerOnly");
     // A directory handed over is exactly the text after the word that
-    // begins the line (perhaps quoted), without quotes and trailing blanks.
+    // begins the line (perhaps quoted), without quotes and trailing blanks,
+    // backslashes before a quote halved.
     const char* word = std::strstr(line, "regmf32=");
     if (HasRegisterArgument(line) && ParseRegisterArgument(line)) {
         std::string want;
-        for (const char* at = word != nullptr ? word + 8 : ""; *at != '\0'; ++at)
-            if (*at != '"') want += *at;
+        for (const char* at = word != nullptr ? word + 8 : ""; *at != '\0'; ++at) {
+            if (*at != '"') {
+                want += *at;
+                continue;
+            }
+            size_t run = want.size() - std::min(want.size(), want.find_last_not_of('\\') + 1);
+            want.resize(want.size() - run / 2);  // doubled before a quote
+        }
         while (!want.empty() && (want.back() == ' ' || want.back() == '\t')) want.pop_back();
         size_t lead = std::strspn(line, " \t");
         if (line[lead] == '"') ++lead;

@@ -79,6 +79,9 @@ TEST_F(CommandLineTest, RegisterArgumentIsTheFirstArgument) {
     EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
     EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\""), 1);
     EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
+    // Quoted as programs quote an argument that ends in a backslash.
+    EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\\\""), 1);
+    EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
 }
 
 TEST_F(CommandLineTest, RegisterArgumentTooLongIsRefused) {
@@ -138,8 +141,11 @@ TEST(SwitchesTest, InstallDirectoryOfBothKinds) {
         EXPECT_STREQ(Read(line).unknown, "") << line;
     }
     EXPECT_FALSE(Read("/D=C:\\a -b\\c").dirNotLast);
-    // Quoted as a whole by the caller.
+    // Quoted as a whole by the caller, a final backslash doubled before the
+    // quote or not.
     EXPECT_STREQ(Read("/S \"/D=C:\\My Apps\\Mofa\"").dir, "C:\\My Apps\\Mofa");
+    EXPECT_STREQ(Read("/S \"/D=C:\\My Apps\\Mofa\\\\\"").dir, "C:\\My Apps\\Mofa\\");
+    EXPECT_STREQ(Read("/S \"/D=C:\\My Apps\\Mofa\\\"").dir, "C:\\My Apps\\Mofa\\");
     // Inno: quoted, anywhere.
     Switches s = Read("/DIR=\"C:\\My Apps\\Mofa\" /VERYSILENT");
     EXPECT_STREQ(s.dir, "C:\\My Apps\\Mofa");
