@@ -71,6 +71,7 @@ int RemoveFolder(const char* path);
 
 // 1 when something exists at path, even a file that cannot be opened now
 // (held by another program): existence is not judged by a trial open.
+// (It leaves the system's last error as it was.)
 int FilePresent(const char* path);
 
 // The folder for the backup that only administrators (on the host: only this

@@ -136,7 +136,10 @@ int RemoveFolder(const char* path) { return rmdir(path) == 0 ? 1 : 0; }
 
 int FilePresent(const char* path) {
     struct stat st;
-    return lstat(path, &st) == 0 ? 1 : 0;
+    int error = errno;  // a question only: the caller's error stays
+    int present = lstat(path, &st) == 0 ? 1 : 0;
+    errno = error;
+    return present;
 }
 
 void ReleasePrivateFolder(const char* folder) { rmdir(folder); }

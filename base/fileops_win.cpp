@@ -335,7 +335,14 @@ int RemoveFolder(const char* path) {
     return Logged(RemoveDirectoryA(path), "folder removed", path);
 }
 
-int FilePresent(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
+int FilePresent(const char* path) {
+    // A question only: the error the caller reads next stays that of its
+    // own failed call (a write to a full disk is not told as a missing file).
+    DWORD error = GetLastError();
+    int present = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+    SetLastError(error);
+    return present;
+}
 
 void ReleasePrivateFolder(const char* folder) {
     if (!JournalOpen()) RemoveFolder(folder);

@@ -273,9 +273,11 @@ PlanOutcome RunInstallPlan() {
     Log("plan: the %s install begins", IsSilentRun() ? "silent" : "wizard's");
     ClearFailure();
     if (!OpenJournal()) {
-        // Without its journal the install could not be put back: it is not begun.
+        // Without its journal the install could not be put back: it is not
+        // begun, and the user is told why.
+        static const PlanStep kJournalStep = {"journal", kInEveryRun, kUndoEverything, nullptr};
         NoteFailure("", "open the journal", "", LastSystemError());
-        return Stopped(kSteps[0]);
+        return Stopped(kJournalStep);
     }
     const char* failedStep = nullptr;
     for (const PlanStep& step : kSteps) {

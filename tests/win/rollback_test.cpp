@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "app/entry.h"
 #include "archive/mfz.h"
 #include "base/context.h"
+#include "base/failure.h"
 #include "base/journal.h"
 #include "base/log.h"
 #include "base/machine.h"
@@ -415,6 +417,69 @@ TEST_F(RollbackTest, APowerCutAtAnyMomentLosesNothingTheCommitPromised) {
         EXPECT_GT(cuts - undone, 0) << kind;
         messages.shown.clear();
     }
+}
+
+// A new file of the payload that cannot be written, as a full disk and then
+// missing rights refuse it: the one message gives that cause and its
+// advice, and the failure the log ends with is that error, not a missing
+// file; everything is put back.
+DWORD g_writeError;
+BOOL WINAPI RefusedWrite(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    wchar_t path[MAX_PATH + 1] = L"";
+    GetFinalPathNameByHandleW(h, path, MAX_PATH, 0);
+    if (std::wcsstr(path, L"\\mofahu\\mofadel.exe") == nullptr) return WriteFile(h, data, length, written, overlapped);
+    SetLastError(g_writeError);
+    return FALSE;
+}
+
+TEST_F(RollbackTest, AFileThatCannotBeWrittenIsToldByItsOwnError) {
+    const struct {
+        DWORD error;
+        const char* meaning;
+        const char* advice;
+    } kCases[] = {{ERROR_DISK_FULL, "（磁盘空间不足）", "请腾出磁盘空间后重新安装！"},
+                  {ERROR_ACCESS_DENIED, "（没有写入权限）", "请确认以管理员身份运行安装程序后重新安装！"}};
+    for (const auto& c : kCases) {
+        MessageRecorder messages;
+        PrepareEarlier(false);
+        const std::string before = Snapshot();
+        g_writeError = c.error;
+        g_sys.writeFile = RefusedWrite;
+        EXPECT_EQ(Upgrade(0), kExitFailed) << c.error;
+        g_sys.writeFile = WriteFile;
+        EXPECT_EQ(FirstFailure().error, c.error);
+        EXPECT_EQ(std::string(FirstFailure().path), "mofadel.exe");
+        ASSERT_EQ(messages.shown.size(), 1u) << c.error;
+        const std::string& text = messages.shown[0].textA;
+        EXPECT_NE(text.find(std::string(c.meaning) + "。"), std::string::npos) << text;
+        EXPECT_NE(text.find(c.advice), std::string::npos) << text;
+        EXPECT_EQ(Snapshot(), before) << c.error;
+    }
+}
+
+// A journal that cannot be opened (here a folder has its name, as an earlier
+// journal the recovery could not delete would): the install is not begun,
+// the user is told so in one message, the run ends 1603, nothing changes.
+TEST_F(RollbackTest, AJournalThatCannotBeOpenedIsToldAndChangesNothing) {
+    MessageRecorder messages;
+    PrepareEarlier();
+    ASSERT_TRUE(CreateDirectoryA((root_ + "windows\\mofabak").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((root_ + "windows\\mofabak\\mofajrnl.mfh").c_str(), nullptr));
+    const std::string before = Snapshot();
+    ResetSetupContext();
+    g_ctx.runMode = kRunInteractive;
+    g_ctx.oemCodePage = 936;
+    g_ctx.payloadData = payload_.data();
+    g_ctx.payloadSize = payloadSize_;
+    g_ctx.workBuffer = work_.data();
+    ReadPathFile(1);
+    ResolveInstallDir();
+    EXPECT_EQ(ExitCodeOf(RunInstallPlan()), kExitFailed);
+    g_ctx.workBuffer = nullptr;
+    EXPECT_EQ(std::string(FirstFailure().operation), "open the journal");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown[0].textA.find("智能墨筏没有安装成功"), std::string::npos) << messages.shown[0].textA;
+    EXPECT_EQ(Snapshot(), before);
 }
 
 // The install folder, as a junction swapped in for it shows (the system-call
