@@ -18,10 +18,19 @@ bool g_moved;               // the log left a planted link for a fresh name
 const int kLineMax = 2048;  // characters of one line; a longer one is cut
 typedef char LineBytes[kLineMax * 3 + 64];
 
-// The file is opened for each line and closed behind it: nothing waits in
-// a buffer. Its folder may be one that other programs write (the user's
-// temporary folder): a link planted in the log's place, or on its path, is
-// neither followed nor written through (see base/safepath.h).
+// The file is opened, checked, once and kept open: each line goes to the
+// system as it is logged (nothing waits in a buffer of ours), and a name
+// swapped afterwards cannot turn the writes elsewhere. Its folder may be one
+// that other programs write (the user's temporary folder): a link planted in
+// the log's place, or on its path, is neither followed nor written through
+// (see base/safepath.h).
+HANDLE g_file = nullptr;  // null: not open
+
+void CloseLogFile() {
+    if (g_file != nullptr) CloseHandle(g_file);
+    g_file = nullptr;
+}
+
 HANDLE OpenLogFile(DWORD access, DWORD disposition, PathVerdict* verdict) {
     return OpenChecked(g_path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, verdict);
 }
@@ -129,16 +138,20 @@ int AppendLine(const wchar_t* text) {
     LineBytes line;
     int at = FormatLine(text, line);
     if (at <= 0) return 0;
-    PathVerdict verdict;
-    HANDLE file = OpenLogFile(FILE_APPEND_DATA, OPEN_ALWAYS, &verdict);
-    if (file == INVALID_HANDLE_VALUE && verdict != kPathPlain) file = MoveLog(verdict);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+    if (g_file == nullptr) {
+        PathVerdict verdict;
+        HANDLE file = OpenLogFile(FILE_APPEND_DATA, OPEN_ALWAYS, &verdict);
+        if (file == INVALID_HANDLE_VALUE && verdict != kPathPlain) file = MoveLog(verdict);
+        if (file == INVALID_HANDLE_VALUE) return 0;
+        g_file = file;
+    }
     DWORD written = 0;
-    BOOL ok = WriteFile(file, line, static_cast<DWORD>(at), &written, nullptr);
+    BOOL ok = WriteFile(g_file, line, static_cast<DWORD>(at), &written, nullptr);
     LARGE_INTEGER size;
-    bool over = GetFileSizeEx(file, &size) && size.QuadPart > static_cast<LONGLONG>(kLogLimit);
-    CloseHandle(file);
-    if (over) KeepNewerHalf();
+    if (GetFileSizeEx(g_file, &size) && size.QuadPart > static_cast<LONGLONG>(kLogLimit)) {
+        CloseLogFile();  // the newer half takes the name of the file
+        KeepNewerHalf();
+    }
     return ok && written == static_cast<DWORD>(at) ? 1 : 0;
 }
 
@@ -161,6 +174,7 @@ int OpenLog(const char* path) {
     g_path[0] = '\0';
     g_last[0] = 0;
     g_moved = false;
+    CloseLogFile();
     if (path == nullptr || path[0] == '\0') return UseDefaultPlace() && AppendLine(L"---- log opened");
     StrCopyCut(g_path, path);
     if (AppendLine(L"---- log opened")) return 1;
@@ -177,7 +191,10 @@ int OpenLog(const char* path) {
     return AppendLine(wide);
 }
 
-void CloseLog() { g_path[0] = '\0'; }
+void CloseLog() {
+    CloseLogFile();
+    g_path[0] = '\0';
+}
 
 const char* LogPath() { return g_path; }
 
