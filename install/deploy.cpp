@@ -126,6 +126,41 @@ int DeployOn32BitWindows(int pass) {
 }
 }  // namespace
 
+namespace {
+// The sizes of what the install folder holds, read by one scan of it: an
+// open of each file would cost a round of link checks each. (Only an
+// estimate is made of them: a link planted there counts as its own size, and
+// the file it stands for is never opened.)
+struct FolderFile {
+    char name[kDigestNameFieldSize + 1];
+    uint64_t size;
+};
+FolderFile g_folderFiles[256];
+int g_folderFileCount;
+
+void ScanFolderSizes() {
+    g_folderFileCount = 0;
+    PathText pattern;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(InInstallDir(pattern, "*.*"), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        FolderFile& f = g_folderFiles[g_folderFileCount];
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && StrCopy(f.name, found.cFileName)) {
+            f.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            ++g_folderFileCount;
+        }
+    } while (g_folderFileCount < 256 && FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+uint64_t FolderSizeOf(const char* name) {
+    for (int i = 0; i < g_folderFileCount; ++i)
+        if (_stricmp(g_folderFiles[i].name, name) == 0) return g_folderFiles[i].size;
+    return 0;
+}
+}  // namespace
+
 int CheckRoomForPayload() {
     ArchiveWalk walk;
     if (!BeginArchiveWalk(&walk, g_ctx.payloadData, g_ctx.payloadSize)) return 1;  // extraction reports it
@@ -133,14 +168,14 @@ int CheckRoomForPayload() {
     // the copies and the skin after the extraction take a little more.
     uint64_t need = kSpareRoom, largest = 0;
     ArchiveEntry entry;
-    PathText target;
+    ScanFolderSizes();
     while (NextArchiveEntry(&walk, &entry)) {
         uint32_t size = 0;
         char name[kDigestNameFieldSize + 1];
         CopyEntryName(&entry, name, sizeof name);
         if (!MeasureEntry(&entry, kMaxEntryDataSize, &size)) continue;
-        int64_t old = FileSizeOf(InInstallDir(target, name));
-        if (old < size) need += size - (old > 0 ? static_cast<uint64_t>(old) : 0);
+        uint64_t old = FolderSizeOf(name);
+        if (old < size) need += size - old;
         if (size > largest) largest = size;
     }
     need += largest;
