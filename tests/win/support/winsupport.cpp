@@ -261,11 +261,15 @@ HANDLE OpenShared(const std::wstring& path, DWORD access) {
 BOOL WINAPI PowerCutModel::WriteThrough(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     Write w = {};
     BY_HANDLE_FILE_INFORMATION info;
-    LARGE_INTEGER zero = {}, at = {};
-    if (current_ != nullptr && length > 0 && IdentityOf(h, &info) && SetFilePointerEx(h, zero, &at, FILE_CURRENT)) {
-        w = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, PathOf(h), at.QuadPart, length, ""};
-        // The earlier bytes, read through a handle of our own (a file opened
-        // without read sharing is one setup made: it held nothing before).
+    LARGE_INTEGER zero = {}, at = {}, size = {};
+    bool noted = current_ != nullptr && length > 0 && IdentityOf(h, &info) &&
+                 SetFilePointerEx(h, zero, &at, FILE_CURRENT) && GetFileSizeEx(h, &size);
+    if (noted) w = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, L"", at.QuadPart, length, ""};
+    // Where the range held bytes already, they are read through a handle of
+    // our own (a file opened without read sharing is one setup made: it held
+    // nothing before); a write past the end needs no path until a cut.
+    if (noted && at.QuadPart < size.QuadPart) {
+        w.path = PathOf(h);
         HANDLE reader = OpenShared(w.path, GENERIC_READ);
         if (reader != INVALID_HANDLE_VALUE) {
             std::string earlier(length, '\0');
@@ -276,7 +280,7 @@ BOOL WINAPI PowerCutModel::WriteThrough(HANDLE h, LPCVOID data, DWORD length, LP
         }
     }
     BOOL ok = WriteFile(h, data, length, written, overlapped);
-    if (ok && !w.path.empty()) current_->pending_.push_back(w);
+    if (ok && noted) current_->pending_.push_back(w);
     return ok;
 }
 
@@ -302,7 +306,7 @@ std::wstring PowerCutModel::Find(const Write& w, const std::wstring& folder) con
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         return is;
     };
-    if (folder.empty()) return same(w.path) ? w.path : Find(w, root_);
+    if (folder.empty()) return !w.path.empty() && same(w.path) ? w.path : Find(w, root_);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return L"";
