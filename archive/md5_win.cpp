@@ -26,7 +26,10 @@ template <typename Fn> Fn Lookup(HMODULE library, const char* name) {
 }  // namespace
 
 int Md5Bytes(const void* data, uint32_t length, unsigned char* digest) {
-    HMODULE library = LoadLibraryA("advapi32.dll");
+    // advapi32 is loaded with the program (its registry functions): looked
+    // up, never loaded, so that no library is loaded at a moment where the
+    // system's redirection of the system directory may be off.
+    HMODULE library = GetModuleHandleA("advapi32.dll");
     if (library == nullptr) return 0;
     Md5InitFn init = Lookup<Md5InitFn>(library, "MD5Init");
     Md5UpdateFn update = Lookup<Md5UpdateFn>(library, "MD5Update");
@@ -41,6 +44,5 @@ int Md5Bytes(const void* data, uint32_t length, unsigned char* digest) {
         std::memcpy(digest, context.digest, sizeof context.digest);
         ok = 1;
     }
-    FreeLibrary(library);
     return ok;
 }

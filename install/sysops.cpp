@@ -137,6 +137,8 @@ void WriteUserAgentToken() {
 namespace {
 struct RedirectionToken {
     PVOID oldValue;
+    bool off;   // the system's redirection was turned off
+    bool open;  // a span has begun and not ended
 };
 RedirectionToken g_redirection;
 
@@ -150,7 +152,8 @@ void* BeginNativeSystemDirAccess() {
     if (!DetectWow64()) return nullptr;
     typedef BOOL(WINAPI * DisableFn)(PVOID*);
     auto disable = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(Kernel32Function("Wow64DisableWow64FsRedirection")));
-    if (disable == nullptr || !disable(&g_redirection.oldValue)) return nullptr;
+    g_redirection.off = disable != nullptr && disable(&g_redirection.oldValue);
+    g_redirection.open = true;
     return &g_redirection;
 }
 
@@ -158,5 +161,8 @@ void EndNativeSystemDirAccess(void* token) {
     if (token == nullptr) return;
     typedef BOOL(WINAPI * RevertFn)(PVOID);
     auto revert = reinterpret_cast<RevertFn>(reinterpret_cast<void*>(Kernel32Function("Wow64RevertWow64FsRedirection")));
-    if (revert != nullptr) revert(static_cast<RedirectionToken*>(token)->oldValue);
+    if (revert != nullptr && g_redirection.off) revert(g_redirection.oldValue);
+    g_redirection.off = g_redirection.open = false;
 }
+
+int InNativeSystemDirAccess() { return g_redirection.open ? 1 : 0; }

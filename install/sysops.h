@@ -30,3 +30,7 @@ void WriteUserAgentToken();
 // changes. The token is what the end call needs.
 void* BeginNativeSystemDirAccess();
 void EndNativeSystemDirAccess(void* token);
+// 1 between the two on 64-bit Windows (whether or not the system turned its
+// redirection off, as a 64-bit build's does not): for tests, which check
+// that no message is shown and no library loaded meanwhile.
+int InNativeSystemDirAccess();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "archive/backup.h"
 #include "archive/mfz.h"
 #include "base/context.h"
 #include "base/failure.h"
@@ -23,6 +24,7 @@
 #include "base/machine.h"
 #include "base/sysapi.h"
 #include "install/plan.h"
+#include "install/sysops.h"
 #include "base/ui.h"
 #include "support/winsupport.h"
 
@@ -480,6 +482,33 @@ TEST_F(RollbackTest, AJournalThatCannotBeOpenedIsToldAndChangesNothing) {
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_NE(messages.shown[0].textA.find("智能墨筏没有安装成功"), std::string::npos) << messages.shown[0].textA;
     EXPECT_EQ(Snapshot(), before);
+}
+
+// The backup a setup that kept no journal left (in "mofabak<id>.<n>") is
+// restored into the earlier installation by the next run's recovery, on
+// 64-bit Windows outside the span in which the system's redirection is off:
+// its message is shown, and its library looked up, with redirection on.
+TEST_F(RollbackTest, ABackupAnEarlierSetupLeftIsRestoredWithRedirectionOn) {
+    MessageRecorder messages;
+    PrepareEarlier();
+    ResetSetupContext();
+    g_ctx.runMode = kRunSilent;
+    g_ctx.oemCodePage = 936;
+    ReadPathFile(1);
+    ASSERT_EQ(BackupUserData(), 1);
+    ASSERT_TRUE(MoveFileA((root_ + "windows\\mofabak").c_str(), (root_ + "windows\\mofabak77.1").c_str()));
+    ASSERT_TRUE(WriteBytes(install_ + "mofadwdw.txt", "damaged by the run that died"));
+    ResetSetupContext();
+    g_ctx.runMode = kRunSilent;
+    g_ctx.oemCodePage = 936;
+    ReadPathFile(1);
+    ASSERT_TRUE(DetectWow64());
+    ASSERT_EQ(RecoverEarlierRun(), 1);
+    EXPECT_FALSE(InNativeSystemDirAccess());
+    EXPECT_EQ(ReadBytes(install_ + "mofadwdw.txt"), "the user's mofadwdw.txt");
+    EXPECT_FALSE(FileExists(root_ + "windows\\mofabak77.1"));
+    ASSERT_FALSE(messages.shown.empty());
+    for (const ShownMessage& m : messages.shown) EXPECT_FALSE(m.nativeAccess) << m.textA;
 }
 
 // The install folder, as a junction swapped in for it shows (the system-call

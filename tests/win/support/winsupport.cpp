@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "base/sysapi.h"
+#include "install/sysops.h"
 
 MessageRecorder* MessageRecorder::current = nullptr;
 
@@ -21,12 +22,12 @@ int Answer(unsigned buttons) {
 }
 
 int RecordW(const char16_t* text, const char16_t* caption, unsigned buttons) {
-    MessageRecorder::current->shown.push_back({true, text, caption, {}, {}, buttons});
+    MessageRecorder::current->shown.push_back({true, text, caption, {}, {}, buttons, InNativeSystemDirAccess() != 0});
     return Answer(buttons);
 }
 
 int RecordA(const char* text, const char* caption, unsigned buttons) {
-    MessageRecorder::current->shown.push_back({false, {}, {}, text, caption, buttons});
+    MessageRecorder::current->shown.push_back({false, {}, {}, text, caption, buttons, InNativeSystemDirAccess() != 0});
     return Answer(buttons);
 }
 

@@ -17,6 +17,7 @@ struct ShownMessage {
     std::string textA;       // ANSI messages (GBK bytes)
     std::string captionA;
     unsigned buttons;
+    bool nativeAccess;  // shown while the system's redirection may be off (InNativeSystemDirAccess)
 };
 
 // Takes the messages of the UI table for its lifetime: records every message and answers
