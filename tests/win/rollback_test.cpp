@@ -191,20 +191,26 @@ protected:
     // failAt-th operation failing, or the run ended at moment crashAt as a
     // kill would end it; its exit code. What an earlier run left is
     // completed first, as the entry does.
-    int Upgrade(unsigned long failAt, int runMode = kRunSilent, unsigned long crashAt = 0) {
+    // A run's context as the entry sets it: mode, code page, the payload and
+    // the work buffer, the earlier installation and the install directory.
+    void BeginRun(int runMode) {
         ResetSetupContext();
         g_ctx.runMode = runMode;
         g_ctx.oemCodePage = 936;
         g_ctx.payloadData = payload_.data();
         g_ctx.payloadSize = payloadSize_;
         g_ctx.workBuffer = work_.data();
+        ReadPathFile(1);
+        ResolveInstallDir();
+    }
+
+    int Upgrade(unsigned long failAt, int runMode = kRunSilent, unsigned long crashAt = 0) {
         g_sys.operations = g_sys.moments = 0;
         g_sys.failAt = failAt;
         g_sys.crashAt = crashAt;
         g_sys.abandoned = 0;
         if (failAt == 27) OpenLog("C:\\mofatest\\k27.log");
-        ReadPathFile(1);
-        ResolveInstallDir();
+        BeginRun(runMode);
         int code = RecoverEarlierRun() ? ExitCodeOf(RunInstallPlan()) : kExitFailed;
         EXPECT_FALSE(JournalOpen());  // the plan settles its journal
         g_ctx.workBuffer = nullptr;
@@ -468,14 +474,7 @@ TEST_F(RollbackTest, AJournalThatCannotBeOpenedIsToldAndChangesNothing) {
     ASSERT_TRUE(CreateDirectoryA((root_ + "windows\\mofabak").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((root_ + "windows\\mofabak\\mofajrnl.mfh").c_str(), nullptr));
     const std::string before = Snapshot();
-    ResetSetupContext();
-    g_ctx.runMode = kRunInteractive;
-    g_ctx.oemCodePage = 936;
-    g_ctx.payloadData = payload_.data();
-    g_ctx.payloadSize = payloadSize_;
-    g_ctx.workBuffer = work_.data();
-    ReadPathFile(1);
-    ResolveInstallDir();
+    BeginRun(kRunInteractive);
     EXPECT_EQ(ExitCodeOf(RunInstallPlan()), kExitFailed);
     g_ctx.workBuffer = nullptr;
     EXPECT_EQ(std::string(FirstFailure().operation), "open the journal");
@@ -491,17 +490,11 @@ TEST_F(RollbackTest, AJournalThatCannotBeOpenedIsToldAndChangesNothing) {
 TEST_F(RollbackTest, ABackupAnEarlierSetupLeftIsRestoredWithRedirectionOn) {
     MessageRecorder messages;
     PrepareEarlier();
-    ResetSetupContext();
-    g_ctx.runMode = kRunSilent;
-    g_ctx.oemCodePage = 936;
-    ReadPathFile(1);
+    BeginRun(kRunSilent);
     ASSERT_EQ(BackupUserData(), 1);
     ASSERT_TRUE(MoveFileA((root_ + "windows\\mofabak").c_str(), (root_ + "windows\\mofabak77.1").c_str()));
     ASSERT_TRUE(WriteBytes(install_ + "mofadwdw.txt", "damaged by the run that died"));
-    ResetSetupContext();
-    g_ctx.runMode = kRunSilent;
-    g_ctx.oemCodePage = 936;
-    ReadPathFile(1);
+    BeginRun(kRunSilent);
     ASSERT_TRUE(DetectWow64());
     ASSERT_EQ(RecoverEarlierRun(), 1);
     EXPECT_FALSE(InNativeSystemDirAccess());
