@@ -506,8 +506,11 @@ bool Load(const unsigned char* image, uint32_t size, bool* committed, uint32_t* 
         ++g_records;
         const Kind kind = r.entry.kind;
         if (kind == kCommitted) *committed = true;
+        // An undone change is not undone again; but a file put back from its
+        // kept copy stays to be checked: where a power cut lost the rename
+        // and not the record, the copy is still there and goes back again.
         for (int i = g_count - 1; kind == kUndone && i >= 0; --i)
-            if (g_recordOf[i] == r.entry.securityParts) g_entries[i].kind = kDropped;
+            if (g_recordOf[i] == r.entry.securityParts && g_entries[i].kind != kKeptFile) g_entries[i].kind = kDropped;
         if (kind == kDropped || kind == kCommitted || kind == kUndone) continue;
         if (!Reserve(1)) return false;
         g_recordOf[g_count] = g_records;

@@ -19,6 +19,7 @@
 #include "archive/mfz.h"
 #include "base/context.h"
 #include "base/failure.h"
+#include "base/fileops.h"
 #include "base/journal.h"
 #include "base/log.h"
 #include "base/machine.h"
@@ -502,6 +503,40 @@ TEST_F(RollbackTest, ABackupAnEarlierSetupLeftIsRestoredWithRedirectionOn) {
     EXPECT_FALSE(FileExists(root_ + "windows\\mofabak77.1"));
     ASSERT_FALSE(messages.shown.empty());
     for (const ShownMessage& m : messages.shown) EXPECT_FALSE(m.nativeAccess) << m.textA;
+}
+
+// A rollback that put a user's file back from its kept copy and recorded it,
+// then lost the rename (as a power cut may lose a name change the disk had
+// not taken, but not the record flushed after it): the next recovery finds
+// the kept copy still there and puts it back again.
+int NothingToRestore(const char*) { return 1; }
+
+TEST(JournalRecovery, APutBackWhoseRenameWasLostIsPutBackAgain) {
+    const std::string dir = ScratchDir("lostrename");
+    UseStandInWindows(dir + "windows", 6);
+    const std::string file = dir + "mofacyzk.mfh", kept = file + ".mfold";
+    bool found = false;
+    for (unsigned long j = 1; j < 40 && !found; ++j) {
+        ASSERT_TRUE(WriteBytes(file, "the user's words"));
+        ASSERT_EQ(OpenJournal(), 1);
+        ASSERT_EQ(ReplaceFileWith(file.c_str(), "shipped words", 13), 1);
+        g_sys.abandoned = 0;
+        g_sys.crashAt = g_sys.moments + j;
+        RollBackJournal();
+        g_sys.crashAt = g_sys.abandoned = 0;
+        const bool left = FileExists(dir + "windows\\mofabak\\mofajrnl.mfh");
+        ASSERT_TRUE(left) << "the rollback ended before the put-back was recorded (moment " << j << ")";
+        if (ReadBytes(file) == "the user's words" && !FileExists(kept)) {
+            ASSERT_TRUE(MoveFileExA(file.c_str(), kept.c_str(), 0));
+            ASSERT_TRUE(WriteBytes(file, "shipped words"));
+            found = true;
+        }
+        ASSERT_EQ(RecoverEarlierRuns(NothingToRestore), 1) << j;
+        EXPECT_EQ(ReadBytes(file), "the user's words") << "killed at the rollback's moment " << j;
+        EXPECT_FALSE(FileExists(kept)) << j;
+    }
+    EXPECT_TRUE(found);
+    ResetSysApi();
 }
 
 // The install folder, as a junction swapped in for it shows (the system-call
