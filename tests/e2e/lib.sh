@@ -96,7 +96,7 @@ e2e_init() {
   local tool
   # ctest reports exit code 77 as a skipped test.
   if e2e_real_product && reason=$(mofa_emulation_missing); then
-    echo "[$E2E_NAME] SKIPPED: the real 32-bit product cannot run here: $reason (run make bootstrap as root)"
+    echo "[$E2E_NAME] SKIPPED: the real 32-bit product cannot run here: $reason (the bootstrap, run as root, installs it where the package index allows and says why where not)"
     exit 77
   fi
   for tool in Xvfb xdotool import convert "$MOFA_WINE" wineserver timeout flock; do
