@@ -124,9 +124,7 @@ int DeployOn32BitWindows(int pass) {
         return CopyFailed(target);
     return 1;
 }
-}  // namespace
 
-namespace {
 // The sizes of what the install folder holds, read by one scan of it: an
 // open of each file would cost a round of link checks each. (Only an
 // estimate is made of them: a link planted there counts as its own size, and

@@ -58,7 +58,7 @@ refresh_index() {
     [ "$try" -lt "$REFRESH_TRIES" ] && sleep "$REFRESH_PAUSE"
   done
   echo "bootstrap: warning: the package index did not refresh after $REFRESH_TRIES tries; going on with the lists apt has. Not downloaded:" >&2
-  printf '  %s\n' $failed_indexes >&2
+  printf '%s\n' "$failed_indexes" | sed 's/^/  /' >&2
   return 0
 }
 
@@ -83,8 +83,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   refresh_index
   if ! install_packages "${missing[@]}"; then
     echo "bootstrap: could not install: ${missing[*]}" >&2
-    printf '  %s\n' "$install_error" >&2
-    [ -z "$failed_indexes" ] || { echo "  indexes that did not download:" >&2; printf '    %s\n' $failed_indexes >&2; }
+    printf '%s\n' "$install_error" | sed 's/^/  /' >&2
+    [ -z "$failed_indexes" ] || { echo "  indexes that did not download:" >&2; printf '%s\n' "$failed_indexes" | sed 's/^/    /' >&2; }
     exit 1
   fi
 fi
