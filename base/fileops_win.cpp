@@ -73,7 +73,7 @@ int WriteAndClose(HANDLE h, const void* data, uint32_t len) {
 // new file cut short), keeping the last error.
 // (A run ended for a test leaves it, as a kill would.)
 void DropFresh(const char* fresh) {
-    if (g_sys.abandoned) return;
+    if (RunAbandoned()) return;
     DWORD error = GetLastError();
     DeleteFileA(fresh);
     SetLastError(error);

@@ -754,7 +754,7 @@ int KeepRegistryTree(HKEY root, const char* path) {
 }
 
 int KeepSecurity(const char* folder) {
-    if (g_sys.abandoned) return 0;
+    if (RunAbandoned()) return 0;
     // One entry per folder, with or without its trailing backslash.
     char path[300];
     StrCopyCut(path, folder);
@@ -807,7 +807,7 @@ int RollBackJournal() {
     if (!g_open) return 1;
     g_open = false;  // the undo steps record nothing
     // A run ended for a test leaves everything as a kill would.
-    int failed = g_sys.abandoned ? 1 : UndoAll();
+    int failed = RunAbandoned() ? 1 : UndoAll();
     if (failed == 0) {
         Log("rollback: all %d changes undone", g_count);
         Finish();

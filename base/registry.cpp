@@ -80,11 +80,10 @@ HKEY NamedW(HKEY key, HKEY parent, const wchar_t* path) {
     return Named(key, parent, narrow);
 }
 
-// Before a value of key changes: counted, and its present state recorded.
+// Before a value of key changes: counted (under the key's name), and its
+// present state recorded.
 int BeforeValueChange(HKEY key, const char* name) {
-    char what[400];
-    StrFormat(what, sizeof what, "%s\\%s", NameOf(key), name != nullptr ? name : "(default)");
-    if (InjectedFault(what)) return 0;
+    if (InjectedFault(NameOf(key))) return 0;
     const char* path = "";
     HKEY root = RootOf(key, &path);
     return KeepRegistryValue(root, path, name);
@@ -132,9 +131,7 @@ HKEY OpenKeyFull(HKEY parent, const char* path) {
 HKEY CreateKeyFull(HKEY parent, const char* path) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    char what[400];
-    StrFormat(what, sizeof what, "%s\\%s", NameOf(parent), path);
-    if (InjectedFault(what) || !BeforeKeyCreate(parent, path) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (InjectedFault(NameOf(parent)) || !BeforeKeyCreate(parent, path) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                                nullptr, &key, &disposition) != ERROR_SUCCESS)
         return nullptr;
     Named(key, parent, path);

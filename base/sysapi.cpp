@@ -52,13 +52,16 @@ void ResetSysApi() {
     g_sys.sleep = Sleep;
     g_sys.writeFile = WriteFile;
     g_sys.flushFileBuffers = FlushFileBuffers;
+#ifdef MOFA_TEST_HOOKS
     g_sys.operations = 0;
     g_sys.failAt = 0;
     g_sys.moments = 0;
     g_sys.crashAt = 0;
     g_sys.abandoned = 0;
+#endif
 }
 
+#ifdef MOFA_TEST_HOOKS
 int Abandoned() {
     if (++g_sys.moments == g_sys.crashAt) {
         Log("killed at %lu", g_sys.moments);
@@ -67,22 +70,30 @@ int Abandoned() {
     return g_sys.abandoned;
 }
 
+#endif
+
 int InjectedFault(const char* what) {
+#ifdef MOFA_TEST_HOOKS
     ++g_sys.operations;
     if (Abandoned()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 1;
     }
+#endif
     // A change the journal could not record is not made at all.
     if (!JournalHasRoom()) {
         Log("the journal has no room to record a change: %s is not made", what);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 1;
     }
-    if (g_sys.failAt == 0 || g_sys.operations != g_sys.failAt) return 0;
-    Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 1;
+#ifdef MOFA_TEST_HOOKS
+    if (g_sys.failAt != 0 && g_sys.operations == g_sys.failAt) {
+        Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 1;
+    }
+#endif
+    return 0;
 }
 
 namespace {

@@ -42,8 +42,9 @@ struct SysApi {
     // written and not flushed since, which a stand-in can model.
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* flushFileBuffers)(HANDLE);
-    // The operations that change a file or the registry, counted; a test may
-    // make the failAt-th of a run fail (0: none fails).
+#ifdef MOFA_TEST_HOOKS
+    // Test builds only. The operations that change a file or the registry,
+    // counted; a test may make the failAt-th of a run fail (0: none fails).
     unsigned long operations;
     unsigned long failAt;
     // The moments a kill could fall between: each operation above and each
@@ -53,6 +54,10 @@ struct SysApi {
     unsigned long moments;
     unsigned long crashAt;
     int abandoned;
+    // The program a run copies as its sign-in program (null: the running
+    // one). Left as it is by ResetSysApi.
+    const char* programPath;
+#endif
 };
 
 extern SysApi g_sys;
@@ -60,9 +65,18 @@ extern SysApi g_sys;
 // The real functions, for tests that restore the seam; the count restarts.
 void ResetSysApi();
 
-// Counts one operation that changes a file or the registry: 1 when it is the
-// one a test makes fail (the error is then "access denied"), else 0.
+// Before each operation that changes a file or the registry: 1 when it must
+// not be made (its last error set): the journal has no room to record it,
+// or, in a test build, it is the one a test makes fail ("access denied").
 int InjectedFault(const char* what);
 
+#ifdef MOFA_TEST_HOOKS
 // Counts one moment (see crashAt): 1 when the run has been abandoned.
 int Abandoned();
+// 1 once a test has ended the run as a kill would.
+inline int RunAbandoned() { return g_sys.abandoned; }
+#else
+// The shipped program: no test ends a run.
+inline int Abandoned() { return 0; }
+inline int RunAbandoned() { return 0; }
+#endif
