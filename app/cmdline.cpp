@@ -111,7 +111,7 @@ int LogArgument(const char* commandLine, char* out, size_t cap) {
 }
 
 namespace {
-enum SwitchKind : int { kSilentSwitch, kKnownSwitch, kHelpSwitch, kDirSwitch, kNsisDirSwitch, kNoSwitch };
+enum SwitchKind : int { kSilentSwitch, kKnownSwitch, kHelpSwitch, kDirSwitch, kNsisDirSwitch, kSignInSwitch, kNoSwitch };
 
 // The switch words after their lead, one group of words per kind, each
 // group ended by an empty word. A word ending in "=" takes a value.
@@ -120,7 +120,8 @@ const char kSwitchWords[] =
     "suppressmsgboxes\0norestart\0nocancel\0sp-\0log=\0\0"
     "?\0h\0help\0-help\0\0"
     "dir=\0\0"
-    "d=\0\0";
+    "d=\0\0"
+    "signin=\0\0";
 
 // The kind of the switch word arg (after its lead).
 SwitchKind FindSwitch(const char* arg) {
@@ -154,6 +155,8 @@ void ReadSwitches(const char* commandLine, Switches* out) {
             out->help = true;
         } else if (kind == kDirSwitch) {
             StrCopyCut(out->dir, arg + 5);
+        } else if (kind == kSignInSwitch) {
+            StrCopyCut(out->signIn, arg + 8);
         } else if (kind == kNsisDirSwitch) {
             // The last switch: the rest of the line is the path. A switch
             // behind it (no name holds a "/") means it was not last.

@@ -30,6 +30,7 @@ struct Switches {
     char unknown[64];   // the first switch that is none of these (cut); empty when none
     char dir[260];      // the install directory of /D=PATH or /DIR="PATH" (cut); empty when none
     bool dirNotLast;    // another switch follows /D=PATH
+    char signIn[12];    // the layout id of /SIGNIN=ID, the sign-in mode's (cut); empty when none
 };
 
 // Reads the switches of commandLine. /D= takes the rest of the line, blanks

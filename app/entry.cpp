@@ -13,6 +13,7 @@
 #include "base/strbuf.h"
 #include "base/sysapi.h"
 #include "base/ui.h"
+#include "ime/enable.h"
 #include "ime/register.h"
 #include "install/plan.h"
 
@@ -29,9 +30,10 @@ const char* ArgumentsOf(const char* line) {
     return line;
 }
 
-// The command line as typed, program and all, where Windows keeps it as
-// UTF-16 (NT); null on the 9x family, whose UTF-16 command line is empty.
-const wchar_t* TypedCommandLine() { return (GetVersion() & 0x80000000u) ? nullptr : GetCommandLineW(); }
+// The command line as typed, program and all, as Windows keeps it (UTF-16).
+// (The program needs Windows 2000 or later: the 9x family, whose UTF-16
+// command line is empty, does not start it.)
+const wchar_t* TypedCommandLine() { return GetCommandLineW(); }
 
 int AnswerQuietlyW(const char16_t*, const char16_t*, unsigned buttons) { return DefaultAnswer(buttons); }
 int AnswerQuietlyA(const char*, const char*, unsigned buttons) { return DefaultAnswer(buttons); }
@@ -43,12 +45,12 @@ const char* CommandLineArguments() {
     // a path is refused for what it is instead of being taken for another.
     static char converted[32768 * 2];
     static const char kLost[] = {kNotInCodePage, '\0'};
-    // (Under the UTF-8 code page, which holds every character, the flag is
-    // refused and the ANSI command line taken as it is.)
-    const wchar_t* typed = TypedCommandLine();
-    if (typed == nullptr || WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, typed, -1, converted, sizeof converted,
-                                                kLost, nullptr) <= 0)
-        return ArgumentsOf(GetCommandLineA());
+    // (The UTF-8 code page holds every character, and refuses the flag and
+    // the stand-in.)
+    bool utf8 = GetACP() == CP_UTF8;
+    if (WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, TypedCommandLine(), -1, converted, sizeof converted,
+                            utf8 ? nullptr : kLost, nullptr) <= 0)
+        converted[0] = '\0';
     return ArgumentsOf(converted);
 }
 
@@ -130,6 +132,7 @@ const char kHelpText[] =
     "/S /SILENT /VERYSILENT /Q /QUIET /QN\t静默安装\n"
     "/D=目录（最后一项）  /DIR=\"目录\"\t安装目录\n"
     "/LOG=文件\t安装日志\n"
+    "/SIGNIN=布局\t为登录的用户启用输入法（登录时自动运行）\n"
     "/SUPPRESSMSGBOXES /NORESTART /NOCANCEL /SP-\t可用\n\n"
     "退出码：0 成功，3010 需重新启动，1602 用户取消，1603 失败，1618 另一安装程序在运行，5 需管理员权限，87 参数错误";
 
@@ -154,11 +157,7 @@ DirVerdict JudgeInstallDir(const char* dir, char* chosen, size_t cap) {
     if (g_sys.getDriveTypeA(root) != DRIVE_FIXED) return kDirNotAbsolute;
     DWORD attributes = g_sys.getFileAttributesA(chosen);
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kDirIsFile;
-    char windowsDir[200];
-    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (n > 0 && n < sizeof windowsDir && _strnicmp(chosen, windowsDir, n) == 0 && chosen[n] == '\\')
-        return kDirInWindows;
-    return kDirUsable;
+    return InWindowsDir(chosen) ? kDirInWindows : kDirUsable;
 }
 
 // Tells why dir is refused: in a box, or in a silent run the log.
@@ -223,18 +222,15 @@ void UseSilentUi() {
 
 const char* RunModeName(bool registration) {
     if (registration) return "32-bit registration";
+    if (g_switches.signIn[0] != '\0') return "sign-in";
     return IsSilentRun() ? "silent" : "wizard";
 }
 
-void LogMachine(bool registration, const char* commandLine) {
+void LogMachine(bool registration) {
     // The command line as typed, whatever the code page could hold of it.
     char head[100];
     StrFormat(head, sizeof head, "mofasetup %s, %s run; command line: ", kVersionText, RunModeName(registration));
-    const wchar_t* typed = TypedCommandLine();
-    if (typed != nullptr)
-        LogW(head, reinterpret_cast<const char16_t*>(typed));
-    else
-        Log("%s%s", head, commandLine);
+    LogW(head, reinterpret_cast<const char16_t*>(TypedCommandLine()));
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
@@ -269,12 +265,9 @@ int RunWizard(HINSTANCE instance, HINSTANCE previous, int showCommand) {
     g_ctx.instanceHandle = instance;
     if (previous != nullptr) return kExitAlreadyRunning;
     if (RegisterSetupWindowClass(instance) == 0 || !CreateSetupWindow(instance, showCommand)) return kExitFailed;
-    // "MOFAPL" is not among the resources: no accelerators act.
-    HACCEL accelerators = LoadAcceleratorsA(instance, "MOFAPL");
+    // (The program has no accelerator table: the wizard's keys are its own.)
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (accelerators != nullptr && TranslateAcceleratorA(static_cast<HWND>(g_ctx.mainWindow), accelerators, &msg))
-            continue;
         if (TranslateWizardKey(&msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
@@ -284,9 +277,11 @@ int RunWizard(HINSTANCE instance, HINSTANCE previous, int showCommand) {
 
 int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
     bool registration = DetectWow64() && g_ctx.registerOnly == kRegisterOnly;
-    LogMachine(registration, commandLine);
+    LogMachine(registration);
     int refused = registration ? RefuseHandedDirectory(commandLine) : RefuseSwitches();
     if (refused >= 0) return refused;
+    // Run by Windows as each user signs in: that user's list only.
+    if (g_switches.signIn[0] != '\0') return EnableAtSignIn(g_switches.signIn);
     // The registration is started by this setup's own install, which still
     // holds the mutex.
     if (!registration && !TakeSetupMutex()) {
@@ -328,7 +323,7 @@ int SetupMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, i
     if (g_ctx.registerOnly == kRegisterOnly &&
         GetEnvironmentVariableA(kSilentHandOverVariable, handedOver, sizeof handedOver) == 1 && handedOver[0] == '1')
         g_ctx.runMode = kRunSilent;
-    if (g_switches.silent) g_ctx.runMode = kRunSilent;
+    if (g_switches.silent || g_switches.signIn[0] != '\0') g_ctx.runMode = kRunSilent;
     if (IsSilentRun()) UseSilentUi();
     char logPath[MAX_PATH + 1];
     OpenLog(LogArgument(commandLine, logPath, sizeof logPath) ? logPath : nullptr);

@@ -97,6 +97,8 @@ struct SetupContext {
     uint32_t windowsVersionWord;
     void* imeLayoutHandle;
     int32_t imeInstallResult;
+    uint32_t layoutId;     // the product's keyboard-layout id, once registered
+    int32_t enableAnswer;  // EnableAnswer (ime/enable.h) for the user who installs
     int32_t preloadCount;
     int32_t productPreloadPosition;
     int32_t productInPreload;  // PreloadState

@@ -132,6 +132,12 @@ int PathExists(const char* path) {
     return 1;
 }
 
+int InWindowsDir(const char* path) {
+    char windowsDir[200];
+    UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    return n > 0 && n < sizeof windowsDir && _strnicmp(path, windowsDir, n) == 0 && path[n] == '\\';
+}
+
 void BuildSysWow64Dir(char* out) {
     char windowsDir[200] = {0};
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);

@@ -28,6 +28,9 @@ int DetectWow64();
 // 1 when the file or directory can be opened for reading.
 int PathExists(const char* path);
 
+// 1 when path lies inside the Windows directory (not the directory itself).
+int InWindowsDir(const char* path);
+
 // out (224 bytes) = the Windows directory followed by "\syswow64".
 void BuildSysWow64Dir(char* out);
 

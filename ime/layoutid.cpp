@@ -123,3 +123,7 @@ int PromoteListEntry(char (*ids)[kPreloadIdSize], int count, int position) {
     std::memcpy(ids[1], moved, kPreloadIdSize);
     return 1;
 }
+
+int LayoutOrTipText(uint32_t layoutId, char* out, size_t cap) {
+    return StrFormat(out, cap, "%04X:%08X", static_cast<unsigned>(layoutId & 0xFFFFu), static_cast<unsigned>(layoutId));
+}

@@ -69,3 +69,8 @@ PreloadMatch ComparePreloadEntry(const char* stored, size_t storedCap, const cha
 // position 2, shifting entries 2..position-1 down by one; entry 1 stays.
 // Nothing changes unless count >= 3 and 3 <= position <= count. 1 when moved.
 int PromoteListEntry(char (*ids)[kPreloadIdSize], int count, int position);
+
+// The "<language>:<layout>" text that enables layoutId in a user's list of
+// input methods ("0804:E0200804"): the language is the layout id's low word.
+// cap of out is at least 14 bytes. 1/0.
+int LayoutOrTipText(uint32_t layoutId, char* out, size_t cap);

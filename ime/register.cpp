@@ -116,8 +116,8 @@ void AddPreloadSubKey(HKEY preload, const char* id) {
     CloseKey(last);
 }
 
-// Adds the layout id to the current user's preload list. 1 when added; 0,
-// with the cause recorded, when the user's key is missing.
+}  // namespace
+
 int AddToPreloadList(const char* layoutId) {
     char id[kLayoutNameSize];
     StrCopyCut(id, layoutId);
@@ -140,7 +140,6 @@ int AddToPreloadList(const char* layoutId) {
     CloseKey(layout);
     return 1;
 }
-}  // namespace
 
 int InstallImeModule() {
     wchar_t systemDir[kSystemDirChars] = {0};
@@ -161,6 +160,8 @@ int InstallImeModule() {
         layout = g_sys.immInstallIMEW(reinterpret_cast<const wchar_t*>(path),
                                       reinterpret_cast<const wchar_t*>(u"智能墨筏输入平台  7.9"));
     g_ctx.imeLayoutHandle = layout;
+    // The layout id is the handle's value.
+    g_ctx.layoutId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(layout));
     return layout != nullptr ? 1 : 0;
 }
 
@@ -206,6 +207,7 @@ LayoutRegistration RegisterKeyboardLayout() {
     WriteLayoutValues(target);
     CloseKey(target);
     CloseKey(layouts);
+    g_ctx.layoutId = ParseLayoutId(id);
 
     return AddToPreloadList(id) ? result : kLayoutFailed;
 }

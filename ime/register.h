@@ -17,6 +17,11 @@ enum LayoutRegistration : int {
 // writes its values and adds it to the current user's preload list.
 LayoutRegistration RegisterKeyboardLayout();
 
+// Adds the layout id (8 hexadecimal digits) to the current user's preload
+// list. 1 when added; 0, with the cause recorded, when the user's key is
+// missing.
+int AddToPreloadList(const char* layoutId);
+
 // The uninstall entry "mofaxwb" (display name and the uninstaller in the
 // system directory). Silent on failure.
 void WriteUninstallEntry();

@@ -14,6 +14,7 @@
 #include "base/strbuf.h"
 #include "base/ui.h"
 #include "ime/checks.h"
+#include "ime/enable.h"
 #include "ime/register.h"
 #include "install/deploy.h"
 #include "install/report.h"
@@ -101,6 +102,7 @@ StepResult FirstPass() { return Result(DeployFiles(0)); }
 StepResult Registration() { return Result(RegisterInputMethod()); }
 StepResult FinalPass() { return Result(DeployFiles(1)); }
 StepResult SystemSettings() { return Result(WriteSystemSettings()); }
+StepResult SignInEntry() { return Result(WriteSignInEntry()); }
 
 StepResult Skins() {
     InstallSkins();
@@ -124,6 +126,14 @@ StepResult Restore() {
 // only then is the companion program started, whose work cannot be undone.
 StepResult Companion() { return Result(StartCompanionProgram()); }
 
+// The user's own list of input methods is the user's: the input method is
+// added to it only once the install stands. Its answer is logged, and a
+// refusal told after the closing message.
+StepResult EnableForUser() {
+    EnableForInstallingUser();
+    return kStepDone;
+}
+
 // Measured once the install folder holds only what stays there: the kept
 // earlier files are gone with the commit, so a reinstall measures what one
 // install does.
@@ -137,6 +147,9 @@ StepResult Report() {
         return kStepFailed;
     }
     ShowClosingMessage();
+    if (g_ctx.enableAnswer == kEnableRefused)
+        ShowMessageW(u"如果输入法列表中没有智能墨筏，请在语言设置中为中文添加它。",
+                     kCaptionW);
     return kStepDone;
 }
 
@@ -154,11 +167,13 @@ const PlanStep kSteps[] = {
     {"registration", kInEveryRun, kUndoEverything, Registration},
     {"deployment pass 1", kInEveryRun, kUndoEverything, FinalPass},
     {"autostart and browser token", kInEveryRun, kUndoEverything, SystemSettings},
+    {"sign-in entry", kInEveryRun, kCarryOnAndLog, SignInEntry},
     {"skins", kInWizard, kCarryOnAndLog, Skins},
     {"configuration record and install stamp", kInWizard, kCarryOnAndLog, RecordAndStamp},
     {"restore of the earlier data", kInEveryRun, kUndoEverything, Restore},
     {"estimated size", kInEveryRun, kCarryOnAndLog, EstimatedSize},
     {"commit", kInEveryRun, kCommitHere, nullptr},
+    {"the user's input list", kInEveryRun, kCarryOnAndLog, EnableForUser},
     {"companion program", kInEveryRun, kKeepAndFail, Companion},
     {"try-it page", kInWizard, kCarryOnAndLog, TryIt},
     {"report", kInWizard, kKeepAndFail, Report},

@@ -139,7 +139,7 @@ IMPORTS = {
     'imm32.dll': dict.fromkeys(['ImmGetContext', 'ImmGetDescriptionA', 'ImmInstallIMEW', 'ImmReleaseContext',
                                'ImmSetOpenStatus'], NT4),
     'kernel32.dll': dict.fromkeys(
-        ['CloseHandle', 'CopyFileA', 'ExitProcess', 'GetCommandLineA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteFileA', 'FindClose', 'FlushFileBuffers', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
+        ['CloseHandle', 'CopyFileA', 'ExitProcess', 'GetModuleFileNameA', 'CreateDirectoryA', 'CreateFileA', 'CreateMutexA', 'DeleteFileA', 'FindClose', 'FlushFileBuffers', 'FindFirstFileA', 'FindNextFileA', 'FindResourceA',
          'FreeLibrary', 'FreeResource', 'GetACP', 'GetCurrentDirectoryA', 'GetCurrentProcessId', 'GetDriveTypeA',
          'GetFileAttributesA', 'GetLastError', 'GetLocalTime', 'GetModuleHandleA', 'GetOEMCP', 'GetProcAddress',
          'GetStartupInfoA', 'GetSystemDirectoryA', 'GetSystemDirectoryW', 'GetTempPathA',

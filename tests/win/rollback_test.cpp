@@ -32,6 +32,7 @@
 namespace {
 const char kScratchKey[] = "Software\\mofatest_rollback";
 const char kLayouts[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+const char kSignInEntries[] = "Software\\Microsoft\\Active Setup\\Installed Components";
 std::string g_programFiles;
 
 BOOL WINAPI StandInProgramFiles(HWND, LPSTR out, int, BOOL) {
@@ -151,6 +152,8 @@ protected:
             SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "MOFAHU4.IME");
         }
         SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "other", "x.exe");
+        // Every Windows has sign-in entries of its own components.
+        SetText(HKEY_LOCAL_MACHINE, std::string(kSignInEntries) + "\\{other}", "Version", "1,0");
         if (earlier)
             SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb",
                     "DisplayName", "earlier");
@@ -219,7 +222,10 @@ protected:
         return code;
     }
 
-    void ExpectInstalled(unsigned long k) {
+    // signInWhole: the run's sign-in entry may have failed (an install goes
+    // on without it), but never so that it would mark users as served
+    // without running its program.
+    void ExpectInstalled(unsigned long k, bool signInWhole = true) {
         EXPECT_EQ(ReadBytes(root_ + "windows\\system32\\mofahu4.ime"), contents_["mofahu64.ime"]) << k;
         EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofahu4.ime"), contents_["mofahu4.ime"]) << k;
         EXPECT_EQ(ReadBytes(root_ + "windows\\mofapath.mfh"), install_) << k;
@@ -229,6 +235,17 @@ protected:
         EXPECT_EQ(all.find(".mfold"), std::string::npos) << k;
         EXPECT_EQ(all.find(".mfnew"), std::string::npos) << k;
         EXPECT_NE(all.find("E0200804|layout text|1|智能墨筏输入平台  7.9"), std::string::npos) << k;
+        // The sign-in entry runs the copy of setup where only administrators write.
+        const std::string entry = kSignInEntries + std::string("\\{F3951D3A-9E0F-4286-B337-2F0115AACDC9}|");
+        bool command = all.find(entry + "StubPath|1|\"" + root_ + "windows\\syswow64\\mofauser.exe\" /SIGNIN=E0200804") !=
+                       std::string::npos;
+        bool version = all.find(entry + "Version|1|7,9,0,0") != std::string::npos;
+        EXPECT_TRUE(command || !version) << k;
+        if (signInWhole) {
+            EXPECT_TRUE(command && version) << k;
+            EXPECT_NE(all.find(entry + "IsInstalled|4|"), std::string::npos) << k;
+        }
+        if (command) EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofauser.exe"), "MZ a stand-in of setup") << k;
     }
 
     std::vector<unsigned char> payload_, work_;
@@ -257,7 +274,7 @@ TEST_F(RollbackTest, EveryOperationOfAnUpgradeFailingLeavesTheEarlierVersion) {
         } else {
             ++installed;
             ASSERT_TRUE(code == kExitInstalled || code == kExitRestartNeeded) << code;
-            ExpectInstalled(k);
+            ExpectInstalled(k, false);
         }
     }
     std::printf("a clean upgrade makes %lu operations; each was made to fail once: %d runs failed and put "
@@ -798,18 +815,21 @@ TEST(PlanTable, EachRunModeTakesItsSteps) {
     EXPECT_EQ(silent,
               "payload check;backup of the earlier data;install directory;room for the payload;"
               "install folders and settings files;earlier module;deployment pass 0;registration;deployment pass 1;"
-              "autostart and browser token;restore of the earlier data;estimated size;commit;companion program;");
+              "autostart and browser token;sign-in entry;restore of the earlier data;estimated size;commit;"
+              "the user's input list;companion program;");
     EXPECT_EQ(wizard,
               "pre-install checks;payload check;backup of the earlier data;install directory;room for the payload;"
               "install folders and settings files;earlier module;deployment pass 0;registration;deployment pass 1;"
-              "autostart and browser token;skins;configuration record and install stamp;restore of the earlier data;"
-              "estimated size;commit;companion program;try-it page;report;");
+              "autostart and browser token;sign-in entry;skins;configuration record and install stamp;"
+              "restore of the earlier data;estimated size;commit;the user's input list;companion program;try-it page;"
+              "report;");
     // Nothing changes the machine before the payload is checked, and every
     // step that may be undone lies before the commit.
     EXPECT_EQ(std::string(steps[0].name) + steps[1].name, "pre-install checkspayload check");
     for (int i = 0; i < firstUndo; ++i) EXPECT_EQ(steps[i].onFailure, kStopBeforeChange) << steps[i].name;
     EXPECT_LT(lastUndo, commit);
     for (int i = commit + 1; i < count; ++i) EXPECT_NE(steps[i].onFailure, kUndoEverything) << steps[i].name;
-    EXPECT_EQ(steps[commit + 1].onFailure, kKeepAndFail);  // the companion: kept, but the run failed
+    EXPECT_EQ(std::string(steps[commit + 2].name), "companion program");
+    EXPECT_EQ(steps[commit + 2].onFailure, kKeepAndFail);  // kept, but the run failed
 }
 }  // namespace

@@ -11,6 +11,21 @@
 MessageRecorder* MessageRecorder::current = nullptr;
 
 namespace {
+// The program an install copies as its sign-in program: a small stand-in,
+// not this 5 MB test program (whose own texts would be found in the copy).
+struct SignInProgramStandIn {
+    char path[MAX_PATH + 32];
+    SignInProgramStandIn() {
+        DWORD n = GetTempPathA(MAX_PATH, path);
+        if (n == 0 || n >= MAX_PATH) return;
+        std::strcat(path, "mofasetup-stand-in.exe");
+        std::ofstream(path, std::ios::binary) << "MZ a stand-in of setup";
+        g_sys.programPath = path;
+    }
+} g_signInProgram;
+}  // namespace
+
+namespace {
 int Answer(unsigned buttons) {
     MessageRecorder* r = MessageRecorder::current;
     if (r != nullptr && !r->answers.empty()) {
