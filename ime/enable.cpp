@@ -11,6 +11,7 @@
 #include "base/registry.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"
+#include "base/text.h"
 #include "ime/layoutid.h"
 #include "ime/register.h"
 
@@ -81,14 +82,18 @@ void EnableForInstallingUser() {
 }
 
 int EnableAtSignIn(const char* layoutText) {
-    char path[120], file[32];
+    char path[120], file[256];
     RefreshSystemDir();
-    // Installed while its layout key names the product's module.
+    // Installed while its layout key names the product's module (by its
+    // name, or its path in the system directory).
     HKEY key = JoinPath(path, "System\\CurrentControlSet\\Control\\Keyboard Layouts", layoutText)
                    ? OpenKeyRead(HKEY_LOCAL_MACHINE, path)
                    : nullptr;
-    int installed = key != nullptr && ReadRegText(key, "IME file", file, sizeof file) && _stricmp(file, "mofahu4.ime") == 0;
+    int present = key != nullptr;
+    int installed = present && ReadRegText(key, "IME file", file, sizeof file) && ContainsText(file, "mofahu4.ime");
     CloseKey(key);
+    // A layout of another product under that number is that product's.
+    if (present && !installed) return kExitInstalled;
     EnableAnswer answer = CallInstallLayoutOrTip(ParseLayoutId(layoutText), installed ? kIlotEnable : kIlotUninstall);
     if (!installed) return kExitInstalled;
     // Windows 2000 and XP: the user's preload list.

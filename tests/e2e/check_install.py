@@ -198,6 +198,20 @@ def main(prefix, payload_path, scenario, log_path=None):
         ime = v.get('ime file', (None, ''))[1].lower()
         check(ime in ('mofahu4.ime', 'c:\\windows\\system32\\mofahu4.ime'), 'layout %s names %r' % (k, ime))
 
+    # The sign-in entry runs, in each account that signs in, the copy of
+    # setup in the system directory of its bitness (only administrators write
+    # there), naming the layout registered above.
+    entry = view('Software\\Microsoft\\Active Setup\\Installed Components\\{F3951D3A-9E0F-4286-B337-2F0115AACDC9}')
+    program_dir = 'C:\\windows\\syswow64' if scenario in ('win7-64', 'win7-wow64') else 'C:\\windows\\system32'
+    klid = layouts[0][0].rsplit('\\', 1)[1].upper() if len(layouts) == 1 else '?'
+    want = {'': ('REG_SZ', '智能墨筏输入平台'), 'Version': ('REG_SZ', '7,9,0,0'), 'IsInstalled': ('REG_DWORD', 1),
+            'StubPath': ('REG_SZ', '"%s\\mofauser.exe" /SIGNIN=%s' % (program_dir, klid))}
+    for name, expected in want.items():
+        have = value(prefix, 'HKLM', entry, name)
+        check(have == expected, 'sign-in entry %s is %r, not %r' % (name or '(default)', have, expected))
+    program = read(os.path.join(drive, 'windows', program_dir.rsplit('\\', 1)[1], 'mofauser.exe'))
+    check(program is not None and program[:2] == b'MZ', 'no sign-in program in %s' % program_dir)
+
     if log_path is not None:
         check_log(log_path, payload, prefix, check, view)
 

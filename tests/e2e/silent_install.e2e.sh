@@ -69,6 +69,91 @@ modules_load() {
   e2e_log "$1: the installed modules load; marker lines: $(tr -d '\r' <"$(e2e_marker_file)" | tr '\n' '|')"
 }
 
+# The system's input.dll stood in (tests/win/inputdll.cpp) where the program
+# under test loads it from, on Vista and later (XP has none).
+place_input_dll() {  # place_input_dll SCENARIO
+  local windows=$WINEPREFIX/drive_c/windows
+  [ "$1" = winxp ] && return 0
+  cp "$MOFA_WIN_TESTS/inputdll.dll" "$windows/system32/input.dll"
+  if e2e_real_product; then
+    if [ "$1" = win7-wow64 ]; then
+      cp "$MOFA_WIN_TESTS/inputdll32.dll" "$windows/syswow64/input.dll"
+    else
+      cp "$MOFA_WIN_TESTS/inputdll32.dll" "$windows/system32/input.dll"
+    fi
+  fi
+}
+
+INPUT_LIST='HKCU\Control Panel\International\User Profile\zh-Hans-CN'
+SIGNIN_ENTRY='Software\Microsoft\Active Setup\Installed Components\{F3951D3A-9E0F-4286-B337-2F0115AACDC9}'
+input_calls() { tr -d '\r' <"$WINEPREFIX/drive_c/windows/temp/inputdll.log" 2>/dev/null || true; }
+# The sign-in entry's command (the prefix's server ended first).
+signin_command() {  # signin_command SCENARIO
+  local key=$SIGNIN_ENTRY
+  [ "$1" = win7-wow64 ] && key=${key/Software\\/Software\\Wow6432Node\\}
+  "$PY" -c 'import sys; sys.path.insert(0, sys.argv[1]); import winreg
+v = winreg.value(sys.argv[2], "HKLM", sys.argv[3], "StubPath"); print(v[1] if v else "")' "$here" "$WINEPREFIX" "$key"
+}
+
+# The user who installs has the layout in the list Windows 8 and later keep
+# (one call, flags 0, by the program's own bitness); XP's has the preload
+# entry only, and the log says why no call was made.
+check_enabled() {  # check_enabled SCENARIO KLID
+  local bits=64
+  e2e_real_product && bits=32
+  if [ "$1" = winxp ]; then
+    [ -z "$(input_calls)" ] || e2e_fail "$1: input.dll was called on XP: $(input_calls)"
+    grep -aq "InstallLayoutOrTip(\"0804:$2\", 0): not called: no such function" "$(e2e_log_file)" ||
+      e2e_fail "$1: the log does not say why InstallLayoutOrTip was not called"
+    return 0
+  fi
+  [ "$(input_calls)" = "InstallLayoutOrTip 0804:$2 0x0 $bits-bit -> 1" ] ||
+    e2e_fail "$1: input.dll's calls are not one InstallLayoutOrTip(0804:$2, 0): $(input_calls)"
+  grep -aq "InstallLayoutOrTip(\"0804:$2\", 0): TRUE" "$(e2e_log_file)" || e2e_fail "$1: the log does not name the call"
+  wine reg query "$INPUT_LIST" /v "0804:$2" >/dev/null 2>&1 || e2e_fail "$1: 0804:$2 is not in the user's list"
+  e2e_log "$1: enabled for the user who installed: $(input_calls)"
+}
+
+# As a user who signs in for the first time after the install: Windows runs
+# the entry's command; no window, ended 0 within 10 s. The copy of setup it
+# names runs, from where the install put it.
+sign_in() {  # sign_in SCENARIO COMMAND WHAT
+  local program=${2%\" *} args=${2##*\" }
+  program=${program#\"}
+  rm -f "$WINEPREFIX/drive_c/windows/temp/inputdll.log"
+  MOFA_EXE=$(e2e_prefix_path "$program") E2E_SILENT_SECONDS=10 e2e_silent_run $args
+  grep -aq "sign-in run; command line: .*mofauser\.exe\"\? $args" "$(e2e_log_file)" ||
+    e2e_fail "$1: $3: the sign-in run left no line of its own in the user's log"
+}
+
+# The sign-in step: a user with nothing of the product gets it; once the
+# product is gone (its layout key), the layout leaves that user's list and
+# nothing else changes; on XP the preload entry is written.
+check_sign_in() {  # check_sign_in SCENARIO KLID
+  local command
+  command=$(signin_command "$1")
+  [ -n "$command" ] || e2e_fail "$1: no sign-in command"
+  if [ "$1" = winxp ]; then
+    wine reg delete 'HKCU\Keyboard Layout\Preload' /f >/dev/null 2>&1
+    sign_in "$1" "$command" "a new user on XP"
+    wine reg query 'HKCU\Keyboard Layout\Preload' 2>/dev/null | tr -d '\r' | grep -qi " ${2}\$" ||
+      e2e_fail "$1: the sign-in step did not add ${2} to the preload list: $(wine reg query 'HKCU\Keyboard Layout\Preload' 2>&1)"
+    e2e_log "$1: a new user's sign-in wrote the preload entry"
+    return 0
+  fi
+  wine reg delete "${INPUT_LIST%\\*}" /f >/dev/null 2>&1
+  sign_in "$1" "$command" "a new user"
+  [ "$(input_calls)" = "InstallLayoutOrTip 0804:$2 0x0 64-bit -> 1" ] || e2e_fail "$1: a new user's sign-in made: $(input_calls)"
+  wine reg query "$INPUT_LIST" /v "0804:$2" >/dev/null 2>&1 || e2e_fail "$1: a new user's sign-in left 0804:$2 out"
+  wine reg add "$INPUT_LIST" /v 0409:00000409 /t REG_DWORD /d 2 /f >/dev/null 2>&1
+  wine reg delete "HKLM\\System\\CurrentControlSet\\Control\\Keyboard Layouts\\$2" /f >/dev/null 2>&1
+  sign_in "$1" "$command" "the product gone"
+  [ "$(input_calls)" = "InstallLayoutOrTip 0804:$2 0x1 64-bit -> 1" ] || e2e_fail "$1: with the product gone the sign-in made: $(input_calls)"
+  ! wine reg query "$INPUT_LIST" /v "0804:$2" >/dev/null 2>&1 || e2e_fail "$1: with the product gone 0804:$2 stays listed"
+  wine reg query "$INPUT_LIST" /v 0409:00000409 >/dev/null 2>&1 || e2e_fail "$1: the sign-in took out another input method"
+  e2e_log "$1: a new user's sign-in enabled the layout; with the product gone it left the list alone but for it"
+}
+
 install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
   local scenario=$1 view=() promotion= wow64=0
   shift
@@ -82,6 +167,7 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
   cp "$E2E_WORK/earlier.reg" "$WINEPREFIX/drive_c/earlier.reg"
   wine reg import 'C:\earlier.reg' "${view[@]}" >/dev/null 2>&1 || e2e_fail "$scenario: the earlier values were not imported"
   rm "$WINEPREFIX/drive_c/earlier.reg"
+  place_input_dll "$scenario"
   e2e_silent_run setmfsrf32
   # Setup does not wait for the companion it started on 64-bit Windows.
   if [ "$wow64" = 1 ]; then
@@ -99,7 +185,13 @@ install_silently() {  # install_silently SCENARIO PREFIX-OPTIONS...
     "$PY" "$here/check_upgrade.py" "$WINEPREFIX" "$MOFA_PAYLOAD" promotion || e2e_fail "$scenario: the preload lists differ"
   fi
   e2e_log "$scenario: install checked"
+  local klid
+  klid=$(signin_command "$scenario")
+  klid=${klid##*=}
+  check_enabled "$scenario" "$klid"
   modules_load "$scenario"
+  # The sign-in step where it runs here: the 64-bit twin's.
+  e2e_real_product || [ "$scenario" = win7-32 ] || check_sign_in "$scenario" "$klid"
 }
 
 if e2e_real_product; then

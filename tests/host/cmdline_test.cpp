@@ -131,6 +131,20 @@ TEST(SwitchesTest, HelpAndTheFirstUnknownSwitch) {
     EXPECT_EQ(std::strlen(Read(longWord.c_str()).unknown), 63u);
 }
 
+// The sign-in entry's switch: its layout id, cut to the field; it is no
+// silent word, nor does a /D= path that holds it name one.
+TEST(SwitchesTest, SignInSwitchCarriesTheLayoutId) {
+    Switches s = Read("/SIGNIN=E0200804");
+    EXPECT_STREQ(s.signIn, "E0200804");
+    EXPECT_FALSE(s.silent);
+    EXPECT_STREQ(s.unknown, "");
+    EXPECT_STREQ(Read("-signin=e0020804 /S").signIn, "e0020804");
+    EXPECT_STREQ(Read("/SIGNIN=E0200804E0200804").signIn, "E0200804E02");
+    EXPECT_STREQ(Read("/S \"/D=C:\\x /SIGNIN=1\"").signIn, "");
+    EXPECT_STREQ(Read("/SIGNINX").unknown, "/SIGNINX");
+    EXPECT_STREQ(Read("/S").signIn, "");
+}
+
 TEST(SwitchesTest, InstallDirectoryOfBothKinds) {
     // NSIS: the rest of the line, blanks and all.
     EXPECT_STREQ(Read("/S /D=C:\\My Apps\\Mofa  ").dir, "C:\\My Apps\\Mofa");

@@ -214,3 +214,12 @@ TEST(ImeInUseMessage, ListIsCutAtALineEndToKeepTheClosingRequest) {
     EXPECT_EQ(out[0], 0);
 }
 }  // namespace
+
+TEST(LayoutOrTipText, LanguageOfTheLayoutThenTheLayout) {
+    char text[16];
+    ASSERT_TRUE(LayoutOrTipText(0xE0200804u, text, sizeof text));
+    EXPECT_STREQ(text, "0804:E0200804");
+    ASSERT_TRUE(LayoutOrTipText(0xE0010404u, text, sizeof text));
+    EXPECT_STREQ(text, "0404:E0010404");
+    EXPECT_FALSE(LayoutOrTipText(0xE0200804u, text, 13));  // no room for the NUL
+}

@@ -15,7 +15,9 @@
 #include "base/context.h"
 #include "base/failure.h"
 #include "base/sysapi.h"
+#include "base/machine.h"
 #include "ime/checks.h"
+#include "ime/enable.h"
 #include "ime/preload.h"
 #include "ime/register.h"
 #include "support/winsupport.h"
@@ -718,3 +720,72 @@ TEST_F(ImeDefaultCheck, ActiveInputMethodIsJudgedByItsDescription) {
     }
 }
 }  // namespace
+
+namespace {
+std::string g_profile;
+BOOL WINAPI StandInProfile(HWND, LPSTR out, int, BOOL) {
+    std::strcpy(out, g_profile.c_str());
+    return TRUE;
+}
+const char kInputList[] = "Control Panel\\International\\User Profile\\zh-Hans-CN";
+bool Listed(const char* entry) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInputList, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    bool listed = RegQueryValueExA(key, entry, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return listed;
+}
+}  // namespace
+
+// The user who installs gets the layout in the list input.dll keeps (the
+// stand-in beside this program, in the stand-in system directory), unless
+// setup runs as a service account; the sign-in step enables it for a user
+// while the product's layout key is there, takes it out of the list once it
+// is gone, and writes the preload list where no input.dll has the function.
+TEST_F(ImeRegistry, TheUserWhoInstallsAndEveryUserWhoSignsInGetTheLayout) {
+    const std::string root = ScratchDir("enable");
+    UseStandInWindows(root + "windows");
+    char self[MAX_PATH];
+    std::string dll(self, GetModuleFileNameA(nullptr, self, sizeof self));
+    dll = dll.substr(0, dll.rfind('\\') + 1) + "inputdll.dll";
+    ASSERT_TRUE(CopyFileA(dll.c_str(), (g_standIn.system + "\\input.dll").c_str(), FALSE)) << dll;
+    RefreshSystemDir();
+    g_sys.getSpecialFolderPathA = StandInProfile;
+    g_ctx.layoutId = 0xE0200804;
+
+    g_profile = g_standIn.system + "\\config\\systemprofile";  // LocalSystem's
+    EnableForInstallingUser();
+    EXPECT_EQ(g_ctx.enableAnswer, kEnableNotAsked);
+    EXPECT_FALSE(Listed("0804:E0200804"));
+
+    g_profile = root + "Users\\someone";
+    EnableForInstallingUser();
+    EXPECT_EQ(g_ctx.enableAnswer, kEnableTaken);
+    EXPECT_TRUE(Listed("0804:E0200804"));
+    SetEnvironmentVariableA("MOFA_INPUTDLL_ANSWER", "0");
+    EnableForInstallingUser();
+    SetEnvironmentVariableA("MOFA_INPUTDLL_ANSWER", nullptr);
+    EXPECT_EQ(g_ctx.enableAnswer, kEnableRefused);
+
+    // Signing in: the product is gone (no layout key of it), then there.
+    EXPECT_EQ(EnableAtSignIn("E0200804"), kExitInstalled);
+    EXPECT_FALSE(Listed("0804:E0200804"));
+    SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "C:\\windows\\system32\\MOFAHU4.IME");
+    EXPECT_EQ(EnableAtSignIn("E0200804"), kExitInstalled);
+    EXPECT_TRUE(Listed("0804:E0200804"));
+    // A layout of another product under that number (the product gone, the
+    // number reused) stays in the list as it is.
+    SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "other.ime");
+    EXPECT_EQ(EnableAtSignIn("E0200804"), kExitInstalled);
+    EXPECT_TRUE(Listed("0804:E0200804"));
+
+    // Windows 2000 and XP: no input.dll; the preload list. (Setup keeps the
+    // library it loaded until it ends.)
+    const std::string loaded = g_standIn.system + "\\input.dll";
+    while (HMODULE module = GetModuleHandleA(loaded.c_str())) FreeLibrary(module);
+    ASSERT_TRUE(DeleteFileA(loaded.c_str()));
+    SetText(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "IME file", "MOFAHU4.IME");
+    SetText(HKEY_CURRENT_USER, kUserPreload, "1", "00000804");
+    EXPECT_EQ(EnableAtSignIn("E0200804"), kExitInstalled);
+    EXPECT_EQ(GetRaw(HKEY_CURRENT_USER, kUserPreload, "2"), "e0200804");
+}

@@ -154,9 +154,14 @@ protected:
         SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "other", "x.exe");
         // Every Windows has sign-in entries of its own components.
         SetText(HKEY_LOCAL_MACHINE, std::string(kSignInEntries) + "\\{other}", "Version", "1,0");
-        if (earlier)
+        if (earlier) {
             SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\mofaxwb",
                     "DisplayName", "earlier");
+            // An earlier install's sign-in entry (no version yet) and program:
+            // a failed run puts both back.
+            SetText(HKEY_LOCAL_MACHINE, std::string(kSignInEntries) + "\\{F3951D3A-9E0F-4286-B337-2F0115AACDC9}",
+                    "StubPath", "earlier command");
+        }
         SetText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform",
                 "tyrk6300", "");
         SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "00000804");
@@ -174,6 +179,7 @@ protected:
             WriteBytes(root_ + "windows\\mofapath.mfh", install_);
             WriteBytes(root_ + "windows\\system32\\mofahu4.ime", "earlier module 64");
             WriteBytes(root_ + "windows\\syswow64\\mofahu4.ime", "earlier module 32");
+            WriteBytes(root_ + "windows\\syswow64\\mofauser.exe", "earlier sign-in program");
             for (const char* name : {"mofadwdw.txt", "mfszsj43.mfh", "mofacyzk.mfh", "userck.txt", "mofatyrk.exe"})
                 WriteBytes(install_ + name, std::string("the user's ") + name);
         }
@@ -685,7 +691,7 @@ TEST_F(RollbackTest, ASmallBackupIsRestored) {
 TEST_F(RollbackTest, AConsentedPreloadSwapStaysAndTheRunEnds1602) {
     PrepareEarlier();
     // 32-bit Windows, where the question is asked.
-    DeleteFileA((root_ + "windows\\syswow64\\mofahu4.ime").c_str());
+    for (const char* name : {"mofahu4.ime", "mofauser.exe"}) DeleteFileA((root_ + "windows\\syswow64\\" + name).c_str());
     ASSERT_TRUE(RemoveDirectoryA((root_ + "windows\\syswow64").c_str()));
     SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "e0200804");
     SetText(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "00000804");
