@@ -745,10 +745,7 @@ bool Listed(const char* entry) {
 TEST_F(ImeRegistry, TheUserWhoInstallsAndEveryUserWhoSignsInGetTheLayout) {
     const std::string root = ScratchDir("enable");
     UseStandInWindows(root + "windows");
-    char self[MAX_PATH];
-    std::string dll(self, GetModuleFileNameA(nullptr, self, sizeof self));
-    dll = dll.substr(0, dll.rfind('\\') + 1) + "inputdll.dll";
-    ASSERT_TRUE(CopyFileA(dll.c_str(), (g_standIn.system + "\\input.dll").c_str(), FALSE)) << dll;
+    ASSERT_TRUE(CopyFileA(BesideTestProgram("inputdll.dll").c_str(), (g_standIn.system + "\\input.dll").c_str(), FALSE));
     RefreshSystemDir();
     g_sys.getSpecialFolderPathA = StandInProfile;
     g_ctx.layoutId = 0xE0200804;

@@ -170,6 +170,10 @@ protected:
 
         root_ = ScratchDir("rollback");
         UseStandInWindows(root_ + "windows", 6);
+        // The system's input.dll, whose list of the user's input methods
+        // (the scratch HKCU's) a run changes only once it has committed.
+        // (Loaded by the first run, it stays through the next ones.)
+        CopyFileA(BesideTestProgram("inputdll.dll").c_str(), (root_ + "windows\\system32\\input.dll").c_str(), TRUE);
         CreateDirectoryA((root_ + "windows\\syswow64").c_str(), nullptr);
         g_programFiles = root_ + "Program Files";
         CreateDirectoryA(g_programFiles.c_str(), nullptr);
@@ -242,6 +246,9 @@ protected:
         EXPECT_EQ(all.find(".mfnew"), std::string::npos) << k;
         EXPECT_NE(all.find("E0200804|layout text|1|智能墨筏输入平台  7.9"), std::string::npos) << k;
         // The sign-in entry runs the copy of setup where only administrators write.
+        EXPECT_NE(all.find("\\Control Panel\\International\\User Profile\\zh-Hans-CN|0804:E0200804|4|"),
+                  std::string::npos)
+            << k;
         const std::string entry = kSignInEntries + std::string("\\{F3951D3A-9E0F-4286-B337-2F0115AACDC9}|");
         bool command = all.find(entry + "StubPath|1|\"" + root_ + "windows\\syswow64\\mofauser.exe\" /SIGNIN=E0200804") !=
                        std::string::npos;

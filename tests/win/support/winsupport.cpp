@@ -86,6 +86,12 @@ std::string ScratchDir(const std::string& name) {
     return dir;
 }
 
+std::string BesideTestProgram(const char* name) {
+    char self[MAX_PATH];
+    std::string path(self, GetModuleFileNameA(nullptr, self, sizeof self));
+    return path.substr(0, path.rfind('\\') + 1) + name;
+}
+
 bool WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

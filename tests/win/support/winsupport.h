@@ -38,6 +38,9 @@ private:
 std::string ScratchDir(const std::string& name);
 // Writes a whole file; true on success.
 bool WriteBytes(const std::string& path, const std::string& bytes);
+// The path of a file built beside this test program (inputdll.dll, the
+// stand-in of the system's input.dll: tests/win/inputdll.cpp).
+std::string BesideTestProgram(const char* name);
 // Reads a whole file; empty when missing.
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
