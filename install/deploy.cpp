@@ -205,11 +205,19 @@ int CopyWithRetry(const char* source, const char* target) {
     return CopyFailed(target);
 }
 
+namespace {
+// A pause for the screen to show the wizard's progress: a silent run has no
+// screen to wait for.
+void PauseForTheScreen() {
+    if (!IsSilentRun()) g_sys.sleep(50);
+}
+}  // namespace
+
 int DeployFiles(int pass) {
     MakeDirectory(g_ctx.installDir);
     if (g_ctx.windowsMajorVersion > 5) SetLowIntegrity();
     ReportRepaint();
-    g_sys.sleep(50);
+    PauseForTheScreen();
 
     if (pass == 0 && !ExtractPayload()) return 0;
 
@@ -219,7 +227,7 @@ int DeployFiles(int pass) {
         {"mofahu4.ime", "mofahu32.ime"}, {"mofacyzk.bak", "mofacyzk.dat"}, {"mofapyck.bak", "mofapyck.dat"}};
     for (const auto& copy : kCopies)
         if (!CopyOver(InInstallDir(source, copy[0]), InInstallDir(target, copy[1]))) return CopyFailed(target);
-    g_sys.sleep(50);
+    PauseForTheScreen();
     ReportProgressBar(0, 64);
 
     if (!(DetectWow64() ? DeployOn64BitWindows(pass) : DeployOn32BitWindows(pass))) return 0;
