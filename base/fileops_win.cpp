@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstring>
+
 #include "base/fileops.h"
 #include "base/journal.h"
 #include "base/log.h"
@@ -201,8 +203,37 @@ int WriteCreated(const char* path, const void* data, uint32_t len) {
 }
 }  // namespace
 
+namespace {
+// 1 when the file at path holds exactly the len bytes of data already, with
+// no attribute but the archive bit (or none): a repair leaves it as it is (nothing to
+// keep, write, flush or put back). Read through a checked handle, shared for
+// reading only: a file another program writes is never taken as the same.
+int HoldsAlready(const char* path, const void* data, uint32_t len) {
+    static char buffer[65536];
+    if ((GetFileAttributesA(path) & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL)) != 0) return 0;
+    HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ, "file read");
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    const char* at = static_cast<const char*>(data);
+    uint32_t left = len;
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got != 0 && got <= left &&
+           std::memcmp(buffer, at, got) == 0) {
+        at += got;
+        left -= got;
+    }
+    CloseHandle(h);
+    return got == 0 && left == 0;
+}
+}  // namespace
+
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
-    if (InjectedFault(path) || !ClearPlanted(path, "file write")) return Logged(0, "file write", path);
+    if (InjectedFault(path)) return Logged(0, "file write", path);
+    // (Its checked open has shown a plain file: nothing planted to clear.)
+    if (HoldsAlready(path, data, len)) {
+        Log("file unchanged: %s (%u bytes)", path, len);
+        return 1;
+    }
+    if (!ClearPlanted(path, "file write")) return Logged(0, "file write", path);
     // A new name is written in place; a file there is replaced by a fresh
     // one beside it (so that the rename stays on one disk).
     char fresh[300];

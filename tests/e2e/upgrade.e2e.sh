@@ -466,7 +466,7 @@ seed_earlier
 fresh_log
 check_completed "kill: first upgrade" 1
 # Mid-extraction, between the deployment passes, in the restore, after the commit.
-for moment in '40 file written:' '1 step registration: done' '1 step autostart and browser token: done' \
+for moment in '40 digest verified' '1 step registration: done' '1 step autostart and browser token: done' \
   '1 journal committed'; do
   fresh_log
   e2e_start_setup setmfsrf32

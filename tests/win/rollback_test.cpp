@@ -258,7 +258,9 @@ protected:
             EXPECT_TRUE(command && version) << k;
             EXPECT_NE(all.find(entry + "IsInstalled|4|"), std::string::npos) << k;
         }
-        if (command) EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofauser.exe"), "MZ a stand-in of setup") << k;
+        if (command) {
+            EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofauser.exe"), "MZ a stand-in of setup") << k;
+        }
     }
 
     std::vector<unsigned char> payload_, work_;
@@ -846,3 +848,36 @@ TEST(PlanTable, EachRunModeTakesItsSteps) {
     EXPECT_EQ(steps[commit + 2].onFailure, kKeepAndFail);  // kept, but the run failed
 }
 }  // namespace
+
+namespace {
+// The file's identity on its disk: a file replaced by another has a new one.
+uint64_t FileIdentity(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+}  // namespace
+
+// A repair writes nothing where a file holds its bytes already; any other
+// file (other bytes, more or fewer of them, an attribute set) is replaced.
+TEST(RepairWrite, AFileThatHoldsItsBytesAlreadyIsLeftAsItIs) {
+    const std::string path = ScratchDir("unchanged") + "words.txt";
+    ASSERT_TRUE(WriteBytes(path, "shipped words"));
+    uint64_t before = FileIdentity(path);
+    EXPECT_EQ(ReplaceFileWith(path.c_str(), "shipped words", 13), 1);
+    EXPECT_EQ(FileIdentity(path), before);
+    for (const char* earlier : {"shipped wordz", "shipped words and more", "shipped", ""}) {
+        ASSERT_TRUE(WriteBytes(path, earlier));
+        before = FileIdentity(path);
+        EXPECT_EQ(ReplaceFileWith(path.c_str(), "shipped words", 13), 1) << earlier;
+        EXPECT_NE(FileIdentity(path), before) << earlier;
+        EXPECT_EQ(ReadBytes(path), "shipped words") << earlier;
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    before = FileIdentity(path);
+    EXPECT_EQ(ReplaceFileWith(path.c_str(), "shipped words", 13), 1);
+    EXPECT_NE(FileIdentity(path), before);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
