@@ -16,6 +16,30 @@
 // it. The folder is made only where administrators alone can write. A run
 // that died (a kill, a power loss) leaves the file behind, and the next run
 // completes it first: RecoverEarlierRuns.
+//
+// What the journal holds to, whatever moment a kill or a power cut falls on
+// (the kill, failure and power-cut sweeps of the tests rest on these):
+//  1. A change is made only after its record is on the disk (written and
+//     flushed); a change the journal cannot record is not made at all.
+//  2. A record cut short fails its sum and reads as absent, with every record
+//     after it: its change was never made.
+//  3. A file is replaced or deleted only once a whole copy of it is kept: its
+//     record is written before the copy is begun and again once the copy is
+//     on the disk; a copy never marked whole is deleted, never put back.
+//  4. Every undo may run again (a kill may cut a recovery short) and finds a
+//     change recorded but never made: what is back already, or never left,
+//     is left alone.
+//  5. Each undo done is recorded too, so a later recovery takes up where the
+//     last one ended and undoes nothing twice; only a file put back from its
+//     kept copy stays to be checked, since a power cut may lose the rename
+//     and keep that record.
+//  6. The commit record follows the flush of every file the run wrote and of
+//     the hives; after it, the clean-up only drops what was kept.
+//  7. A run that finds an earlier journal completes it before it changes
+//     anything; a run that cannot complete it changes nothing.
+//  8. The journal and the backup live where only administrators can write,
+//     and an undo never moves, deletes or puts rights on anything through a
+//     junction swapped in for a folder (it waits for the next run).
 #pragma once
 #include <windows.h>
 
