@@ -113,15 +113,18 @@ int SwapIn(const char* fresh, const char* path) {
     return 1;
 }
 
+// What a copy or a comparison reads a file into, a piece at a time.
+char g_readBuffer[65536];
+
 // Copies what in holds to out, flushes it to the disk (see WriteAndClose),
 // then closes both; the copy keeps the time of the last write. 1 when every
 // byte went across.
 int CopyAndClose(HANDLE in, HANDLE out) {
-    static char buffer[65536];
+    char* buffer = g_readBuffer;
     int ok = 1;
     for (;;) {
         DWORD got = 0, written = 0;
-        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) ok = 0;
+        if (!ReadFile(in, buffer, sizeof g_readBuffer, &got, nullptr)) ok = 0;
         if (!ok || got == 0) break;
         if (!g_sys.writeFile(out, buffer, got, &written, nullptr) || written != got) {
             ok = 0;
@@ -205,18 +208,19 @@ int WriteCreated(const char* path, const void* data, uint32_t len) {
 
 namespace {
 // 1 when the file at path holds exactly the len bytes of data already, with
-// no attribute but the archive bit (or none): a repair leaves it as it is (nothing to
-// keep, write, flush or put back). Read through a checked handle, shared for
-// reading only: a file another program writes is never taken as the same.
+// no attribute but the archive bit (or none): a repair leaves it as it is
+// (nothing to keep, write, flush or put back). Read through a checked handle,
+// shared for reading only: a file another program writes is never taken as
+// the same.
 int HoldsAlready(const char* path, const void* data, uint32_t len) {
-    static char buffer[65536];
+    char* buffer = g_readBuffer;
     if ((GetFileAttributesA(path) & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL)) != 0) return 0;
     HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ, "file read");
     if (h == INVALID_HANDLE_VALUE) return 0;
     const char* at = static_cast<const char*>(data);
     uint32_t left = len;
     DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got != 0 && got <= left &&
+    while (ReadFile(h, buffer, sizeof g_readBuffer, &got, nullptr) && got != 0 && got <= left &&
            std::memcmp(buffer, at, got) == 0) {
         at += got;
         left -= got;

@@ -86,7 +86,7 @@ int EnableAtSignIn(const char* layoutText) {
     RefreshSystemDir();
     // Installed while its layout key names the product's module (by its
     // name, or its path in the system directory).
-    HKEY key = JoinPath(path, "System\\CurrentControlSet\\Control\\Keyboard Layouts", layoutText)
+    HKEY key = JoinPath(path, kLayoutsKey, layoutText)
                    ? OpenKeyRead(HKEY_LOCAL_MACHINE, path)
                    : nullptr;
     int present = key != nullptr;

@@ -9,6 +9,9 @@
 #include <cstdint>
 
 enum : int { kSimplifiedCodePage = 936, kTraditionalCodePage = 950 };
+
+// The system's keyboard layouts, a key of each under HKLM.
+inline constexpr char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
 enum : size_t {
     kLayoutNameSize = 200,   // one slot of layoutKeyNames, the enumeration buffer
     kLayoutTextSize = 200,   // a "layout text" read

@@ -11,7 +11,6 @@
 LayoutTables g_layouts;
 
 namespace {
-const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
 const char kUserLayoutKey[] = "keyboard layout";
 const char kDefaultUserLayoutKey[] = ".DEFAULT\\keyboard layout";
 

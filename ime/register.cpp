@@ -20,7 +20,6 @@
 #include "ime/preload.h"
 
 namespace {
-const char kLayoutsKey[] = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
 const char kAdminText[] = "在WIN2000和WIN NT系统中安装本软件时，需要以系统管理员身份才能安装成功！";
 const char kUserKeyText[] = "Software open error2003";
 
