@@ -20,8 +20,10 @@ HOLD=$MOFA_WIN_TESTS/holdfile.exe
 [ -f "$HOLD" ] || e2e_fail "no holdfile.exe at $HOLD"
 LAYOUTS='HKLM\System\CurrentControlSet\Control\Keyboard Layouts'
 
+# (Once more after a second: under load wine may fail to start reg.exe itself.)
 reg_add() {  # reg_add ARGS...: wine reg add, its output kept, a failure told
-  wine reg add "$@" /f >>"$E2E_WORK/reg.log" 2>&1 || e2e_fail "wine reg add $* failed: $(tail -n 3 "$E2E_WORK/reg.log")"
+  wine reg add "$@" /f >>"$E2E_WORK/reg.log" 2>&1 || { sleep 1; wine reg add "$@" /f >>"$E2E_WORK/reg.log" 2>&1; } ||
+    e2e_fail "wine reg add $* failed: $(tail -n 3 "$E2E_WORK/reg.log")"
 }
 
 seed_earlier_version() {  # seed_earlier_version PRELOAD-IDS...: the product's earlier layout is e0200804
