@@ -1,16 +1,12 @@
 #include "base/sysapi.h"
 
-#include <imm.h>
-#include <shlobj.h>
-
 #include "base/journal.h"
 #include "base/log.h"
 #include "base/strbuf.h"
 
 SysApi g_sys;
 
-namespace {
-BOOL WINAPI StartProgram(LPCSTR command, UINT show) {
+BOOL WINAPI StartProgramNoWait(LPCSTR command, UINT show) {
     char line[1024];
     // A copy, as CreateProcess may write into its command line.
     if (!StrCopy(line, command)) return FALSE;
@@ -27,38 +23,20 @@ BOOL WINAPI StartProgram(LPCSTR command, UINT show) {
     CloseHandle(started.hProcess);
     return TRUE;
 }
-}  // namespace
 
 void ResetSysApi() {
-    g_sys.getSpecialFolderPathA = SHGetSpecialFolderPathA;
-    g_sys.getDriveTypeA = GetDriveTypeA;
-    g_sys.getVersionExA = GetVersionExA;
-    g_sys.getVersion = GetVersion;
-    g_sys.getWindowsDirectoryA = GetWindowsDirectoryA;
-    g_sys.getSystemDirectoryA = GetSystemDirectoryA;
-    g_sys.getSystemDirectoryW = GetSystemDirectoryW;
-    g_sys.immInstallIMEW = ImmInstallIMEW;
-    g_sys.getKeyboardLayout = GetKeyboardLayout;
-    g_sys.immGetDescriptionA = ImmGetDescriptionA;
-    g_sys.regSetValueExA = RegSetValueExA;
-    g_sys.regSetValueExW = RegSetValueExW;
-    g_sys.getKeyboardLayoutList = GetKeyboardLayoutList;
-    g_sys.activateKeyboardLayout = ActivateKeyboardLayout;
-    g_sys.getFileAttributesA = GetFileAttributesA;
-    g_sys.getFileInformationByHandle = GetFileInformationByHandle;
-    g_sys.getFinalPathNameByHandleW = reinterpret_cast<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
-    g_sys.startProgram = StartProgram;
-    g_sys.sleep = Sleep;
-    g_sys.writeFile = WriteFile;
-    g_sys.flushFileBuffers = FlushFileBuffers;
 #ifdef MOFA_TEST_HOOKS
+#define MOFA_REAL_CALL(name, real, result, params, args) g_sys.name = real;
+    MOFA_SYSTEM_CALLS(MOFA_REAL_CALL)
+#undef MOFA_REAL_CALL
     g_sys.operations = 0;
     g_sys.failAt = 0;
     g_sys.moments = 0;
     g_sys.crashAt = 0;
     g_sys.abandoned = 0;
 #endif
+    g_sys.getFinalPathNameByHandleW = reinterpret_cast<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
 }
 
 #ifdef MOFA_TEST_HOOKS

@@ -3,45 +3,68 @@
 // folder, a drive layout, a Windows version or a Windows directory.
 #pragma once
 #include <windows.h>
+#include <imm.h>
+#include <shlobj.h>
+
+// The calls, each as its name in the table, the Windows function, its result,
+// its parameters and its arguments.
+#define MOFA_SYSTEM_CALLS(X)                                                                         \
+    X(getSpecialFolderPathA, SHGetSpecialFolderPathA, BOOL, (HWND w, LPSTR p, int f, BOOL c), (w, p, f, c)) \
+    X(getDriveTypeA, GetDriveTypeA, UINT, (LPCSTR p), (p))                                            \
+    X(getVersionExA, GetVersionExA, BOOL, (LPOSVERSIONINFOA v), (v))                                  \
+    X(getVersion, GetVersion, DWORD, (), ())                                                          \
+    X(getWindowsDirectoryA, GetWindowsDirectoryA, UINT, (LPSTR p, UINT n), (p, n))                    \
+    X(getSystemDirectoryA, GetSystemDirectoryA, UINT, (LPSTR p, UINT n), (p, n))                      \
+    X(getSystemDirectoryW, GetSystemDirectoryW, UINT, (LPWSTR p, UINT n), (p, n))                     \
+    /* The input-method manager and the active input method. */                                      \
+    X(immInstallIMEW, ImmInstallIMEW, HKL, (LPCWSTR file, LPCWSTR text), (file, text))                \
+    X(getKeyboardLayout, GetKeyboardLayout, HKL, (DWORD thread), (thread))                            \
+    X(immGetDescriptionA, ImmGetDescriptionA, UINT, (HKL l, LPSTR p, UINT n), (l, p, n))              \
+    X(getKeyboardLayoutList, GetKeyboardLayoutList, int, (int n, HKL* l), (n, l))                     \
+    X(activateKeyboardLayout, ActivateKeyboardLayout, HKL, (HKL l, UINT f), (l, f))                   \
+    /* Registry value writes: Windows quietly stores a NUL the caller left */                        \
+    /* out of the byte count, so only a stand-in sees the count itself. */                           \
+    X(regSetValueExA, RegSetValueExA, LONG, (HKEY k, LPCSTR n, DWORD r, DWORD t, const BYTE* d, DWORD s), \
+      (k, n, r, t, d, s))                                                                             \
+    X(regSetValueExW, RegSetValueExW, LONG, (HKEY k, LPCWSTR n, DWORD r, DWORD t, const BYTE* d, DWORD s), \
+      (k, n, r, t, d, s))                                                                             \
+    /* Attributes of the install directory: wine keeps no read-only or */                            \
+    /* archive bit on a directory, so only a stand-in shows them. */                                 \
+    X(getFileAttributesA, GetFileAttributesA, DWORD, (LPCSTR p), (p))                                 \
+    /* What a file opened in a folder others can write is: its attributes */                         \
+    /* and number of names (and, below, the final path of what opened). */                           \
+    /* Wine reports no Unix symbolic link as a reparse point, so only a */                           \
+    /* stand-in shows one. */                                                                        \
+    X(getFileInformationByHandle, GetFileInformationByHandle, BOOL, (HANDLE h, LPBY_HANDLE_FILE_INFORMATION i), \
+      (h, i))                                                                                         \
+    /* Programs setup starts (icacls, the 64-bit companion program): the */                          \
+    /* command line and the show command; TRUE when started. And the */                              \
+    /* pauses of the deployment. */                                                                  \
+    X(startProgram, StartProgramNoWait, BOOL, (LPCSTR command, UINT show), (command, show))          \
+    X(sleep, Sleep, void, (DWORD ms), (ms))                                                           \
+    /* The writes of the files setup leaves in place and of its journal, */                          \
+    /* and their flushes to the disk: what a power cut would lose is what */                         \
+    /* was written and not flushed since, which a stand-in can model. */                             \
+    X(writeFile, WriteFile, BOOL, (HANDLE h, LPCVOID d, DWORD n, LPDWORD done, LPOVERLAPPED o), (h, d, n, done, o)) \
+    X(flushFileBuffers, FlushFileBuffers, BOOL, (HANDLE h), (h))
+
+// Starts a program and does not wait for it (WinExec would, until the
+// program is idle or 30 s pass): TRUE when started.
+BOOL WINAPI StartProgramNoWait(LPCSTR command, UINT show);
+
+#ifdef MOFA_TEST_HOOKS
+#define MOFA_SYSTEM_CALL(name, real, result, params, args) result(WINAPI* name) params;
+#else
+// The shipped program makes the calls directly: the table is the tests'.
+#define MOFA_SYSTEM_CALL(name, real, result, params, args) \
+    static result name params { return real args; }
+#endif
 
 struct SysApi {
-    BOOL(WINAPI* getSpecialFolderPathA)(HWND, LPSTR, int, BOOL);
-    UINT(WINAPI* getDriveTypeA)(LPCSTR);
-    BOOL(WINAPI* getVersionExA)(LPOSVERSIONINFOA);
-    DWORD(WINAPI* getVersion)(void);
-    UINT(WINAPI* getWindowsDirectoryA)(LPSTR, UINT);
-    UINT(WINAPI* getSystemDirectoryA)(LPSTR, UINT);
-    UINT(WINAPI* getSystemDirectoryW)(LPWSTR, UINT);
-    // The input-method manager and the active input method.
-    HKL(WINAPI* immInstallIMEW)(LPCWSTR, LPCWSTR);
-    HKL(WINAPI* getKeyboardLayout)(DWORD);
-    UINT(WINAPI* immGetDescriptionA)(HKL, LPSTR, UINT);
-    int(WINAPI* getKeyboardLayoutList)(int, HKL*);
-    HKL(WINAPI* activateKeyboardLayout)(HKL, UINT);
-    // Registry value writes: Windows quietly stores a NUL the caller left out
-    // of the byte count, so only a stand-in sees the count itself.
-    LONG(WINAPI* regSetValueExA)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
-    LONG(WINAPI* regSetValueExW)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
-    // Attributes of the install directory: wine keeps no read-only or
-    // archive bit on a directory, so only a stand-in shows them.
-    DWORD(WINAPI* getFileAttributesA)(LPCSTR);
-    // What a file opened in a folder others can write is: its attributes and
-    // number of names, and (Vista and later, looked up at run time: null
-    // before) the final path of what opened. Wine reports no Unix symbolic
-    // link as a reparse point, so only a stand-in shows one.
-    BOOL(WINAPI* getFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    MOFA_SYSTEM_CALLS(MOFA_SYSTEM_CALL)
+    // The final path of a file opened (Vista and later, looked up at run
+    // time: null before).
     DWORD(WINAPI* getFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
-    // Programs setup starts (icacls, the 64-bit companion program): the
-    // command line and the show command; TRUE when started. Setup does
-    // not wait for them (WinExec would, until the program is idle or 30 s
-    // pass). And the pauses of the deployment.
-    BOOL(WINAPI* startProgram)(LPCSTR, UINT);
-    void(WINAPI* sleep)(DWORD);
-    // The writes of the files setup leaves in place and of its journal, and
-    // their flushes to the disk: what a power cut would lose is what was
-    // written and not flushed since, which a stand-in can model.
-    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-    BOOL(WINAPI* flushFileBuffers)(HANDLE);
 #ifdef MOFA_TEST_HOOKS
     // Test builds only. The operations that change a file or the registry,
     // counted; a test may make the failAt-th of a run fail (0: none fails).
@@ -59,6 +82,7 @@ struct SysApi {
     const char* programPath;
 #endif
 };
+#undef MOFA_SYSTEM_CALL
 
 extern SysApi g_sys;
 
