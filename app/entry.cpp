@@ -266,13 +266,9 @@ int RunWizard(HINSTANCE instance, HINSTANCE previous, int showCommand) {
     if (previous != nullptr) return kExitAlreadyRunning;
     if (RegisterSetupWindowClass(instance) == 0 || !CreateSetupWindow(instance, showCommand)) return kExitFailed;
     // (The program has no accelerator table: the wizard's keys are its own.)
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (TranslateWizardKey(&msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return static_cast<int>(msg.wParam);
+    int code = HandleMessages(nullptr);
+    WaitForInstall();
+    return code;
 }
 
 int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {

@@ -21,12 +21,20 @@ void RestrictDllSearch();
 ATOM RegisterSetupWindowClass(HINSTANCE instance);
 int CreateSetupWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Waits for the install the wizard runs on a thread of its own, if one
+// runs: the program ends only once its plan has.
+void WaitForInstall();
 
 // The payload resource and the 2 MB work buffer, which the window owns and a
 // silent run sets up itself. LoadPayloadAndWorkBuffer returns 0 when the work
 // buffer cannot be allocated (a missing payload only leaves payloadData null).
 int LoadPayloadAndWorkBuffer();
 void ReleasePayloadAndWorkBuffer();
+
+// Handles the thread's messages, the wizard's keys first, until *done (with
+// done null, until the quit): -1. At the quit, its exit code, and the quit
+// posted again for the loop outside when done is not null.
+int HandleMessages(const bool* done);
 
 // The wizard's keys, taken before they reach a control: Enter acts as the OK
 // button, Esc as the exit button. 1 when msg was such a key.

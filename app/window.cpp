@@ -21,12 +21,9 @@ WizardWindow g_window;
 namespace {
 const UINT_PTR kTryItTimer = 2;
 const UINT kTryItDelayMs = 1600;
-// Paint messages handled at one progress report; a window whose painting
-// never validates it must not hold the install.
-const int kMaxPaintsPerReport = 64;
 
-// While the plan runs, clicks on the wizard do nothing (message boxes and
-// the skin dialog dispatch them to it meanwhile).
+// While the plan runs, clicks and keys on the wizard do nothing and it
+// cannot be closed (the try-it page aside).
 bool g_installing = false;
 // Set when the user leaves the try-it page.
 bool g_tryItLeft = false;
@@ -47,22 +44,9 @@ void HideAndShow(HWND control) {
 
 // ---- What the install plan shows through this window ----
 
-// Handles the paint messages waiting for the thread's windows, and nothing
-// else: the page comes back wherever it was covered, input waits.
-void RepaintPending() {
-    MSG msg;
-    for (int i = 0; i < kMaxPaintsPerReport && PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
-        DispatchMessageA(&msg);
-}
-
 void RepaintPage() {
     Invalidate();
-    RepaintPending();
-}
-
-void ProgressBar(int done, int total) {
-    RepaintPending();
-    DrawProgressBar(done, total);
+    UpdateWindow(Window());
 }
 
 // Clicks that came in while the window could not take them are dropped.
@@ -83,17 +67,9 @@ int TryIt() {
     g_tryItLeft = false;
     Invalidate();
     SetTimer(Window(), kTryItTimer, kTryItDelayMs, nullptr);
-    MSG msg;
-    while (!g_tryItLeft) {
-        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got <= 0) {
-            if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
-            return 0;
-        }
-        if (TranslateWizardKey(&msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    if (HandleMessages(&g_tryItLeft) >= 0) return 0;
+    // The plan goes on to its report: the wizard waits for it again.
+    g_installing = true;
     return 1;
 }
 
@@ -118,19 +94,72 @@ int ShowBoxA(const char* text, const char* caption, unsigned buttons) {
     return g_boxA(text, caption, buttons);
 }
 
+// The plan runs on a thread of its own, so that the window repaints and
+// answers throughout: one step may take seconds (a scanner holding a new
+// file, the backup of a large dictionary, the flushes of the commit).
+// What it shows with a window of its own is made on the window's thread, the
+// plan waiting for it: boxes, the skin dialog, the try-it page. A repaint
+// and the bar need not wait: Windows sends the paint to the window's thread,
+// and the bar is drawn on a device context of the plan's own. While the plan
+// runs, the window's thread only paints the progress page (which draws
+// nothing out of the work buffer) and turns clicks and closing away.
+const UINT kCallHere = WM_APP;       // lParam: the WindowCall to make
+const UINT kPlanEnded = WM_APP + 1;  // wParam: the plan's outcome
+HANDLE g_plan;
+
+enum CallKind { kCallBoxW, kCallBoxA, kCallSkin, kCallTryIt };
+struct WindowCall {
+    CallKind kind;
+    const void* text;
+    const void* caption;
+    unsigned buttons;
+};
+
+int MakeCall(const WindowCall& c) {
+    switch (c.kind) {
+        case kCallBoxW:
+            return ShowBoxW(static_cast<const char16_t*>(c.text), static_cast<const char16_t*>(c.caption), c.buttons);
+        case kCallBoxA:
+            return ShowBoxA(static_cast<const char*>(c.text), static_cast<const char*>(c.caption), c.buttons);
+        case kCallSkin:
+            ChooseSkinByDialog();
+            return 0;
+        default:
+            return TryIt();
+    }
+}
+
+// Made on the window's thread (directly when that is this one); once the
+// window has gone, here.
+int OnWindowThread(CallKind kind, const void* text = nullptr, const void* caption = nullptr, unsigned buttons = 0) {
+    WindowCall call = {kind, text, caption, buttons};
+    HWND window = Window();
+    return window != nullptr ? static_cast<int>(SendMessageA(window, kCallHere, 0, reinterpret_cast<LPARAM>(&call)))
+                             : MakeCall(call);
+}
+
+int CallBoxW(const char16_t* text, const char16_t* caption, unsigned buttons) {
+    return OnWindowThread(kCallBoxW, text, caption, buttons);
+}
+int CallBoxA(const char* text, const char* caption, unsigned buttons) {
+    return OnWindowThread(kCallBoxA, text, caption, buttons);
+}
+void CallSkin() { OnWindowThread(kCallSkin); }
+int CallTryIt() { return OnWindowThread(kCallTryIt); }
+
 // The window's part of the table; messages keep the boxes (or a test's
 // recorder) already in it, behind the window's own handling of keys.
 void UseWindowUi() {
-    if (g_ui.showW != ShowBoxW) {
+    if (g_ui.showW != CallBoxW) {
         g_boxW = g_ui.showW;
         g_boxA = g_ui.showA;
-        g_ui.showW = ShowBoxW;
-        g_ui.showA = ShowBoxA;
+        g_ui.showW = CallBoxW;
+        g_ui.showA = CallBoxA;
     }
     g_ui.repaint = RepaintPage;
-    g_ui.progressBar = ProgressBar;
-    g_ui.chooseSkin = ChooseSkinByDialog;
-    g_ui.tryIt = TryIt;
+    g_ui.progressBar = DrawProgressBar;
+    g_ui.chooseSkin = CallSkin;
+    g_ui.tryIt = CallTryIt;
 }
 
 // ---- The window's own messages ----
@@ -208,13 +237,9 @@ void ConfirmSitePages() {
     Invalidate();
 }
 
-// The confirm page's OK: the whole install, on the progress page.
-void Install() {
-    g_ctx.currentPage = kPageProgress;
-    g_installing = true;
-    PlanOutcome outcome = RunInstallPlan();
+void PlanEnded(PlanOutcome outcome) {
+    WaitForInstall();
     g_installing = false;
-    DropQueuedClicks();
     if (outcome == kPlanBackToConfirm) {
         // Nothing was installed: the user may close those programs and
         // confirm again.
@@ -223,6 +248,23 @@ void Install() {
     }
     g_exitCode = ExitCodeOf(outcome);
     EndRun();
+}
+
+// The plan's thread types as the wizard's does: the checks ask which input
+// method is active for it.
+DWORD WINAPI RunPlan(void* layout) {
+    ActivateKeyboardLayout(static_cast<HKL>(layout), 0);
+    PostMessageA(Window(), kPlanEnded, RunInstallPlan(), 0);
+    return 0;
+}
+
+// The confirm page's OK: the whole install, on the progress page.
+void Install() {
+    g_ctx.currentPage = kPageProgress;
+    g_installing = true;
+    g_plan = CreateThread(nullptr, 0, RunPlan, GetKeyboardLayout(0), 0, nullptr);
+    // Where no thread can be made, on this one as the window waits.
+    if (g_plan == nullptr) PlanEnded(RunInstallPlan());
 }
 
 void OnOkButton() {
@@ -264,6 +306,28 @@ void OnClick(LPARAM lParam) {
         OnOkButton();
 }
 }  // namespace
+
+void WaitForInstall() {
+    if (g_plan == nullptr) return;
+    WaitForSingleObject(g_plan, INFINITE);
+    CloseHandle(g_plan);
+    g_plan = nullptr;
+}
+
+int HandleMessages(const bool* done) {
+    MSG msg;
+    while (done == nullptr || !*done) {
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+            // The quit is for the loop outside this one too.
+            if (done != nullptr) PostQuitMessage(static_cast<int>(msg.wParam));
+            return static_cast<int>(msg.wParam);
+        }
+        if (TranslateWizardKey(&msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return -1;
+}
 
 int TranslateWizardKey(const MSG* msg) {
     if (msg->message != WM_KEYDOWN || (msg->wParam != VK_RETURN && msg->wParam != VK_ESCAPE)) return 0;
@@ -345,6 +409,11 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 1;
         case WM_PAINT:
             OnPaint(window);
+            return 0;
+        case kCallHere:
+            return MakeCall(*reinterpret_cast<const WindowCall*>(lParam));
+        case kPlanEnded:
+            PlanEnded(static_cast<PlanOutcome>(wParam));
             return 0;
         case WM_TIMER:
             KillTimer(window, kTryItTimer);

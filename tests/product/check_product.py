@@ -149,7 +149,7 @@ IMPORTS = {
          'SetCurrentDirectoryA', 'SetFileAttributesA', 'SetLastError', 'SizeofResource', 'Sleep', 'WideCharToMultiByte', 'WriteFile', 'lstrcmpiW', 'CreateProcessA',
          'FormatMessageA', 'GetFileInformationByHandle', 'GetFileTime', 'GetFullPathNameW',
          'QueryPerformanceCounter', 'SetFileTime', 'FormatMessageW', 'SetEndOfFile', 'GetCommandLineW', 'GetEnvironmentVariableA',
-         'SetEnvironmentVariableA'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
+         'SetEnvironmentVariableA', 'CreateThread', 'WaitForSingleObject'], NT31) | dict.fromkeys(['GetDiskFreeSpaceExA'], NT4) |
         dict.fromkeys(['GetFileSizeEx', 'SetFilePointerEx'], W2K) | {'SetDllDirectoryA': (5, 1, 1)},
     'msvcrt.dll': dict.fromkeys(
         ['calloc', 'free', 'malloc', 'memchr', 'memcmp', 'memcpy', 'memmove', 'memset', 'strchr', 'strcmp',
@@ -164,7 +164,7 @@ IMPORTS = {
          'LoadCursorA', 'LoadIconA', 'MessageBoxA', 'MessageBoxW', 'PeekMessageA', 'PostMessageA', 'PostQuitMessage',
          'RegisterClassA', 'ReleaseDC', 'SetFocus', 'SetTimer', 'SetWindowPos', 'SetWindowTextA', 'SetWindowTextW',
          'ShowWindow', 'TranslateAcceleratorA', 'TranslateMessage', 'UpdateWindow', 'DefWindowProcW',
-         'DialogBoxParamW', 'RegisterClassW'], NT31),
+         'DialogBoxParamW', 'RegisterClassW', 'SendMessageA'], NT31),
 }
 # The program without its payload, at most: the size of the peer installer's
 # own stub (NSIS 3, zlib, x86).

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <map>
@@ -755,19 +756,78 @@ TEST_F(RollbackTest, ACompanionThatCannotStartKeepsTheInstallAndEnds1603) {
 
 // The wizard, asked to close while its plan runs (the close box, Alt+F4),
 // stays until the plan has ended: the work buffer the extraction uses goes
-// with the window.
+// with the window. And it answers throughout, though a step of the plan
+// takes longer than Windows waits before it calls a window hung.
 HWND g_wizard = nullptr;
 bool g_closedMidway = false, g_bufferKept = false;
-void WINAPI CloseTheWizard(DWORD) {
-    if (g_closedMidway) return;
-    SendMessageA(g_wizard, WM_CLOSE, 0, 0);
-    g_closedMidway = !IsWindow(g_wizard);
-    g_bufferKept = g_ctx.workBuffer != nullptr;
+int g_slowSteps = 0;
+void WINAPI SlowPauseThatAsksToClose(DWORD) {
+    if (g_slowSteps++ == 0) {
+        SendMessageA(g_wizard, WM_CLOSE, 0, 0);
+        g_closedMidway = !IsWindow(g_wizard);
+        g_bufferKept = g_ctx.workBuffer != nullptr;
+    }
+    if (g_slowSteps <= 2) Sleep(1500);
 }
 int StayOnPage() { return 1; }
 void NoSkinDialog() {}
 
-TEST_F(RollbackTest, DISABLED_TheWizardCannotBeClosedWhileThePlanRuns) {
+// The threads the boxes were made on, before the recorder takes them.
+std::vector<DWORD> g_boxThreads;
+int (*g_recordW)(const char16_t*, const char16_t*, unsigned);
+int (*g_recordA)(const char*, const char*, unsigned);
+int BoxW(const char16_t* text, const char16_t* caption, unsigned buttons) {
+    g_boxThreads.push_back(GetCurrentThreadId());
+    return g_recordW(text, caption, buttons);
+}
+int BoxA(const char* text, const char* caption, unsigned buttons) {
+    g_boxThreads.push_back(GetCurrentThreadId());
+    return g_recordA(text, caption, buttons);
+}
+
+// Asks the wizard every 100 ms, from a thread of its own, whether it
+// answers, as Windows does before it ghosts a window "未响应".
+struct AnswerWatch {
+    volatile LONG stop = 0;
+    int asked = 0, unanswered = 0;
+    DWORD slowest = 0;
+    HANDLE thread = nullptr;
+    static DWORD WINAPI Watch(void* self) {
+        auto* w = static_cast<AnswerWatch*>(self);
+        while (!w->stop) {
+            DWORD start = GetTickCount();
+            DWORD_PTR result;
+            if (!SendMessageTimeoutA(g_wizard, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) ++w->unanswered;
+            w->slowest = std::max(w->slowest, GetTickCount() - start);
+            ++w->asked;
+            Sleep(100);
+        }
+        return 0;
+    }
+    void Start() { thread = CreateThread(nullptr, 0, Watch, this, 0, nullptr); }
+    void Stop() {
+        stop = 1;
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+};
+
+// The window's thread handles its messages, as the wizard's loop does,
+// until the run's end (the WM_DESTROY the wizard posts itself): true then.
+bool HandleMessagesUntilTheRunEnds(DWORD limitMs) {
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (GetTickCount() - start < limitMs) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.hwnd == g_wizard && msg.message == WM_DESTROY) return true;
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    return false;
+}
+
+TEST_F(RollbackTest, DISABLED_TheWizardAnswersAndCannotBeClosedWhileThePlanRuns) {
     NullDriverDesktop desktop("mofaclosetest");
     bool ran = desktop.Run([&] {
         // A window of the test's desktop (made before the registry is stood
@@ -776,8 +836,12 @@ TEST_F(RollbackTest, DISABLED_TheWizardCannotBeClosedWhileThePlanRuns) {
                                    GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(g_wizard, nullptr);
         PrepareEarlier();
-        g_sys.sleep = CloseTheWizard;
+        g_sys.sleep = SlowPauseThatAsksToClose;
         MessageRecorder messages;
+        g_recordW = g_ui.showW;
+        g_recordA = g_ui.showA;
+        g_ui.showW = BoxW;
+        g_ui.showA = BoxA;
         ResetSetupContext();
         g_ctx.runMode = kRunInteractive;
         g_ctx.oemCodePage = 936;
@@ -790,12 +854,25 @@ TEST_F(RollbackTest, DISABLED_TheWizardCannotBeClosedWhileThePlanRuns) {
         g_ui.tryIt = StayOnPage;
         g_ui.chooseSkin = NoSkinDialog;
         g_ctx.currentPage = kPageConfirm;
+        AnswerWatch watch;
+        watch.Start();
         SendMessageA(g_wizard, WM_LBUTTONDOWN, 0, MAKELPARAM(50, 250));  // the OK button
+        bool ended = HandleMessagesUntilTheRunEnds(120000);
+        watch.Stop();
+        WaitForInstall();
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(g_slowSteps, 4);  // the deployment's pauses: two of each pass
+        EXPECT_GE(watch.asked, 20);
+        EXPECT_EQ(watch.unanswered, 0);
+        EXPECT_LT(watch.slowest, 1000u);
         EXPECT_TRUE(IsWindow(g_wizard));
         EXPECT_FALSE(g_closedMidway);
         EXPECT_TRUE(g_bufferKept);
         EXPECT_EQ(ReadBytes(root_ + "windows\\system32\\mofahu4.ime"), contents_["mofahu64.ime"]);
         EXPECT_EQ(ReadBytes(root_ + "windows\\syswow64\\mofahu4.ime"), contents_["mofahu4.ime"]);
+        // The report's boxes, made on the window's thread.
+        EXPECT_FALSE(messages.shown.empty());
+        EXPECT_EQ(g_boxThreads, std::vector<DWORD>(messages.shown.size(), GetCurrentThreadId()));
         // Once the plan has ended, closing works again.
         SendMessageA(g_wizard, WM_CLOSE, 0, 0);
         EXPECT_FALSE(IsWindow(g_wizard));
