@@ -9,7 +9,7 @@
 #include <imm.h>
 
 #include "app/payload_bitmap.h"
-#include "app/window.h"
+#include "app/wizard.h"
 #include "base/context.h"
 #include "base/strbuf.h"
 #include "base/sysapi.h"

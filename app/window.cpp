@@ -9,7 +9,7 @@
 #include "app/entry.h"
 #include "app/pages.h"
 #include "app/skin_dialog.h"
-#include "app/window.h"
+#include "app/wizard.h"
 #include "base/context.h"
 #include "base/machine.h"
 #include "base/ui.h"

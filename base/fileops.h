@@ -94,3 +94,8 @@ int64_t FreeSpaceAt(const char* dir);
 // link (Windows only: see base/safepath.h).
 enum FileFailure { kFileFailedOther = 0, kFileDiskFull, kFileAccessDenied, kFileLinked, kFileFolderLinked };
 FileFailure LastFileFailure();
+
+// Reads a path file (the install directory as an earlier setup recorded it)
+// into previousInstallDir (target 1) or installDir (any other target): at
+// most what the field holds less its NUL. A missing file changes nothing.
+void ReadPathFileAt(const char* path, int target);

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "base/context.h"
 #include "base/fileops.h"
 #include "base/path.h"
 #include "base/strbuf.h"
@@ -35,4 +36,11 @@ int MoveLockedFileAside(const char* path, char* moved, size_t movedCap) {
     // The original already carried both marks' places: one more distinct name.
     if (path[len - 5] == '1' || path[len - 5] == '2') return TryAside(path, len, '0', moved, movedCap);
     return -1;
+}
+
+void ReadPathFileAt(const char* path, int target) {
+    char* dest = target == 1 ? g_ctx.previousInstallDir : g_ctx.installDir;
+    uint32_t cap = target == 1 ? sizeof g_ctx.previousInstallDir : sizeof g_ctx.installDir;
+    uint32_t got = 0;
+    if (ReadFilePrefix(path, dest, cap - 1, &got)) dest[got] = '\0';
 }

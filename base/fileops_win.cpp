@@ -167,7 +167,7 @@ int ForceDeleteFile(const char* path) {
     if (!Exists(path)) return 0;
     // Recorded: a copy is kept to put back, and goes when the delete does not.
     int kept = -1;
-    if (InjectedFault(path) || (JournalCovers(path) && (kept = KeepFileCopy(path)) < 0)) {
+    if (ChangeRefused(path) || (JournalCovers(path) && (kept = KeepFileCopy(path)) < 0)) {
         Logged(0, "file delete", path);
         return -1;
     }
@@ -231,7 +231,7 @@ int HoldsAlready(const char* path, const void* data, uint32_t len) {
 }  // namespace
 
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
-    if (InjectedFault(path)) return Logged(0, "file write", path);
+    if (ChangeRefused(path)) return Logged(0, "file write", path);
     // (Its checked open has shown a plain file: nothing planted to clear.)
     if (HoldsAlready(path, data, len)) {
         Log("file unchanged: %s (%u bytes)", path, len);
@@ -249,7 +249,7 @@ int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
 }
 
 int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
-    if (InjectedFault(path)) return Logged(0, "file write", path);
+    if (ChangeRefused(path)) return Logged(0, "file write", path);
     // Written in place only through a handle that was checked; the copy kept
     // for the journal may read it meanwhile.
     HANDLE h = OpenExisting(path, GENERIC_WRITE, FILE_SHARE_READ, "file write");
@@ -301,7 +301,7 @@ void SetArchiveAttribute(const char* path) {
 
 int CopyFileOver(const char* src, const char* dst) {
     char fresh[300];
-    if (InjectedFault(dst) || !ClearPlanted(dst, "file copy")) return Logged(0, "file copy", dst);
+    if (ChangeRefused(dst) || !ClearPlanted(dst, "file copy")) return Logged(0, "file copy", dst);
     // Read through a checked handle: a link planted at src is not followed.
     HANDLE in = OpenExisting(src, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, "file copy");
     if (in == INVALID_HANDLE_VALUE) return Logged(0, "file copy", dst);
@@ -324,7 +324,7 @@ int CopyFileOver(const char* src, const char* dst) {
 int RenameFile(const char* src, const char* dst) {
     // A planted link is not moved to a name setup uses; the target name
     // must not exist (a link planted there included).
-    if (InjectedFault(src) || !Allowed(ExaminePath(src), "file rename", src) ||
+    if (ChangeRefused(src) || !Allowed(ExaminePath(src), "file rename", src) ||
         !Allowed(CheckFolders(dst), "file rename", dst) || Exists(dst) ||
         ((JournalCovers(src) || JournalCovers(dst)) && !NoteRenamed(src, dst)) || !MoveFileA(src, dst))
         return Logged(0, "file rename", src);
@@ -333,7 +333,7 @@ int RenameFile(const char* src, const char* dst) {
 }
 
 int DeleteAtRestart(const char* path) {
-    if (InjectedFault(path)) return Logged(0, "file delete at the next restart", path);
+    if (ChangeRefused(path)) return Logged(0, "file delete at the next restart", path);
     // While the journal records, the file goes only once the run succeeded.
     if (JournalCovers(path)) return NoteDeleteLater(path);
     // Windows deletes by name while it starts, following whatever link has
@@ -347,7 +347,7 @@ int DeleteAtRestart(const char* path) {
 }
 
 int MakeDirectory(const char* path) {
-    if (InjectedFault(path)) return Logged(0, "folder create", path);
+    if (ChangeRefused(path)) return Logged(0, "folder create", path);
     // The folder itself is checked too, whether it was there or is made now:
     // nothing is written into a junction or mount point.
     char folder[300];
@@ -366,7 +366,7 @@ int MakeDirectory(const char* path) {
 }
 
 int RemoveFolder(const char* path) {
-    if (InjectedFault(path)) return Logged(0, "folder remove", path);
+    if (ChangeRefused(path)) return Logged(0, "folder remove", path);
     return Logged(RemoveDirectoryA(path), "folder removed", path);
 }
 
@@ -386,7 +386,7 @@ void ReleasePrivateFolder(const char* folder) {
 int MakePrivateFolder(char* out, size_t cap) {
     // The run folder of the journal, under the Windows directory, where only
     // administrators may create anything.
-    if (!InjectedFault("the backup folder") && RunFolder(out, cap)) return 1;
+    if (!ChangeRefused("the backup folder") && RunFolder(out, cap)) return 1;
     char windowsDir[200] = {0};
     UINT n = g_sys.getWindowsDirectoryA(windowsDir, sizeof windowsDir);
     StrCopyCut(out, cap, n < sizeof windowsDir ? windowsDir : "");

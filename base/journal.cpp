@@ -666,6 +666,41 @@ void DropKept(int entry) {
 
 int JournalHasRoom() { return !g_open || Reserve(2) ? 1 : 0; }
 
+#ifdef MOFA_TEST_HOOKS
+int Abandoned() {
+    if (++g_sys.moments == g_sys.crashAt) {
+        Log("killed at %lu", g_sys.moments);
+        g_sys.abandoned = 1;
+    }
+    return g_sys.abandoned;
+}
+
+#endif
+
+int ChangeRefused(const char* what) {
+#ifdef MOFA_TEST_HOOKS
+    ++g_sys.operations;
+    if (Abandoned()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 1;
+    }
+#endif
+    // A change the journal could not record is not made at all.
+    if (!JournalHasRoom()) {
+        Log("the journal has no room to record a change: %s is not made", what);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
+#ifdef MOFA_TEST_HOOKS
+    if (g_sys.failAt != 0 && g_sys.operations == g_sys.failAt) {
+        Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 1;
+    }
+#endif
+    return 0;
+}
+
 namespace {
 int Note(Kind kind, const char* path, const char* other, HKEY root = nullptr) {
     if (!g_open) return 1;

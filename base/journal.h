@@ -43,6 +43,8 @@
 #pragma once
 #include <windows.h>
 
+#include "base/sysapi.h"
+
 // Opens the journal and its file: from now on changes are recorded. 1 when
 // open; 0 when the journal file cannot be made (an earlier journal is still
 // there, or the run folder cannot be written): nothing may change then.
@@ -112,3 +114,21 @@ int KeepSecurity(const char* path);
 // 1 when the journal can record one more change (always while it is
 // closed); the operations ask before each change.
 int JournalHasRoom();
+
+// Before each change of a file or the registry: 1 when it must not be made
+// (its last error set): the journal has no room to record it, or, in a test
+// build, it is the change a test makes fail ("access denied"), or a kill the
+// test made has ended the run.
+int ChangeRefused(const char* what);
+
+#ifdef MOFA_TEST_HOOKS
+// Counts one moment a kill could fall on (g_sys.crashAt): 1 when the run has
+// been abandoned.
+int Abandoned();
+// 1 once a test has ended the run as a kill would.
+inline int RunAbandoned() { return g_sys.abandoned; }
+#else
+// The shipped program: no test ends a run.
+inline int Abandoned() { return 0; }
+inline int RunAbandoned() { return 0; }
+#endif

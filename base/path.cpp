@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/fileops.h"
 #include "base/strbuf.h"
 
 namespace {
@@ -51,11 +50,4 @@ const char* BaseName(const char* path) {
     for (const char* p = path; *p != '\0'; ++p)
         if (IsSeparator(*p) || *p == ':') base = p + 1;
     return base;
-}
-
-void ReadPathFileAt(const char* path, int target) {
-    char* dest = target == 1 ? g_ctx.previousInstallDir : g_ctx.installDir;
-    uint32_t cap = target == 1 ? sizeof g_ctx.previousInstallDir : sizeof g_ctx.installDir;
-    uint32_t got = 0;
-    if (ReadFilePrefix(path, dest, cap - 1, &got)) dest[got] = '\0';
 }

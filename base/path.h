@@ -41,8 +41,3 @@ template <size_t N> inline int QuotedCommand(char (&out)[N], const char* dir, co
 // The name after the last separator ("\" or "/") or drive colon of path;
 // the whole path when it has none.
 const char* BaseName(const char* path);
-
-// Reads a path file (the install directory as an earlier setup recorded it)
-// into previousInstallDir (target 1) or installDir (any other target): at
-// most what the field holds less its NUL. A missing file changes nothing.
-void ReadPathFileAt(const char* path, int target);

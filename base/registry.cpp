@@ -83,7 +83,7 @@ HKEY NamedW(HKEY key, HKEY parent, const wchar_t* path) {
 // Before a value of key changes: counted (under the key's name), and its
 // present state recorded.
 int BeforeValueChange(HKEY key, const char* name) {
-    if (InjectedFault(NameOf(key))) return 0;
+    if (ChangeRefused(NameOf(key))) return 0;
     const char* path = "";
     HKEY root = RootOf(key, &path);
     return KeepRegistryValue(root, path, name);
@@ -131,7 +131,7 @@ HKEY OpenKeyFull(HKEY parent, const char* path) {
 HKEY CreateKeyFull(HKEY parent, const char* path) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (InjectedFault(NameOf(parent)) || !BeforeKeyCreate(parent, path) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (ChangeRefused(NameOf(parent)) || !BeforeKeyCreate(parent, path) || RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                                nullptr, &key, &disposition) != ERROR_SUCCESS)
         return nullptr;
     Named(key, parent, path);
@@ -150,7 +150,7 @@ HKEY CreateKeyFullW(HKEY parent, const wchar_t* path) {
     DWORD disposition = 0;
     char narrow[256];
     Narrow(path, narrow, sizeof narrow);
-    if (InjectedFault(NameOf(parent)) || !BeforeKeyCreate(parent, narrow) ||
+    if (ChangeRefused(NameOf(parent)) || !BeforeKeyCreate(parent, narrow) ||
         RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
                         &disposition) != ERROR_SUCCESS)
         return nullptr;
@@ -199,7 +199,7 @@ int SubKeyName(HKEY key, DWORD index, char* name, DWORD cap) {
 int DeleteRegKey(HKEY parent, const char* name) {
     char path[400];
     HKEY root = SubKeyPath(parent, name, path, sizeof path);
-    if (InjectedFault(path)) return 0;
+    if (ChangeRefused(path)) return 0;
     if (!KeepDeletedKey(root, path)) return 0;
     LONG rc = RegDeleteKeyA(parent, name);
     if (rc == ERROR_SUCCESS) Log("registry key deleted: %s\\%s", NameOf(parent), name);

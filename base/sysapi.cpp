@@ -1,7 +1,5 @@
 #include "base/sysapi.h"
 
-#include "base/journal.h"
-#include "base/log.h"
 #include "base/strbuf.h"
 
 SysApi g_sys;
@@ -37,41 +35,6 @@ void ResetSysApi() {
 #endif
     g_sys.getFinalPathNameByHandleW = reinterpret_cast<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
-}
-
-#ifdef MOFA_TEST_HOOKS
-int Abandoned() {
-    if (++g_sys.moments == g_sys.crashAt) {
-        Log("killed at %lu", g_sys.moments);
-        g_sys.abandoned = 1;
-    }
-    return g_sys.abandoned;
-}
-
-#endif
-
-int InjectedFault(const char* what) {
-#ifdef MOFA_TEST_HOOKS
-    ++g_sys.operations;
-    if (Abandoned()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 1;
-    }
-#endif
-    // A change the journal could not record is not made at all.
-    if (!JournalHasRoom()) {
-        Log("the journal has no room to record a change: %s is not made", what);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 1;
-    }
-#ifdef MOFA_TEST_HOOKS
-    if (g_sys.failAt != 0 && g_sys.operations == g_sys.failAt) {
-        Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 1;
-    }
-#endif
-    return 0;
 }
 
 namespace {

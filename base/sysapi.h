@@ -88,19 +88,3 @@ extern SysApi g_sys;
 
 // The real functions, for tests that restore the seam; the count restarts.
 void ResetSysApi();
-
-// Before each operation that changes a file or the registry: 1 when it must
-// not be made (its last error set): the journal has no room to record it,
-// or, in a test build, it is the one a test makes fail ("access denied").
-int InjectedFault(const char* what);
-
-#ifdef MOFA_TEST_HOOKS
-// Counts one moment (see crashAt): 1 when the run has been abandoned.
-int Abandoned();
-// 1 once a test has ended the run as a kill would.
-inline int RunAbandoned() { return g_sys.abandoned; }
-#else
-// The shipped program: no test ends a run.
-inline int Abandoned() { return 0; }
-inline int RunAbandoned() { return 0; }
-#endif

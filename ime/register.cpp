@@ -155,7 +155,7 @@ int InstallImeModule() {
         !KeepRegistryTree(HKEY_CURRENT_USER, "keyboard layout\\preload"))
         return 0;
     HKL layout = nullptr;
-    if (!InjectedFault("the input-method manager's registration"))
+    if (!ChangeRefused("the input-method manager's registration"))
         layout = g_sys.immInstallIMEW(reinterpret_cast<const wchar_t*>(path),
                                       reinterpret_cast<const wchar_t*>(u"智能墨筏输入平台  7.9"));
     g_ctx.imeLayoutHandle = layout;

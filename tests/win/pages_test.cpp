@@ -13,7 +13,7 @@
 #include "app/pages.h"
 #include "app/payload_bitmap.h"
 #include "archive/mfz.h"
-#include "app/window.h"
+#include "app/wizard.h"
 #include "base/context.h"
 #include "base/sysapi.h"
 
