@@ -39,31 +39,31 @@ size_t RootLength(const char* path) {
     return i;
 }
 
-// Path as Windows names it, long names, as UTF-16; 0 when it cannot be told.
-int FullLongPath(const char* path, wchar_t* out, DWORD cap) {
-    typedef DWORD(WINAPI * LongPathFn)(LPCWSTR, LPWSTR, DWORD);
-    LongPathFn longPath = reinterpret_cast<LongPathFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameW")));
+// Path as Windows names it, as UTF-16 (its long names when longNames is set:
+// that asks the disk for each folder of it); 0 when it cannot be told.
+int FullPath(const char* path, wchar_t* out, DWORD cap, bool longNames) {
     wchar_t wide[300];
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 300) <= 0) return 0;
     // A folder's final path has no trailing separator.
     for (size_t n = wcslen(wide); n > 3 && (wide[n - 1] == L'\\' || wide[n - 1] == L'/'); --n) wide[n - 1] = 0;
     DWORD n = GetFullPathNameW(wide, cap, out, nullptr);
     if (n == 0 || n >= cap) return 0;
+    if (!longNames) return 1;
     wchar_t longer[600];
-    if (longPath != nullptr && (n = longPath(out, longer, 600)) > 0 && n < 600 && n < cap)
+    if (g_sys.getLongPathNameW != nullptr && (n = g_sys.getLongPathNameW(out, longer, 600)) > 0 && n < 600 && n < cap)
         for (DWORD i = 0; i <= n; ++i) out[i] = longer[i];
     return 1;
 }
 
 // 1 when what h opened lies at path: the final path Windows gives for the
-// handle (Vista and later) against the full, long form of path. A junction
-// or mount point swapped in after the folders were checked shows here.
+// handle (Vista and later) against the full form of path, and, when that
+// differs, its long form (a short name in it, "PROGRA~1"). A junction or
+// mount point swapped in after the folders were checked shows here.
 bool OpenedAtPath(HANDLE h, const char* path) {
     if (g_sys.getFinalPathNameByHandleW == nullptr) return true;  // Windows 2000 and XP cannot tell
     wchar_t final[600], intended[600];
     DWORD n = g_sys.getFinalPathNameByHandleW(h, final, 600, 0);
-    if (n == 0 || n >= 600 || !FullLongPath(path, intended, 600)) return false;
+    if (n == 0 || n >= 600) return false;
     const wchar_t* at = final;
     if (StartsWith(at, L"\\\\?\\UNC\\")) {
         at += 6;
@@ -71,7 +71,9 @@ bool OpenedAtPath(HANDLE h, const char* path) {
     } else if (StartsWith(at, L"\\\\?\\")) {
         at += 4;
     }
-    return lstrcmpiW(at, intended) == 0;
+    for (int longNames = 0; longNames < 2; ++longNames)
+        if (FullPath(path, intended, 600, longNames != 0) && lstrcmpiW(at, intended) == 0) return true;
+    return false;
 }
 
 // The unpredictable part of a fresh name: the performance counter, the

@@ -33,8 +33,26 @@ void ResetSysApi() {
     g_sys.crashAt = 0;
     g_sys.abandoned = 0;
 #endif
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    g_sys.getLongPathNameW =
+        reinterpret_cast<DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD)>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetLongPathNameW")));
     g_sys.getFinalPathNameByHandleW = reinterpret_cast<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
+    g_sys.getFileInformationByHandleEx =
+        reinterpret_cast<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "GetFileInformationByHandleEx")));
+}
+
+BOOL WINAPI FileAttributesAndLinks(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+    auto query = g_sys.getFileInformationByHandleEx;
+    if (query == nullptr) return GetFileInformationByHandle(h, info);
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!query(h, FileBasicInfo, &basic, sizeof basic) || !query(h, FileStandardInfo, &standard, sizeof standard))
+        return FALSE;
+    info->dwFileAttributes = basic.FileAttributes;
+    info->nNumberOfLinks = standard.NumberOfLinks;
+    return TRUE;
 }
 
 namespace {

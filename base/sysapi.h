@@ -35,7 +35,7 @@
     /* and number of names (and, below, the final path of what opened). */                           \
     /* Wine reports no Unix symbolic link as a reparse point, so only a */                           \
     /* stand-in shows one. */                                                                        \
-    X(getFileInformationByHandle, GetFileInformationByHandle, BOOL, (HANDLE h, LPBY_HANDLE_FILE_INFORMATION i), \
+    X(getFileInformationByHandle, FileAttributesAndLinks, BOOL, (HANDLE h, LPBY_HANDLE_FILE_INFORMATION i), \
       (h, i))                                                                                         \
     /* Programs setup starts (icacls, the 64-bit companion program): the */                          \
     /* command line and the show command; TRUE when started. And the */                              \
@@ -47,6 +47,12 @@
     /* was written and not flushed since, which a stand-in can model. */                             \
     X(writeFile, WriteFile, BOOL, (HANDLE h, LPCVOID d, DWORD n, LPDWORD done, LPOVERLAPPED o), (h, d, n, done, o)) \
     X(flushFileBuffers, FlushFileBuffers, BOOL, (HANDLE h), (h))
+
+// The attributes and the number of names of what h opened, in those two
+// fields of info (the others are left as they are on Vista and later, which
+// tell them without asking the volume for its serial number: a round trip
+// for each file, some half a millisecond under wine).
+BOOL WINAPI FileAttributesAndLinks(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info);
 
 // Starts a program and does not wait for it (WinExec would, until the
 // program is idle or 30 s pass): TRUE when started.
@@ -62,9 +68,11 @@ BOOL WINAPI StartProgramNoWait(LPCSTR command, UINT show);
 
 struct SysApi {
     MOFA_SYSTEM_CALLS(MOFA_SYSTEM_CALL)
-    // The final path of a file opened (Vista and later, looked up at run
-    // time: null before).
+    // Looked up at run time: a path's long names, and (Vista and later: null
+    // before) the final path of a file opened and what a handle opened.
+    DWORD(WINAPI* getLongPathNameW)(LPCWSTR, LPWSTR, DWORD);
     DWORD(WINAPI* getFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
+    BOOL(WINAPI* getFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 #ifdef MOFA_TEST_HOOKS
     // Test builds only. The operations that change a file or the registry,
     // counted; a test may make the failAt-th of a run fail (0: none fails).

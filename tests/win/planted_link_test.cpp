@@ -36,7 +36,7 @@ bool IsPlanted(HANDLE h) {
 }
 
 BOOL WINAPI InfoWithReparse(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
-    if (!GetFileInformationByHandle(h, info)) return FALSE;
+    if (!FileAttributesAndLinks(h, info)) return FALSE;
     // A symbolic link stands in as a hard link to the target reported as a
     // reparse point of one name: its target stays to be looked at.
     if (g_planted.plant == kReparseFile && IsPlanted(h)) {
@@ -221,4 +221,53 @@ std::string PlantName(const ::testing::TestParamInfo<Plant>& info) {
 INSTANTIATE_TEST_SUITE_P(Plants, PlantedLinkTest,
                          ::testing::Values(kPlain, kHardLink, kReparseFile, kReparseFolder, kOpenedElsewhere),
                          PlantName);
+
+// What a handle opened, as the checks ask it (Vista and later without the
+// volume's serial number, else as Windows 2000 and XP tell it): a file's
+// names, a folder.
+TEST(HandleQuestions, NamesAndAttributesAreToldTheSameEitherWay) {
+    ResetSysApi();
+    std::string dir = ScratchDir("handle_questions");
+    std::string file = dir + "one.ini", second = dir + "two.ini";
+    ASSERT_TRUE(WriteBytes(file, "x"));
+    auto names = [](const std::string& path, DWORD* attributes) {
+        HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        BY_HANDLE_FILE_INFORMATION info = {};
+        EXPECT_TRUE(FileAttributesAndLinks(h, &info)) << path;
+        CloseHandle(h);
+        *attributes = info.dwFileAttributes;
+        return info.nNumberOfLinks;
+    };
+    for (int older = 0; older < 2; ++older) {
+        SCOPED_TRACE(older ? "as Windows 2000 and XP tell it" : "as Vista and later tell it");
+        if (older) g_sys.getFileInformationByHandleEx = nullptr;
+        DeleteFileA(second.c_str());
+        DWORD attributes = 0;
+        EXPECT_EQ(names(file, &attributes), 1u);
+        EXPECT_EQ(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0u);
+        ASSERT_TRUE(CreateHardLinkA(second.c_str(), file.c_str(), nullptr));
+        EXPECT_EQ(names(file, &attributes), 2u);
+        names(dir.substr(0, dir.size() - 1), &attributes);
+        EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    }
+    ResetSysApi();
+}
+
+// A folder named by its short name is where its long name is: a file
+// written there is not taken for one opened elsewhere.
+TEST(HandleQuestions, AShortNameOnThePathLeadsWhereItsLongNameDoes) {
+    ResetSysApi();
+    if (g_sys.getFinalPathNameByHandleW == nullptr) GTEST_SKIP() << "this Windows cannot tell the final path";
+    std::string dir = ScratchDir("handle_short") + "A Folder With A Long Name";
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    char shortName[MAX_PATH];
+    DWORD n = GetShortPathNameA(dir.c_str(), shortName, sizeof shortName);
+    ASSERT_GT(n, 0u);
+    ASSERT_LT(n, sizeof shortName);
+    ASSERT_NE(std::string(shortName), dir) << "no short name here";
+    std::string path = std::string(shortName) + "\\written.ini";
+    EXPECT_EQ(WriteWholeFile(path.c_str(), "fresh", 5), 1);
+    EXPECT_EQ(ReadBytes(dir + "\\written.ini"), "fresh");
+}
 }  // namespace
