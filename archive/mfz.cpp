@@ -307,7 +307,8 @@ int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned 
     return written == walk.count ? 1 : 0;
 }
 
-int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize) {
+int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize,
+                      uint32_t* sizes, uint32_t sizeCount) {
     ArchiveWalk walk;
     if (!BeginArchiveWalk(&walk, image, imageSize) || workArea == nullptr) {
         NoteFailure(kArchiveIncomplete, "read the payload", "", 0);
@@ -327,6 +328,7 @@ int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned c
             NoteFailure(kEntryFailed, "verify the payload entry", name, 0);
             return 0;
         }
+        if (walk.index <= sizeCount) sizes[walk.index - 1] = produced;
     }
     if (walk.index == walk.count) return 1;
     Log("the payload holds %u of its %u entries", walk.index, walk.count);

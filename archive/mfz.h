@@ -48,7 +48,9 @@ int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned 
 // into workArea (at most workAreaSize bytes) and matches its stored digest:
 // the whole payload checked before anything is written. 0 with the cause
 // recorded otherwise; a plain-variant archive carries no digests and fails.
-int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize);
+// The size each of the first sizeCount entries inflates to goes to sizes.
+int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize,
+                      uint32_t* sizes = nullptr, uint32_t sizeCount = 0);
 
 // Work-area size ExtractArchiveUpTo needs for entries of up to dataSize bytes.
 uint32_t WorkAreaSizeFor(uint32_t dataSize);

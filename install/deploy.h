@@ -5,6 +5,10 @@
 // 1 when the disk of the install directory has room for the payload's files
 // (over those already there); otherwise tells the user how much is missing
 // and where, and returns 0: nothing has been written yet.
+// Every entry of the payload inflates and matches its digest: 1. The sizes
+// they inflate to are kept for the room check, which then need not inflate
+// them again.
+int CheckPayloadWhole();
 int CheckRoomForPayload();
 
 // Pass 0: extraction, the keep-data question, the version-patched first

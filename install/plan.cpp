@@ -49,9 +49,7 @@ StepResult PreInstallChecks() {
 // Every entry of the payload inflates and matches its digest before the
 // first write: a damaged setup program changes nothing.
 StepResult CheckPayload() {
-    if (CheckArchiveWhole(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
-                          g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u))
-        return kStepDone;
+    if (CheckPayloadWhole()) return kStepDone;
     ShowMessageA("文件解压不完整，请到智能墨筏网站" MOFA_VENDOR_SITE "重新下载安装。", kCopyCaptionA);
     return kStepFailed;
 }
