@@ -49,10 +49,11 @@ void RepaintPage() {
     UpdateWindow(Window());
 }
 
-// Clicks that came in while the window could not take them are dropped.
-void DropQueuedClicks() {
+// Drops the queued messages of window (null: of every window of this
+// thread) from first to last.
+void DropQueued(HWND window, UINT first, UINT last) {
     MSG msg;
-    while (PeekMessageA(&msg, Window(), WM_LBUTTONDOWN, WM_MBUTTONDBLCLK, PM_REMOVE)) {
+    while (PeekMessageA(&msg, window, first, last, PM_REMOVE)) {
     }
 }
 
@@ -62,7 +63,8 @@ int TryIt() {
     // The install has run its course: leaving now ends the run with its code.
     g_exitCode = ExitCodeOf(kPlanDone);
     if (!DetectWow64()) return 1;
-    DropQueuedClicks();
+    // Clicks made while the install ran are not the page's.
+    DropQueued(Window(), WM_LBUTTONDOWN, WM_MBUTTONDBLCLK);
     g_installing = false;
     g_tryItLeft = false;
     Invalidate();
@@ -77,22 +79,6 @@ int TryIt() {
 // meant for one box that is still queued would otherwise answer the next.
 int (*g_boxW)(const char16_t*, const char16_t*, unsigned);
 int (*g_boxA)(const char*, const char*, unsigned);
-
-void DropQueuedKeys() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
-    }
-}
-
-int ShowBoxW(const char16_t* text, const char16_t* caption, unsigned buttons) {
-    DropQueuedKeys();
-    return g_boxW(text, caption, buttons);
-}
-
-int ShowBoxA(const char* text, const char* caption, unsigned buttons) {
-    DropQueuedKeys();
-    return g_boxA(text, caption, buttons);
-}
 
 // The plan runs on a thread of its own, so that the window repaints and
 // answers throughout: one step may take seconds (a scanner holding a new
@@ -116,17 +102,15 @@ struct WindowCall {
 };
 
 int MakeCall(const WindowCall& c) {
-    switch (c.kind) {
-        case kCallBoxW:
-            return ShowBoxW(static_cast<const char16_t*>(c.text), static_cast<const char16_t*>(c.caption), c.buttons);
-        case kCallBoxA:
-            return ShowBoxA(static_cast<const char*>(c.text), static_cast<const char*>(c.caption), c.buttons);
-        case kCallSkin:
-            ChooseSkinByDialog();
-            return 0;
-        default:
-            return TryIt();
+    if (c.kind == kCallSkin) {
+        ChooseSkinByDialog();
+        return 0;
     }
+    if (c.kind == kCallTryIt) return TryIt();
+    DropQueued(nullptr, WM_KEYFIRST, WM_KEYLAST);
+    return c.kind == kCallBoxW
+               ? g_boxW(static_cast<const char16_t*>(c.text), static_cast<const char16_t*>(c.caption), c.buttons)
+               : g_boxA(static_cast<const char*>(c.text), static_cast<const char*>(c.caption), c.buttons);
 }
 
 // Made on the window's thread (directly when that is this one); once the
