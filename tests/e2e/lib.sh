@@ -43,6 +43,17 @@ fi
 e2e_real_product() { [ "${MOFA_PRODUCT32:-0}" = 1 ]; }
 # Test programs of the 64-bit build (holdfile.exe, marker.exe).
 MOFA_WIN_TESTS=${MOFA_WIN_TESTS:-$(dirname "$MOFA_EXE")/tests/win}
+# The system's input.dll stood in (tests/win/inputdll.cpp; wine has none), of
+# each bitness where programs of that bitness load it.
+e2e_place_input_dll() {
+  local windows=$WINEPREFIX/drive_c/windows
+  if mofa_prefix_is_win32; then
+    cp "$MOFA_WIN_TESTS/inputdll32.dll" "$windows/system32/input.dll"
+  else
+    cp "$MOFA_WIN_TESTS/inputdll.dll" "$windows/system32/input.dll"
+    [ ! -d "$windows/syswow64" ] || cp "$MOFA_WIN_TESTS/inputdll32.dll" "$windows/syswow64/input.dll"
+  fi
+}
 
 # The wizard's outer size and the frame wine draws when it draws one.
 E2E_OUTER_W=400

@@ -69,19 +69,9 @@ modules_load() {
   e2e_log "$1: the installed modules load; marker lines: $(tr -d '\r' <"$(e2e_marker_file)" | tr '\n' '|')"
 }
 
-# The system's input.dll stood in (tests/win/inputdll.cpp) where the program
-# under test loads it from, on Vista and later (XP has none).
+# The system's input.dll stood in on Vista and later (XP has none).
 place_input_dll() {  # place_input_dll SCENARIO
-  local windows=$WINEPREFIX/drive_c/windows
-  [ "$1" = winxp ] && return 0
-  cp "$MOFA_WIN_TESTS/inputdll.dll" "$windows/system32/input.dll"
-  if e2e_real_product; then
-    if [ "$1" = win7-wow64 ]; then
-      cp "$MOFA_WIN_TESTS/inputdll32.dll" "$windows/syswow64/input.dll"
-    else
-      cp "$MOFA_WIN_TESTS/inputdll32.dll" "$windows/system32/input.dll"
-    fi
-  fi
+  [ "$1" = winxp ] || e2e_place_input_dll
 }
 
 INPUT_LIST='HKCU\Control Panel\International\User Profile\zh-Hans-CN'

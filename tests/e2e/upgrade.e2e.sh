@@ -336,7 +336,7 @@ e2e_log "discard: checked"
 # install stands, and the user is told after the closing message where to
 # add it by hand.
 e2e_prefix
-cp "$MOFA_WIN_TESTS/inputdll.dll" "$WINEPREFIX/drive_c/windows/system32/input.dll"
+e2e_place_input_dll
 MOFA_INPUTDLL_ANSWER=0 LAST_MESSAGE='如果输入法列表中没有智能墨筏，请在语言设置中为中文添加它。' \
   walk fresh y "113 25 36 10" "84 72 48 10"
 grep -aq 'InstallLayoutOrTip("0804:E0[0-9A-F]*", 0): FALSE' "$(e2e_log_file)" || e2e_fail "fresh: the log does not name the refused call"
@@ -465,11 +465,16 @@ e2e_prefix
 seed_earlier
 fresh_log
 check_completed "kill: first upgrade" 1
+# The system's input.dll stood in: after the commit it waits for the kill
+# (the run ends too soon after the commit for a kill to find it otherwise).
+e2e_place_input_dll
 # Mid-extraction, between the deployment passes, in the restore, after the commit.
 for moment in '40 digest verified' '1 step registration: done' '1 step autostart and browser token: done' \
   '1 journal committed'; do
   fresh_log
-  e2e_start_setup setmfsrf32
+  pause=0
+  [ "$moment" != '1 journal committed' ] || pause=20000
+  MOFA_INPUTDLL_PAUSE_MS=$pause e2e_start_setup setmfsrf32
   wait_log 1 "${moment%% *}" "${moment#* }" "kill at \"$moment\""
   kill_setup "kill at \"$moment\""
   fresh_log

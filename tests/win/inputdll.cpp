@@ -6,13 +6,17 @@
 // under its language), and notes each call in C:\windows\temp\inputdll.log:
 //   InstallLayoutOrTip 0804:E0200804 0x0 64-bit -> 1
 // With MOFA_INPUTDLL_ANSWER=0 in the environment it changes nothing and
-// answers FALSE. Built for both bitnesses (inputdll.dll, inputdll32.dll).
+// answers FALSE; with MOFA_INPUTDLL_PAUSE_MS=N it first waits N ms (a moment
+// after the install's commit for a test to end it at). Built for both
+// bitnesses (inputdll.dll, inputdll32.dll).
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 extern "C" __declspec(dllexport) BOOL WINAPI InstallLayoutOrTip(LPCWSTR text, DWORD flags) {
-    char refuse[4];
+    char refuse[4], pause[12];
+    if (GetEnvironmentVariableA("MOFA_INPUTDLL_PAUSE_MS", pause, sizeof pause) > 0) Sleep(std::strtoul(pause, nullptr, 10));
     BOOL answer = !(GetEnvironmentVariableA("MOFA_INPUTDLL_ANSWER", refuse, sizeof refuse) == 1 && refuse[0] == '0');
     HKEY list = nullptr;
     if (answer && RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\International\\User Profile\\zh-Hans-CN", 0,
