@@ -106,6 +106,14 @@ TEST_F(ExtractTest, TheWholeArchiveIsCheckedBeforeTheFirstWrite) {
     EXPECT_EQ(check(shortCount), 0);
     EXPECT_EQ(check(Pack(false, {{"plain.txt", "no digest"}})), 0);
     EXPECT_TRUE(InstalledNames().empty());
+
+    // What each entry inflates to is kept for the room check, for as many
+    // entries as there is room.
+    std::string three = Pack(true, {{"a.txt", "1"}, {"b.txt", std::string(70000, 'b')}, {"c.txt", "333"}});
+    uint32_t sizes[3] = {7, 7, 7};
+    const unsigned char* image = reinterpret_cast<const unsigned char*>(three.data());
+    EXPECT_EQ(CheckArchiveWhole(image, static_cast<uint32_t>(three.size()), work_.data(), kWorkBufferSize, sizes, 2), 1);
+    EXPECT_EQ(std::vector<uint32_t>(sizes, sizes + 3), (std::vector<uint32_t>{1, 70000, 7}));
 }
 
 TEST_F(ExtractTest, WalkStopsAtAMissingMarkerOrAnEntryPastTheEnd) {
