@@ -15,6 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// Reads, sizes, the checked copy and the archive attribute: the file layer's
+// ground, which the journal uses too.
+#include "base/filebase.h"
+
 // Removes a file. 0 when it is gone or was absent; -1 only when it exists and
 // cannot be deleted (for example because a running program holds it).
 int ForceDeleteFile(const char* path);
@@ -40,21 +44,6 @@ int ReplaceFileWith(const char* path, const void* data, uint32_t len);
 // Writes len bytes at offset into an existing file, keeping the rest of it.
 // 1 only when every byte was written.
 int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len);
-
-// Reads at most cap bytes from the start of path into buf. Returns 1 when the
-// file could be opened (even if it is empty), 0 otherwise; *got = bytes read.
-int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got);
-
-// Size of the file in bytes, or -1 when it cannot be opened.
-int64_t FileSizeOf(const char* path);
-
-// Sets the archive attribute only (clears read-only, hidden, system).
-void SetArchiveAttribute(const char* path);
-
-// Copies src, read through a checked handle (a link planted there is not
-// followed), to dst, which must not exist yet, and flushes the copy to the
-// disk. 1/0; on failure nothing of dst is left.
-int CopyToNewFile(const char* src, const char* dst);
 
 // Copies src over dst (dst replaced when present). 1/0.
 int CopyFileOver(const char* src, const char* dst);

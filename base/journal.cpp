@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/fileops.h"
+#include "base/filebase.h"
 #include "base/journal_records.h"
 #include "base/log.h"
 #include "base/path.h"
@@ -63,7 +63,6 @@ bool Reserve(int more) {
     return true;
 }
 
-bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 // The kept name of path: "<path>.mfold", or with a number when a file has
 // that name already (a copy kept earlier: never overwritten).
@@ -348,7 +347,7 @@ bool DropFreshFiles(const char* folder) {
             !StrFormat(path, sizeof path, "%s\\%s", folder, found.cFileName))
             continue;
         Log("unfinished file removed: %s", path);
-        ok = ForceDeleteFile(path) == 0 && ok;
+        ok = DeleteNowOrAtRestart(path) && ok;
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return ok;

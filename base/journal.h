@@ -125,10 +125,7 @@ int ChangeRefused(const char* what);
 // Counts one moment a kill could fall on (g_sys.crashAt): 1 when the run has
 // been abandoned.
 int Abandoned();
-// 1 once a test has ended the run as a kill would.
-inline int RunAbandoned() { return g_sys.abandoned; }
 #else
 // The shipped program: no test ends a run.
 inline int Abandoned() { return 0; }
-inline int RunAbandoned() { return 0; }
 #endif

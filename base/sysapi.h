@@ -96,3 +96,10 @@ extern SysApi g_sys;
 
 // The real functions, for tests that restore the seam; the count restarts.
 void ResetSysApi();
+
+#ifdef MOFA_TEST_HOOKS
+// 1 once a test has ended the run as a kill would.
+inline int RunAbandoned() { return g_sys.abandoned; }
+#else
+inline int RunAbandoned() { return 0; }
+#endif
