@@ -63,24 +63,22 @@ void PaintBackground(HDC hdc, bool splash) {
     }
 }
 
-// Black at (x, y), grey one step 8, 9 and 10 pixels down and right, white at 11.
-void ExtrudedW(HDC hdc, int x, int y, const wchar_t* text) {
-    SetTextColor(hdc, kBlack);
-    TextW(hdc, x, y, text);
-    SetTextColor(hdc, kGrey);
-    for (int step = 8; step <= 10; ++step) TextW(hdc, x + step, y + step, text);
-    SetTextColor(hdc, kWhite);
-    TextW(hdc, x + 11, y + 11, text);
-}
+// Text at (x, y) in the current colour, UTF-16 or ANSI.
+typedef void (*TextAt)(HDC, int, int, const void*);
+void WideAt(HDC hdc, int x, int y, const void* text) { TextW(hdc, x, y, static_cast<const wchar_t*>(text)); }
+void AnsiAt(HDC hdc, int x, int y, const void* text) { TextA(hdc, x, y, static_cast<const char*>(text)); }
 
-void ExtrudedA(HDC hdc, int x, int y, const char* text) {
+// Black at (x, y), grey one step 8, 9 and 10 pixels down and right, white at 11.
+void Extruded(HDC hdc, int x, int y, const void* text, TextAt draw) {
     SetTextColor(hdc, kBlack);
-    TextA(hdc, x, y, text);
+    draw(hdc, x, y, text);
     SetTextColor(hdc, kGrey);
-    for (int step = 8; step <= 10; ++step) TextA(hdc, x + step, y + step, text);
+    for (int step = 8; step <= 10; ++step) draw(hdc, x + step, y + step, text);
     SetTextColor(hdc, kWhite);
-    TextA(hdc, x + 11, y + 11, text);
+    draw(hdc, x + 11, y + 11, text);
 }
+void ExtrudedW(HDC hdc, int x, int y, const wchar_t* text) { Extruded(hdc, x, y, text, WideAt); }
+void ExtrudedA(HDC hdc, int x, int y, const char* text) { Extruded(hdc, x, y, text, AnsiAt); }
 
 // The shadowed line of the progress and try-it pages: grey at 88-90, then the
 // highlight twice, one pixel apart, for a bolder face.

@@ -114,19 +114,16 @@ __attribute__((noinline, noclone)) int BeforeKeyCreate(HKEY parent, const char* 
 }
 
 void NoteNewKey(HKEY key) { Log("registry key created: %s", NameOf(key)); }
+
+HKEY OpenKeyWith(HKEY parent, const char* path, REGSAM access) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(parent, path, 0, access, &key) != ERROR_SUCCESS) return nullptr;
+    return Named(key, parent, path);
+}
 }  // namespace
 
-HKEY OpenKeyRead(HKEY parent, const char* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
-    return Named(key, parent, path);
-}
-
-HKEY OpenKeyFull(HKEY parent, const char* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return nullptr;
-    return Named(key, parent, path);
-}
+HKEY OpenKeyRead(HKEY parent, const char* path) { return OpenKeyWith(parent, path, KEY_READ); }
+HKEY OpenKeyFull(HKEY parent, const char* path) { return OpenKeyWith(parent, path, KEY_ALL_ACCESS); }
 
 HKEY CreateKeyFull(HKEY parent, const char* path) {
     HKEY key = nullptr;
