@@ -4,17 +4,92 @@
 
 namespace {
 // The least a record holds: its length, the entry and its sum.
-const uint32_t kLeastRecord = 4 + sizeof(JournalEntry) + 4;
+const uint32_t kLeastRecord = 4 + kJournalEntryBytes + 4;
 
 unsigned char* Put(unsigned char* out, const void* data, uint32_t n) {
     std::memcpy(out, data, n);
     return out + n;
 }
 
+// The fields as they lie: every program that reads or writes journals runs
+// on a little-endian processor.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the journal's fields are little-endian");
+
 uint32_t U16(const unsigned char* p) {
     uint16_t n;
     std::memcpy(&n, p, 2);
     return n;
+}
+
+[[maybe_unused]] uint32_t U32(const unsigned char* p) {
+    uint32_t n;
+    std::memcpy(&n, p, 4);
+    return n;
+}
+
+void PutU32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// The entry's 624 bytes, as a record of the given kind.
+unsigned char* PutEntry(unsigned char* at, const JournalEntry& e, JournalKind kind, uint32_t securitySize) {
+#ifdef MOFA_JOURNAL_RECORDS_AS_STRUCTS
+    std::memcpy(at, &e, kJournalEntryBytes);
+#else
+    std::memset(at, 0, kJournalEntryBytes);
+    std::memcpy(at + 4, e.path, sizeof e.path);
+    std::memcpy(at + 304, e.other, sizeof e.other);
+    PutU32(at + 604, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(e.root)));
+    PutU32(at + 612, static_cast<uint32_t>(e.valueCount));
+    PutU32(at + 620, e.securityParts);
+#endif
+    PutU32(at, static_cast<uint32_t>(kind));
+    PutU32(at + 608, kJournalMark);
+    PutU32(at + 616, securitySize != 0 ? 1 : 0);
+    return at + kJournalEntryBytes;
+}
+
+unsigned char* PutValue(unsigned char* at, const JournalValue& v) {
+#ifdef MOFA_JOURNAL_RECORDS_AS_STRUCTS
+    std::memcpy(at, &v, kJournalValueBytes);
+#else
+    std::memset(at, 0, kJournalValueBytes);
+    std::memcpy(at, v.sub, sizeof v.sub);
+    std::memcpy(at + 200, v.name, sizeof v.name);
+    at[712] = v.marker;
+    at[713] = v.present;
+    PutU32(at + 716, v.type);
+    PutU32(at + 720, v.size);
+#endif
+    PutU32(at + 724, 0);
+    return at + kJournalValueBytes;
+}
+
+void GetEntry(const unsigned char* at, JournalEntry* e) {
+#ifdef MOFA_JOURNAL_RECORDS_AS_STRUCTS
+    std::memcpy(e, at, kJournalEntryBytes);
+#else
+    *e = JournalEntry();
+    e->kind = static_cast<JournalKind>(U32(at));
+    std::memcpy(e->path, at + 4, sizeof e->path);
+    std::memcpy(e->other, at + 304, sizeof e->other);
+    // A predefined key's handle, as a 64-bit program holds it (sign-extended).
+    e->root = reinterpret_cast<void*>(static_cast<intptr_t>(static_cast<int32_t>(U32(at + 604))));
+    e->valueCount = static_cast<int32_t>(U32(at + 612));
+    e->security = U32(at + 616) != 0 ? const_cast<unsigned char*>(at) : nullptr;
+    e->securityParts = U32(at + 620);
+#endif
+}
+
+void GetValue(const unsigned char* at, JournalValue* v) {
+#ifdef MOFA_JOURNAL_RECORDS_AS_STRUCTS
+    std::memcpy(v, at, kJournalValueBytes);
+#else
+    std::memcpy(v->sub, at, sizeof v->sub);
+    std::memcpy(v->name, at + 200, sizeof v->name);
+    v->marker = at[712];
+    v->present = at[713];
+    v->type = U32(at + 716);
+    v->size = U32(at + 720);
+#endif
 }
 
 // Whether a text of n characters of unit bytes each ends inside them.
@@ -56,17 +131,16 @@ uint32_t JournalRecordSum(const unsigned char* record, uint32_t length) {
 
 uint32_t JournalRecordSize(const JournalEntry& e, uint32_t securitySize) {
     uint32_t size = kLeastRecord + securitySize;
-    for (int i = 0; i < e.valueCount; ++i) size += sizeof(JournalValue) + (e.values[i].present ? e.values[i].size : 0);
+    for (int i = 0; i < e.valueCount; ++i) size += kJournalValueBytes + (e.values[i].present ? e.values[i].size : 0);
     return size;
 }
 
 void PutJournalRecord(const JournalEntry& e, JournalKind kind, uint32_t securitySize, unsigned char* out) {
     // The entry, with the record's kind in place of its own.
-    unsigned char* at = Put(out + 4, &e, sizeof e);
-    std::memcpy(out + 4 + offsetof(JournalEntry, kind), &kind, sizeof kind);
+    unsigned char* at = PutEntry(out + 4, e, kind, securitySize);
     for (int i = 0; i < e.valueCount; ++i) {
         const JournalValue& v = e.values[i];
-        at = Put(at, &v, sizeof v);
+        at = PutValue(at, v);
         if (v.present) at = Put(at, v.data, v.size);
     }
     if (securitySize != 0) at = Put(at, e.security, securitySize);
@@ -86,8 +160,8 @@ int NextJournalRecord(const unsigned char* image, uint32_t size, uint32_t* pos, 
     if (sum != JournalRecordSum(at, length)) return 0;
     const unsigned char* end = at + length - 4;
     JournalEntry& e = r->entry;
-    std::memcpy(&e, at + 4, sizeof e);
-    at += 4 + sizeof e;
+    GetEntry(at + 4, &e);
+    at += 4 + kJournalEntryBytes;
     if (static_cast<uint32_t>(e.kind) > kUndone || !Ends(e.path, sizeof e.path, 1) ||
         !Ends(e.other, sizeof e.other, 1) || e.valueCount < 0)
         return 0;
@@ -105,9 +179,9 @@ int NextJournalRecord(const unsigned char* image, uint32_t size, uint32_t* pos, 
 }
 
 int ReadJournalValue(const unsigned char** at, const unsigned char* end, JournalValue* v) {
-    if (static_cast<size_t>(end - *at) < sizeof *v) return 0;
-    std::memcpy(v, *at, sizeof *v);
-    *at += sizeof *v;
+    if (static_cast<size_t>(end - *at) < kJournalValueBytes) return 0;
+    GetValue(*at, v);
+    *at += kJournalValueBytes;
     uint32_t bytes = v->present ? v->size : 0;
     v->data = v->present ? const_cast<unsigned char*>(*at) : nullptr;
     if (!Ends(v->sub, sizeof v->sub, 1) || !Ends(v->name, sizeof v->name / 2, 2) ||

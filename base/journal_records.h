@@ -3,12 +3,22 @@
 // back. This is the format's one definition, free of Windows headers, so that
 // the host tests and fuzzers read a journal exactly as recovery does.
 //
-// A record: its whole length (4 bytes), the entry as it lies in memory (its
-// pointers meaningless on the disk), each saved value (the struct, then its
-// bytes when the value was present), the security descriptor's bytes when the
-// entry has one, then a sum of all before it. A record cut short by a power
-// loss fails its sum and reads as absent: its change was never made (each
-// record is flushed before its change).
+// A record: its whole length (4 bytes), the entry, each saved value (then its
+// bytes when the value was present), the security descriptor's bytes when
+// the entry has one, then a sum of all before it. A record cut short by a
+// power loss fails its sum and reads as absent: its change was never made
+// (each record is flushed before its change).
+//
+// Every field is little-endian, and the layout is the same for programs of
+// 32 and of 64 bits (the 32-bit program's structs lie so in memory, which the
+// asserts below hold; elsewhere each field is written and read by itself):
+//   entry, 624 bytes: kind (4) · path (300) · other (300) · root (4: the
+//     registry root, a predefined key's handle value) · mark (4: kJournalMark
+//     in the records of this version; no meaning in those of earlier ones,
+//     which are read the same) · valueCount (4) · security (4: not 0 when a
+//     descriptor follows) · securityParts (4)
+//   saved value, 728 bytes: sub (200) · name (256 UTF-16 units) · marker (1)
+//     · present (1) · 2 unused · type (4) · size (4) · 4 unused (0)
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -64,17 +74,25 @@ struct JournalEntry {
     JournalDword securityParts;
 };
 
-// The layout journals on the disk have, for programs of 32 and of 64 bits.
-static_assert(sizeof(JournalValue) == (sizeof(void*) == 4 ? 728 : 736) && offsetof(JournalValue, name) == 200 &&
+enum : uint32_t {
+    kJournalEntryBytes = 624,
+    kJournalValueBytes = 728,
+    kJournalMark = 0x314A464D,  // "MFJ1"
+};
+
+// The 32-bit program's structs are the records' layout.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define MOFA_JOURNAL_RECORDS_AS_STRUCTS 1
+static_assert(sizeof(JournalValue) == kJournalValueBytes && offsetof(JournalValue, name) == 200 &&
                   offsetof(JournalValue, marker) == 712 && offsetof(JournalValue, type) == 716 &&
-                  offsetof(JournalValue, size) == 720,
+                  offsetof(JournalValue, size) == 720 && offsetof(JournalValue, data) == 724,
               "the journal's saved value as on the disk");
-static_assert(sizeof(JournalEntry) == (sizeof(void*) == 4 ? 624 : 648) && offsetof(JournalEntry, path) == 4 &&
-                  offsetof(JournalEntry, other) == 304 &&
-                  offsetof(JournalEntry, valueCount) == (sizeof(void*) == 4 ? 612 : 624) &&
-                  offsetof(JournalEntry, security) == (sizeof(void*) == 4 ? 616 : 632) &&
-                  offsetof(JournalEntry, securityParts) == (sizeof(void*) == 4 ? 620 : 640),
+static_assert(sizeof(JournalEntry) == kJournalEntryBytes && offsetof(JournalEntry, path) == 4 &&
+                  offsetof(JournalEntry, other) == 304 && offsetof(JournalEntry, root) == 604 &&
+                  offsetof(JournalEntry, values) == 608 && offsetof(JournalEntry, valueCount) == 612 &&
+                  offsetof(JournalEntry, security) == 616 && offsetof(JournalEntry, securityParts) == 620,
               "the journal's entry as on the disk");
+#endif
 
 // The sum that ends a record of length bytes: that of all bytes before it.
 uint32_t JournalRecordSum(const unsigned char* record, uint32_t length);
@@ -91,7 +109,7 @@ void PutJournalRecord(const JournalEntry& e, JournalKind kind, uint32_t security
 
 // One record of a journal image, read where it lies.
 struct JournalRecord {
-    JournalEntry entry;           // its pointers are the disk's: meaningless
+    JournalEntry entry;           // values meaningless; security not null when it has one
     const unsigned char* values;  // its first saved value, for ReadJournalValue
     // Where its values end: the security descriptor's bytes, securitySize of
     // them (0 when the entry has none).

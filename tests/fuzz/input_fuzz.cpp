@@ -373,13 +373,14 @@ void ReadJournal(const uint8_t* data, size_t size, bool reseal) {
         std::vector<unsigned char> again(JournalRecordSize(written, r.securitySize));
         if (again.size() != pos - start) Fail("journal", "a record written again has another size");
         PutJournalRecord(written, r.entry.kind, r.securitySize, again.data());
-        const size_t head = 4 + offsetof(JournalEntry, values), sd = 4 + offsetof(JournalEntry, security);
-        std::memcpy(&again[head], &image[start + head], sizeof(void*));
-        std::memcpy(&again[sd], &image[start + sd], sizeof(void*));
-        for (size_t i = 0, at = 4 + sizeof(JournalEntry); i < e.values.size(); ++i) {
-            std::memcpy(&again[at + offsetof(JournalValue, data)], &image[start + at + offsetof(JournalValue, data)],
-                        sizeof(void*));
-            at += sizeof(JournalValue) + e.data[i].size();
+        // (But for the slots an earlier version filled with its pointers: the
+        // mark, the descriptor's flag and each value's unused end.)
+        const size_t mark = 4 + 608, sd = 4 + 616;
+        std::memcpy(&again[mark], &image[start + mark], 4);
+        std::memcpy(&again[sd], &image[start + sd], 4);
+        for (size_t i = 0, at = 4 + kJournalEntryBytes; i < e.values.size(); ++i) {
+            std::memcpy(&again[at + 724], &image[start + at + 724], 4);
+            at += kJournalValueBytes + e.data[i].size();
         }
         if (std::memcmp(again.data(), &image[start], again.size() - 4) != 0)
             Fail("journal", "a record written again differs");

@@ -83,35 +83,53 @@ std::string Seed(const char* name) {
 }
 
 TEST(JournalRecords, JournalsTheWindowsBuildWroteReadWhole) {
-    // Journals an upgrade left when killed (64-bit build: the host's layout).
-    std::string kinds = Seed("journal_kinds");
-    Reading r = Read(kinds);
-    ASSERT_EQ(r.end, kinds.size());
-    std::vector<JournalKind> seen;
-    for (const JournalRecord& record : r.records) seen.push_back(record.entry.kind);
-    EXPECT_EQ(seen, (std::vector<JournalKind>{kCreatedFile, kKeeping, kKeptFile, kSecurity, kCreatedFolder, kRenamed,
-                                              kValue, kTree}));
-    const JournalRecord& value = r.records[6];
-    JournalValue v;
-    const unsigned char* at = value.values;
-    ASSERT_TRUE(ReadJournalValue(&at, value.security, &v));
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(v.name)), u"DisplayName");
-    std::u16string data(v.size / 2, u'\0');
-    std::memcpy(&data[0], v.data, v.size);
-    EXPECT_EQ(data, std::u16string(u"earlier", 8));
-    EXPECT_EQ(r.records[3].securitySize, 104u);
-    EXPECT_EQ(r.records[7].entry.valueCount, 6);
+    // Journals an upgrade left when killed, and the same records as the
+    // 32-bit program wrote them before they carried their version's mark
+    // (tests/fuzz/journal_layouts.py): read the same.
+    for (const char* seed : {"journal_kinds", "journal_kinds_earlier32"}) {
+        SCOPED_TRACE(seed);
+        std::string kinds = Seed(seed);
+        Reading r = Read(kinds);
+        ASSERT_EQ(r.end, kinds.size());
+        std::vector<JournalKind> seen;
+        for (const JournalRecord& record : r.records) seen.push_back(record.entry.kind);
+        EXPECT_EQ(seen, (std::vector<JournalKind>{kCreatedFile, kKeeping, kKeptFile, kSecurity, kCreatedFolder,
+                                                  kRenamed, kValue, kTree}));
+        const JournalRecord& value = r.records[6];
+        JournalValue v;
+        const unsigned char* at = value.values;
+        ASSERT_TRUE(ReadJournalValue(&at, value.security, &v));
+        EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(v.name)), u"DisplayName");
+        std::u16string data(v.size / 2, u'\0');
+        std::memcpy(&data[0], v.data, v.size);
+        EXPECT_EQ(data, std::u16string(u"earlier", 8));
+        EXPECT_EQ(r.records[3].securitySize, 104u);
+        EXPECT_NE(r.records[3].entry.security, nullptr);
+        EXPECT_EQ(r.records[0].entry.security, nullptr);
+        EXPECT_EQ(r.records[7].entry.valueCount, 6);
+        // HKEY_LOCAL_MACHINE, as this build holds its handle.
+        EXPECT_EQ(reinterpret_cast<intptr_t>(r.records[6].entry.root),
+                  static_cast<intptr_t>(static_cast<int32_t>(0x80000002u)));
+    }
     Reading committed = Read(Seed("journal_committed"));
     ASSERT_EQ(committed.records.size(), 5u);
     EXPECT_EQ(committed.records[4].entry.kind, kCommitted);
 
-    // What this build writes reads back field for field.
-    std::string image = Record(Entry("C:\\a.txt", "C:\\a.txt.mfold"), kKeptFile) + ValueRecord() +
-                        Record(Entry("C:\\mofahu"), kSecurity, Descriptor());
-    r = Read(image);
+    // What this build writes reads back field for field, in the one layout
+    // and with its version's mark.
+    const std::string kept = Record(Entry("C:\\a.txt", "C:\\a.txt.mfold"), kKeptFile);
+    ASSERT_EQ(kept.size(), 4u + kJournalEntryBytes + 4);
+    uint32_t mark;
+    std::memcpy(&mark, &kept[4 + 608], 4);
+    EXPECT_EQ(mark, uint32_t{kJournalMark});
+    EXPECT_EQ(kept.substr(4 + 304, 14), "C:\\a.txt.mfold");
+    EXPECT_EQ(ValueRecord().size(), 4u + kJournalEntryBytes + 2 * kJournalValueBytes + 8 + 4);
+    std::string image = kept + ValueRecord() + Record(Entry("C:\\mofahu"), kSecurity, Descriptor());
+    Reading r = Read(image);
     ASSERT_EQ(r.records.size(), 3u);
     EXPECT_STREQ(r.records[0].entry.other, "C:\\a.txt.mfold");
-    at = r.records[1].values;
+    JournalValue v;
+    const unsigned char* at = r.records[1].values;
     ASSERT_TRUE(ReadJournalValue(&at, r.records[1].security, &v));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(v.data), v.size), std::string("e\0a\0r\0\0\0", 8));
     ASSERT_TRUE(ReadJournalValue(&at, r.records[1].security, &v));
@@ -154,8 +172,9 @@ TEST(JournalRecords, ATornOrDamagedRecordEndsTheReading) {
 // is refused, never read past.
 TEST(JournalRecords, FieldsThatOverrunTheirRecordAreRefused) {
     const std::string first = Record(Entry("C:\\one"), kCreatedFile);
-    const size_t entry = 4, values = 4 + sizeof(JournalEntry), value2 = values + sizeof(JournalValue) + 8;
-    const size_t security = 4 + sizeof(JournalEntry);
+    // The fields' places in a record (base/journal_records.h).
+    const size_t entry = 4, values = 4 + kJournalEntryBytes, value2 = values + kJournalValueBytes + 8;
+    const size_t security = 4 + kJournalEntryBytes, valueCount = 612, hasSecurity = 616, size = 720, present = 713;
     auto refused = [&](std::string record, const std::function<void(std::string&)>& change, const char* what) {
         change(record);
         Reseal(record);
@@ -173,26 +192,26 @@ TEST(JournalRecords, FieldsThatOverrunTheirRecordAreRefused) {
     refused(value, [&](std::string& r) { Set<int32_t>(r, entry, -1); }, "a negative kind");
     refused(value, [&](std::string& r) { std::memset(&r[entry + 4], 'a', 300); }, "a path without its end");
     refused(value, [&](std::string& r) { std::memset(&r[entry + 304], 'a', 300); }, "an other path without its end");
-    refused(value, [&](std::string& r) { Set<int32_t>(r, entry + offsetof(JournalEntry, valueCount), 3); },
+    refused(value, [&](std::string& r) { Set<int32_t>(r, entry + valueCount, 3); },
             "more values than the record holds");
     refused(Record(Entry("C:\\two"), kCreatedFolder),
-            [&](std::string& r) { Set<int32_t>(r, entry + offsetof(JournalEntry, valueCount), -1); },
+            [&](std::string& r) { Set<int32_t>(r, entry + valueCount, -1); },
             "a negative count of values");
     // A saved value's fields.
-    refused(value, [&](std::string& r) { Set<uint32_t>(r, values + offsetof(JournalValue, size), 0x7fffffff); },
+    refused(value, [&](std::string& r) { Set<uint32_t>(r, values + size, 0x7fffffff); },
             "value bytes past the record");
     refused(value,
             [&](std::string& r) {
-                r[value2 + offsetof(JournalValue, present)] = 1;
-                Set<uint32_t>(r, value2 + offsetof(JournalValue, size), 16);
+                r[value2 + present] = 1;
+                Set<uint32_t>(r, value2 + size, 16);
             },
             "bytes of an absent value");
     refused(value, [&](std::string& r) { std::memset(&r[values], 'a', 200); }, "a sub-key without its end");
     refused(value, [&](std::string& r) { std::memset(&r[values + 200], 'a', 512); }, "a name without its end");
     // The security descriptor: its lists and their entries must lie inside.
-    refused(value, [&](std::string& r) { Set<uintptr_t>(r, entry + offsetof(JournalEntry, security), 1); },
+    refused(value, [&](std::string& r) { Set<uint32_t>(r, entry + hasSecurity, 1); },
             "a descriptor of no bytes");
-    refused(folder, [&](std::string& r) { Set<uintptr_t>(r, entry + offsetof(JournalEntry, security), 0); },
+    refused(folder, [&](std::string& r) { Set<uint32_t>(r, entry + hasSecurity, 0); },
             "descriptor bytes of an entry without one");
     refused(folder, [&](std::string& r) { r[security + 3] = 0; }, "a descriptor that is not self-relative");
     refused(folder, [&](std::string& r) { r[security + 16] = 44; }, "an access list past the descriptor");

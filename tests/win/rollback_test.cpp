@@ -22,6 +22,7 @@
 #include "base/failure.h"
 #include "base/fileops.h"
 #include "base/journal.h"
+#include "base/journal_records.h"
 #include "base/log.h"
 #include "base/machine.h"
 #include "base/sysapi.h"
@@ -297,6 +298,46 @@ TEST_F(RollbackTest, EveryOperationOfAnUpgradeFailingLeavesTheEarlierVersion) {
                 "everything back, %d installed regardless\n",
                 operations, failed, installed);
     EXPECT_GT(failed, 0);
+}
+
+// A journal an earlier version of setup left (its records as the 32-bit
+// program wrote them before they carried their version's mark: its
+// pointers' values in the mark's, the descriptor's and each value's slots)
+// is recovered as one of this version's is: killed midway and before its
+// commit, the upgrade is put back whole.
+TEST_F(RollbackTest, AJournalAnEarlierVersionLeftIsRecovered) {
+    MessageRecorder messages;
+    PrepareEarlier();
+    const std::string before = Snapshot();
+    ASSERT_EQ(Upgrade(0), kExitInstalled);
+    const unsigned long moments = g_sys.moments;
+    PrepareEarlier();
+    Upgrade(0, kRunSilent, moments / 2);
+    ResetSetupContext();
+    g_sys.crashAt = g_sys.abandoned = 0;
+    const std::string journal = root_ + "windows\\mofabak\\mofajrnl.mfh";
+    std::string image = ReadBytes(journal);
+    ASSERT_FALSE(image.empty());
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(&image[0]);
+    uint32_t pos = 0, start = 0, earlier = 0;
+    JournalRecord r;
+    for (; NextJournalRecord(bytes, static_cast<uint32_t>(image.size()), &pos, &r); start = pos, ++earlier) {
+        const uint32_t pointer = 0x00A51000 + 0x40 * earlier;
+        std::memcpy(bytes + start + 4 + 608, &pointer, 4);
+        if (r.securitySize != 0) std::memcpy(bytes + start + 4 + 616, &pointer, 4);
+        const unsigned char* at = r.values;
+        JournalValue v;
+        for (int i = 0; i < r.entry.valueCount && ReadJournalValue(&at, r.security, &v); ++i)
+            if (v.present) std::memcpy(bytes + (at - bytes) - v.size - 4, &pointer, 4);
+        const uint32_t sum = JournalRecordSum(bytes + start, pos - start);
+        std::memcpy(bytes + pos - 4, &sum, 4);
+    }
+    ASSERT_GT(earlier, 10u);
+    ASSERT_EQ(pos, image.size());
+    ASSERT_TRUE(WriteBytes(journal, image));
+    ASSERT_EQ(RecoverEarlierRun(), 1);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_FALSE(FileExists(root_ + "windows\\mofabak"));
 }
 
 // A kill (or power loss) at any moment of an upgrade, then one complete run
