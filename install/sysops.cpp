@@ -149,7 +149,9 @@ FARPROC Kernel32Function(const char* name) {
 }  // namespace
 
 void* BeginNativeSystemDirAccess() {
-    if (!DetectWow64()) return nullptr;
+    // One span at a time: one begun inside another would take the state the
+    // outer one puts back, and its end would end the outer one too.
+    if (g_redirection.open || !DetectWow64()) return nullptr;
     typedef BOOL(WINAPI * DisableFn)(PVOID*);
     auto disable = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(Kernel32Function("Wow64DisableWow64FsRedirection")));
     g_redirection.off = disable != nullptr && disable(&g_redirection.oldValue);

@@ -27,7 +27,8 @@ void WriteUserAgentToken();
 // system directory. Between these two calls file operations reach the native
 // system directory; keep the span to the file operations themselves (no DLL
 // may be loaded meanwhile). On 32-bit Windows, or in a 64-bit build, nothing
-// changes. The token is what the end call needs.
+// changes. The token is what the end call needs; a span begun inside another
+// gets none (it changes nothing, and its end does not end the outer one).
 void* BeginNativeSystemDirAccess();
 void EndNativeSystemDirAccess(void* token);
 // 1 between the two on 64-bit Windows (whether or not the system turned its

@@ -579,6 +579,21 @@ TEST_F(RollbackTest, ABackupAnEarlierSetupLeftIsRestoredWithRedirectionOn) {
     for (const ShownMessage& m : messages.shown) EXPECT_FALSE(m.nativeAccess) << m.textA;
 }
 
+// A span of native access begun inside another changes nothing: the outer
+// one's end alone ends it.
+TEST_F(RollbackTest, ANativeAccessSpanIsNeverNested) {
+    BeginRun(kRunSilent);
+    ASSERT_TRUE(DetectWow64());
+    void* outer = BeginNativeSystemDirAccess();
+    ASSERT_NE(outer, nullptr);
+    void* inner = BeginNativeSystemDirAccess();
+    EXPECT_EQ(inner, nullptr);
+    EndNativeSystemDirAccess(inner);
+    EXPECT_TRUE(InNativeSystemDirAccess());
+    EndNativeSystemDirAccess(outer);
+    EXPECT_FALSE(InNativeSystemDirAccess());
+}
+
 // A rollback that put a user's file back from its kept copy and recorded it,
 // then lost the rename (as a power cut may lose a name change the disk had
 // not taken, but not the record flushed after it): the next recovery finds
