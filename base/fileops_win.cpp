@@ -118,9 +118,9 @@ namespace {
 // (nothing to keep, write, flush or put back). Read through a checked handle,
 // shared for reading only: a file another program writes is never taken as
 // the same.
-int HoldsAlready(const char* path, const void* data, uint32_t len) {
+int HoldsAlready(const char* path, DWORD attributes, const void* data, uint32_t len) {
     char* buffer = g_readBuffer;
-    if ((GetFileAttributesA(path) & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL)) != 0) return 0;
+    if ((attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL)) != 0) return 0;
     HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ, "file read");
     if (h == INVALID_HANDLE_VALUE) return 0;
     const char* at = static_cast<const char*>(data);
@@ -138,16 +138,20 @@ int HoldsAlready(const char* path, const void* data, uint32_t len) {
 
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     if (ChangeRefused(path)) return Logged(0, "file write", path);
+    // Where nothing is, nothing was planted to clear (the folders on the path
+    // are checked as the file is made, and a name taken meanwhile fails it).
+    const DWORD attributes = GetFileAttributesA(path);
+    const bool absent = attributes == INVALID_FILE_ATTRIBUTES;
     // (Its checked open has shown a plain file: nothing planted to clear.)
-    if (HoldsAlready(path, data, len)) {
+    if (!absent && HoldsAlready(path, attributes, data, len)) {
         Log("file unchanged: %s (%u bytes)", path, len);
         return 1;
     }
-    if (!ClearPlanted(path, "file write")) return Logged(0, "file write", path);
+    if (!absent && !ClearPlanted(path, "file write")) return Logged(0, "file write", path);
     // A new name is written in place; a file there is replaced by a fresh
     // one beside it (so that the rename stays on one disk).
     char fresh[300];
-    bool created = JournalCovers(path) && !Exists(path);
+    bool created = JournalCovers(path) && absent;
     if (created ? !WriteCreated(path, data, len) : (!WriteFresh(path, fresh, data, len) || !SwapIn(fresh, path)))
         return Logged(0, "file write", path);
     Log("file written: %s (%u bytes)", path, len);
