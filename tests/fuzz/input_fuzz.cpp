@@ -373,12 +373,14 @@ void ReadJournal(const uint8_t* data, size_t size, bool reseal) {
         std::vector<unsigned char> again(JournalRecordSize(written, r.securitySize));
         if (again.size() != pos - start) Fail("journal", "a record written again has another size");
         PutJournalRecord(written, r.entry.kind, r.securitySize, again.data());
-        // (But for the slots an earlier version filled with its pointers: the
-        // mark, the descriptor's flag and each value's unused end.)
+        // (But for the slots an earlier version filled with its pointers, the
+        // mark, the descriptor's flag and each value's last 4 bytes, and for
+        // each value's 2 unused bytes, which no reader looks at.)
         const size_t mark = 4 + 608, sd = 4 + 616;
         std::memcpy(&again[mark], &image[start + mark], 4);
         std::memcpy(&again[sd], &image[start + sd], 4);
         for (size_t i = 0, at = 4 + kJournalEntryBytes; i < e.values.size(); ++i) {
+            std::memcpy(&again[at + 714], &image[start + at + 714], 2);
             std::memcpy(&again[at + 724], &image[start + at + 724], 4);
             at += kJournalValueBytes + e.data[i].size();
         }
