@@ -33,16 +33,19 @@ int CopyFailed(const char* target) {
     return 0;
 }
 
-// Copies to the native system directory (see BeginNativeSystemDirAccess).
+// Copies to the native system directory (see NativeSystemDirAccess).
 int CopyToSystemDir(const char* source, const char* target, bool retry) {
-    void* token = BeginNativeSystemDirAccess();
-    int ok = CopyOver(source, target);
-    if (!ok && retry) {
-        MoveLockedFileAside(target);
+    int ok;
+    unsigned long error;
+    {
+        NativeSystemDirAccess native;
         ok = CopyOver(source, target);
+        if (!ok && retry) {
+            MoveLockedFileAside(target);
+            ok = CopyOver(source, target);
+        }
+        error = LastSystemError();
     }
-    unsigned long error = LastSystemError();
-    EndNativeSystemDirAccess(token);
     if (!ok) NoteFailure("没有成功复制%s文件", "copy", target, error);
     return ok;
 }

@@ -181,17 +181,13 @@ const PlanStep kSteps[] = {
 
 // Kept files lie in the system directories too: both reach them natively.
 int CommitChanges() {
-    void* token = BeginNativeSystemDirAccess();
-    int committed = CommitJournal();
-    EndNativeSystemDirAccess(token);
-    return committed;
+    NativeSystemDirAccess native;
+    return CommitJournal();
 }
 
 int RollBack() {
-    void* token = BeginNativeSystemDirAccess();
-    int whole = RollBackJournal();
-    EndNativeSystemDirAccess(token);
-    return whole;
+    NativeSystemDirAccess native;
+    return RollBackJournal();
 }
 
 // The failure as the user reads it: why, and what to do about it.

@@ -44,9 +44,11 @@ int RemoveEarlierModule() {
         }
     }
     if (!JoinPath(path, g_ctx.systemDir, "mofahu4.ime")) return 1;
-    void* token = BeginNativeSystemDirAccess();
-    int stuck = ForceDeleteFile(path) == -1 && MoveLockedFileAside(path) == -1;
-    EndNativeSystemDirAccess(token);
+    int stuck;
+    {
+        NativeSystemDirAccess native;
+        stuck = ForceDeleteFile(path) == -1 && MoveLockedFileAside(path) == -1;
+    }
     if (stuck) {
         g_ctx.restartRequired = 1;
         return ModuleInUse(path);
@@ -74,14 +76,13 @@ namespace {
 void RemoveLeftoverModules() {
     static const char* const kAsideNames[] = {"mofahu2.ime", "mofahu1.ime", "mofahu0.ime"};
     const char* dirs[] = {g_ctx.systemDir, DetectWow64() ? g_ctx.sysWow64Dir : ""};
-    void* token = BeginNativeSystemDirAccess();
+    NativeSystemDirAccess native;
     for (const char* dir : dirs) {
         for (const char* name : kAsideNames) {
             char path[260];
             if (JoinPath(path, dir, name) && ForceDeleteFile(path) == -1) DeleteAtRestart(path);
         }
     }
-    EndNativeSystemDirAccess(token);
 }
 
 int FolderFailed(const char* path) {

@@ -35,3 +35,16 @@ void EndNativeSystemDirAccess(void* token);
 // redirection off, as a 64-bit build's does not): for tests, which check
 // that no message is shown and no library loaded meanwhile.
 int InNativeSystemDirAccess();
+
+// The span as an object of a scope: begun as it is made, ended as it goes,
+// whichever way the scope is left.
+class NativeSystemDirAccess {
+public:
+    NativeSystemDirAccess() : token_(BeginNativeSystemDirAccess()) {}
+    ~NativeSystemDirAccess() { EndNativeSystemDirAccess(token_); }
+    NativeSystemDirAccess(const NativeSystemDirAccess&) = delete;
+    NativeSystemDirAccess& operator=(const NativeSystemDirAccess&) = delete;
+
+private:
+    void* token_;
+};
