@@ -55,18 +55,14 @@ const char* CommandLineArguments() {
 }
 
 void RestrictDllSearch() {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return;
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    auto setDefault =
-        reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto setDefault = Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Older Windows: at least keep the current directory out of the search.
     // Looked up too: Windows 2000 and XP before SP1 lack it, and a program
     // importing it would not start there at all.
     typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCSTR);
-    auto setDllDirectory =
-        reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    auto setDllDirectory = Kernel32Function<SetDllDirectoryFn>("SetDllDirectoryA");
     if (setDllDirectory != nullptr) setDllDirectory("");
 }
 

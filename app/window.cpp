@@ -75,8 +75,8 @@ int TryIt() {
     return 1;
 }
 
-// Message boxes: keys pressed before a box shows are not its answer. A key
-// meant for one box that is still queued would otherwise answer the next.
+// The boxes the table held before the window's part went in (Windows', or a
+// test's recorder).
 int (*g_boxW)(const char16_t*, const char16_t*, unsigned);
 int (*g_boxA)(const char*, const char*, unsigned);
 
@@ -107,6 +107,8 @@ int MakeCall(const WindowCall& c) {
         return 0;
     }
     if (c.kind == kCallTryIt) return TryIt();
+    // Keys pressed before a box shows are not its answer: a key meant for one
+    // box that is still queued would otherwise answer the next.
     DropQueued(nullptr, WM_KEYFIRST, WM_KEYLAST);
     return c.kind == kCallBoxW
                ? g_boxW(static_cast<const char16_t*>(c.text), static_cast<const char16_t*>(c.caption), c.buttons)

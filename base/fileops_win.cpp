@@ -58,9 +58,7 @@ int SwapIn(const char* fresh, const char* path) {
     }
     return 1;
 }
-
 }  // namespace
-
 
 int ForceDeleteFile(const char* path) {
     PathVerdict verdict = ExaminePath(path);
@@ -110,9 +108,7 @@ int WriteCreated(const char* path, const void* data, uint32_t len) {
     DropFresh(path);
     return 0;
 }
-}  // namespace
 
-namespace {
 // 1 when the file at path holds exactly the len bytes of data already, with
 // no attribute but the archive bit (or none): a repair leaves it as it is
 // (nothing to keep, write, flush or put back). Read through a checked handle,
@@ -139,10 +135,11 @@ int HoldsAlready(const char* path, DWORD attributes, const void* data, uint32_t 
 int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     if (ChangeRefused(path)) return Logged(0, "file write", path);
     // Where nothing is, nothing was planted to clear (the folders on the path
-    // are checked as the file is made, and a name taken meanwhile fails it).
+    // are checked as the file is made, and a name taken meanwhile fails it);
+    // a file that holds the bytes already was opened through a check that
+    // showed it plain.
     const DWORD attributes = GetFileAttributesA(path);
     const bool absent = attributes == INVALID_FILE_ATTRIBUTES;
-    // (Its checked open has shown a plain file: nothing planted to clear.)
     if (!absent && HoldsAlready(path, attributes, data, len)) {
         Log("file unchanged: %s (%u bytes)", path, len);
         return 1;
@@ -178,9 +175,6 @@ int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t le
     Log("file written: %s (%u bytes at %u)", path, len, offset);
     return 1;
 }
-
-
-
 
 int CopyFileOver(const char* src, const char* dst) {
     char fresh[300];

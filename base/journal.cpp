@@ -63,7 +63,6 @@ bool Reserve(int more) {
     return true;
 }
 
-
 // The kept name of path: "<path>.mfold", or with a number when a file has
 // that name already (a copy kept earlier: never overwritten).
 bool KeptName(const char* path, char* out, size_t cap) {
@@ -673,7 +672,6 @@ int Abandoned() {
     }
     return g_sys.abandoned;
 }
-
 #endif
 
 int ChangeRefused(const char* what) {

@@ -33,14 +33,11 @@ void ResetSysApi() {
     g_sys.crashAt = 0;
     g_sys.abandoned = 0;
 #endif
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    g_sys.getLongPathNameW =
-        reinterpret_cast<DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD)>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetLongPathNameW")));
-    g_sys.getFinalPathNameByHandleW = reinterpret_cast<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
+    g_sys.getLongPathNameW = Kernel32Function<decltype(g_sys.getLongPathNameW)>("GetLongPathNameW");
+    g_sys.getFinalPathNameByHandleW =
+        Kernel32Function<decltype(g_sys.getFinalPathNameByHandleW)>("GetFinalPathNameByHandleW");
     g_sys.getFileInformationByHandleEx =
-        reinterpret_cast<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "GetFileInformationByHandleEx")));
+        Kernel32Function<decltype(g_sys.getFileInformationByHandleEx)>("GetFileInformationByHandleEx");
 }
 
 BOOL WINAPI FileAttributesAndLinks(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {

@@ -1,6 +1,7 @@
 // Windows calls that decide where setup installs and which Windows it runs
-// on, behind function pointers so that tests can stand in a Program Files
-// folder, a drive layout, a Windows version or a Windows directory.
+// on: in the test build behind function pointers, so that tests can stand in
+// a Program Files folder, a drive layout, a Windows version or a Windows
+// directory; the shipped program makes them directly.
 #pragma once
 #include <windows.h>
 #include <imm.h>
@@ -53,6 +54,13 @@
 // tell them without asking the volume for its serial number: a round trip
 // for each file, some half a millisecond under wine).
 BOOL WINAPI FileAttributesAndLinks(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info);
+
+// A function of kernel32 looked up by name, as F: null where this Windows
+// lacks it (a program importing it would not start there at all).
+template <typename F> F Kernel32Function(const char* name) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel != nullptr ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(kernel, name))) : nullptr;
+}
 
 // Starts a program and does not wait for it (WinExec would, until the
 // program is idle or 30 s pass): TRUE when started.

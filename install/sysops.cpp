@@ -141,11 +141,6 @@ struct RedirectionToken {
     bool open;  // a span has begun and not ended
 };
 RedirectionToken g_redirection;
-
-FARPROC Kernel32Function(const char* name) {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
-}
 }  // namespace
 
 void* BeginNativeSystemDirAccess() {
@@ -153,7 +148,7 @@ void* BeginNativeSystemDirAccess() {
     // outer one puts back, and its end would end the outer one too.
     if (g_redirection.open || !DetectWow64()) return nullptr;
     typedef BOOL(WINAPI * DisableFn)(PVOID*);
-    auto disable = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(Kernel32Function("Wow64DisableWow64FsRedirection")));
+    auto disable = Kernel32Function<DisableFn>("Wow64DisableWow64FsRedirection");
     g_redirection.off = disable != nullptr && disable(&g_redirection.oldValue);
     g_redirection.open = true;
     return &g_redirection;
@@ -162,7 +157,7 @@ void* BeginNativeSystemDirAccess() {
 void EndNativeSystemDirAccess(void* token) {
     if (token == nullptr) return;
     typedef BOOL(WINAPI * RevertFn)(PVOID);
-    auto revert = reinterpret_cast<RevertFn>(reinterpret_cast<void*>(Kernel32Function("Wow64RevertWow64FsRedirection")));
+    auto revert = Kernel32Function<RevertFn>("Wow64RevertWow64FsRedirection");
     if (revert != nullptr && g_redirection.off) revert(g_redirection.oldValue);
     g_redirection.off = g_redirection.open = false;
 }
