@@ -31,10 +31,11 @@ struct NoFile {
     NoFile() { g_file = INVALID_HANDLE_VALUE; }
 } g_noFile;
 uint32_t g_records = 0;  // the records of the journal file so far
+bool g_notingAhead = false;  // records are flushed together, by EndNotingAhead
 const char kJournalName[] = "mofajrnl.mfh";
 
 bool Reserve(int more);
-void NoteUndone(int index);
+int NoteUndone(int index);
 
 Entry* Add(Kind kind, const char* path, const char* other) {
     if (!Reserve(1)) return nullptr;
@@ -45,6 +46,13 @@ Entry* Add(Kind kind, const char* path, const char* other) {
     StrCopyCut(e->path, path);
     StrCopyCut(e->other, other != nullptr ? other : "");
     return e;
+}
+
+// The newest entry of the given kind for path, or -1.
+int Noted(Kind kind, const char* path) {
+    for (int i = g_count; i-- > 0;)
+        if (g_entries[i].kind == kind && _stricmp(g_entries[i].path, path) == 0) return i;
+    return -1;
 }
 
 // Room for the records of one more change (what it replaces and what it
@@ -456,7 +464,7 @@ bool WriteRecord(const Entry& e, Kind kind, uint32_t* number) {
     if (ok) {
         PutJournalRecord(e, kind, securitySize, record);
         ok = g_sys.writeFile(g_file, record, size, &written, nullptr) && written == size &&
-             g_sys.flushFileBuffers(g_file);
+             (g_notingAhead || g_sys.flushFileBuffers(g_file));
     }
     std::free(record);
     // (A record that could not be written is logged with its operation.)
@@ -477,11 +485,13 @@ bool Persist(const Entry& e, Kind kind, int index = -1) {
 // After the undo of entry index: a later recovery does not undo it again.
 // Undoing twice could undo what an older entry put back (a file created
 // where an older entry brings the earlier one back would be deleted again).
-void NoteUndone(int index) {
+// 1 when that is on the disk (or there is nothing to record).
+int NoteUndone(int index) {
     Entry mark = {};
     mark.securityParts = g_recordOf[index];
-    if (g_file != INVALID_HANDLE_VALUE && g_recordOf[index] != 0 && !WriteRecord(mark, kUndone, nullptr))
-        Log("journal: the undo of %s could not be recorded", g_entries[index].path);
+    if (g_file == INVALID_HANDLE_VALUE || g_recordOf[index] == 0 || WriteRecord(mark, kUndone, nullptr)) return 1;
+    Log("journal: the undo of %s could not be recorded", g_entries[index].path);
+    return 0;
 }
 
 // Records e on the disk: 1, or 0 with e dropped (the change is not made).
@@ -637,6 +647,10 @@ int JournalCovers(const char* path) {
 }
 
 int KeepFileCopy(const char* path) {
+    // A file this run made needs no copy: the undo of its making deletes
+    // whatever is there then, which brings back the state the note found.
+    int made = Noted(kCreatedFile, path);
+    if (made >= 0) return made;
     char kept[320];
     if (!KeptName(path, kept, sizeof kept)) return -1;
     // Recorded before the copy is begun, and again once it is whole on the
@@ -674,6 +688,19 @@ int Abandoned() {
 }
 #endif
 
+namespace {
+// Before a change at path: where a note made ahead said this run would make
+// the file and a file is there already, that file is none of this run's, and
+// the note is void (on the disk) before anything there changes: no undo may
+// delete it. 1 when the change may go on.
+int ForgetNotedAhead(const char* path) {
+    int ahead = Noted(kNotedAhead, path);
+    if (ahead < 0 || !Exists(path)) return 1;
+    g_entries[ahead].kind = kDropped;
+    return NoteUndone(ahead);
+}
+}  // namespace
+
 int ChangeRefused(const char* what) {
 #ifdef MOFA_TEST_HOOKS
     ++g_sys.operations;
@@ -688,6 +715,7 @@ int ChangeRefused(const char* what) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 1;
     }
+    if (!ForgetNotedAhead(what)) return 1;
 #ifdef MOFA_TEST_HOOKS
     if (g_sys.failAt != 0 && g_sys.operations == g_sys.failAt) {
         Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
@@ -708,7 +736,32 @@ int Note(Kind kind, const char* path, const char* other, HKEY root = nullptr) {
 }
 }  // namespace
 
-int NoteCreatedFile(const char* path) { return Note(kCreatedFile, path, nullptr); }
+int NoteCreatedFile(const char* path) {
+    int ahead = Noted(kNotedAhead, path);
+    if (ahead < 0) return Note(kCreatedFile, path, nullptr);
+    g_entries[ahead].kind = kCreatedFile;  // its record is on the disk
+    return 1;
+}
+
+namespace {
+int g_aheadFrom;  // the first entry noted ahead
+}  // namespace
+
+void BeginNotingAhead() {
+    g_notingAhead = true;
+    g_aheadFrom = g_count;
+}
+
+void NoteCreatedAhead(const char* path) {
+    if (JournalCovers(path) && Note(kCreatedFile, path, nullptr)) g_entries[g_count - 1].kind = kNotedAhead;
+}
+
+void EndNotingAhead() {
+    g_notingAhead = false;
+    // Not known to be on the disk: each file is noted again as it is made.
+    // (A run a test has ended flushes nothing more, as a kill would not.)
+    if (g_open && (RunAbandoned() || !g_sys.flushFileBuffers(g_file))) g_count = g_aheadFrom;
+}
 int NoteCreatedFolder(const char* path) { return Note(kCreatedFolder, path, nullptr); }
 int NoteRenamed(const char* from, const char* to) { return Note(kRenamed, from, to); }
 int NoteDeleteLater(const char* path) { return Note(kDeleteLater, path, nullptr); }
@@ -719,9 +772,7 @@ int NoteFreshBeside(const char* path) {
     char* name = StrCopy(folder, path) ? const_cast<char*>(BaseName(folder)) : folder;
     if (name == folder || name[-1] != '\\') return 0;
     name[-1] = '\0';
-    for (int i = 0; i < g_count; ++i)
-        if (g_entries[i].kind == kFreshIn && _stricmp(g_entries[i].path, folder) == 0) return 1;  // noted already
-    return Note(kFreshIn, folder, nullptr);
+    return Noted(kFreshIn, folder) >= 0 ? 1 : Note(kFreshIn, folder, nullptr);  // once a folder
 }
 
 namespace {

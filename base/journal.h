@@ -80,7 +80,8 @@ int RecoverEarlierRuns(int (*restoreBackup)(const char* archivePath));
 int JournalCovers(const char* path);
 // Keeps a whole copy of the existing file at path, on the disk, under a name
 // no file has yet; the file stays where it is. The entry's number (for
-// DropKept), or -1 when no copy could be kept (the change is not made).
+// DropKept), or -1 when no copy could be kept (the change is not made). A
+// file this run made is not copied (the entry is its note's).
 int KeepFileCopy(const char* path);
 // Forgets a kept file whose change did not happen after all (-1: none).
 void DropKept(int entry);
@@ -89,6 +90,18 @@ void DropKept(int entry);
 // change is then not made. A change recorded but then not made is harmless:
 // its undo finds nothing to do.
 int NoteCreatedFile(const char* path);
+// Files a run is about to make, noted ahead with one flush for them all
+// (each would otherwise take one of its own): between these two, only
+// NoteCreatedAhead. A note made ahead serves NoteCreatedFile of its path
+// later; where a file turns out to be there already, the note is void before
+// that file changes. Where the flush fails, each is noted again as it is made.
+// (A file another program makes at a noted name after the note, which this
+// run never reaches before a kill, is still deleted by the recovery: the
+// window a single note leaves between its flush and the file's creation, as
+// long as the notes wait for their files.)
+void BeginNotingAhead();
+void NoteCreatedAhead(const char* path);
+void EndNotingAhead();
 int NoteCreatedFolder(const char* path);
 int NoteRenamed(const char* from, const char* to);
 // A file to delete once the run has succeeded (now, or at the next restart).
@@ -118,7 +131,8 @@ int JournalHasRoom();
 // Before each change of a file or the registry: 1 when it must not be made
 // (its last error set): the journal has no room to record it, or, in a test
 // build, it is the change a test makes fail ("access denied"), or a kill the
-// test made has ended the run.
+// test made has ended the run. A note made ahead for what (a path) whose file
+// is there is voided first (1 when that cannot be recorded).
 int ChangeRefused(const char* what);
 
 #ifdef MOFA_TEST_HOOKS

@@ -50,6 +50,8 @@ enum JournalKind : int32_t {
     kFreshIn,        // folder path may hold fresh files ("<name>.<16 hex digits>.mfnew") not yet in place
     kUndone,         // a record of the journal file only: the entry whose latest record is number
                      // securityParts (from 1, in the file's order) is undone
+    kNotedAhead,     // in memory only (its record is a kCreatedFile one): path is to be made by this
+                     // run and has not been yet
 };
 
 // A registry value as it was; a marker entry names a sub-key that existed.

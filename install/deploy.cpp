@@ -9,6 +9,7 @@
 #include "base/context.h"
 #include "base/failure.h"
 #include "base/fileops.h"
+#include "base/journal.h"
 #include "base/machine.h"
 #include "base/path.h"
 #include "base/strbuf.h"
@@ -155,11 +156,12 @@ void ScanFolderSizes() {
     FindClose(search);
 }
 
-uint64_t FolderSizeOf(const char* name) {
+const FolderFile* InFolder(const char* name) {
     for (int i = 0; i < g_folderFileCount; ++i)
-        if (_stricmp(g_folderFiles[i].name, name) == 0) return g_folderFiles[i].size;
-    return 0;
+        if (_stricmp(g_folderFiles[i].name, name) == 0) return &g_folderFiles[i];
+    return nullptr;
 }
+
 }  // namespace
 
 namespace {
@@ -183,18 +185,30 @@ int CheckRoomForPayload() {
     uint64_t need = kSpareRoom, largest = 0;
     ArchiveEntry entry;
     ScanFolderSizes();
+    // The same look tells which of the payload's files are new: they are
+    // noted as this run's with one flush for them all, where each would take
+    // one of its own as it is made. (Noted, not made: one that is there after
+    // all is found so before anything there changes. The payload check found
+    // every name plain, and the install directory leaves room for each.)
+    BeginNotingAhead();
     while (NextArchiveEntry(&walk, &entry)) {
         uint32_t size = 0;
         char name[kDigestNameFieldSize + 1];
+        PathText path;
         CopyEntryName(&entry, name, sizeof name);
         if (walk.index <= kSizedEntries)
             size = g_entrySizes[walk.index - 1];
         else if (!MeasureEntry(&entry, kMaxEntryDataSize, &size))
             continue;
-        uint64_t old = FolderSizeOf(name);
-        if (old < size) need += size - old;
+        uint64_t had = 0;
+        if (const FolderFile* old = InFolder(name))
+            had = old->size;
+        else
+            NoteCreatedAhead(InInstallDir(path, name));
+        if (had < size) need += size - had;
         if (size > largest) largest = size;
     }
+    EndNotingAhead();
     need += largest;
     // The disk of the install directory, or of its drive while it does not
     // exist yet.

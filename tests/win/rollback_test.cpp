@@ -502,6 +502,126 @@ TEST_F(RollbackTest, APowerCutAtAnyMomentLosesNothingTheCommitPromised) {
     }
 }
 
+// The payload's new files are noted ahead, in journal records written one
+// after another and flushed once. The seam watches the journal's writes:
+// the longest run of records before a flush, the moment its first was
+// written, and the moment and operation count of its flush. At that flush
+// another program may make a file at one of the names noted (plantAt).
+// Setup's writes to files of the planted name (its kept copy, its fresh
+// file) are counted, and the moment of the first kept.
+struct AheadWatch {
+    unsigned long unflushed, runFirst, records, first, flushed, plantedWrites, plantedMoment, plantedOperation;
+    std::string plantAt;
+} g_ahead;
+
+std::wstring FinalPath(HANDLE h) {
+    wchar_t path[MAX_PATH + 1] = L"";
+    GetFinalPathNameByHandleW(h, path, MAX_PATH, 0);
+    return path;
+}
+
+bool IsJournal(HANDLE h) { return FinalPath(h).find(L"mofajrnl") != std::wstring::npos; }
+
+BOOL WINAPI WatchedWrite(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (IsJournal(h) && g_ahead.unflushed++ == 0) g_ahead.runFirst = g_sys.moments;
+    if (!g_ahead.plantAt.empty() && FinalPath(h).find(L"\\mofapyck.bak") != std::wstring::npos &&
+        g_ahead.plantedWrites++ == 0) {
+        g_ahead.plantedMoment = g_sys.moments;
+        g_ahead.plantedOperation = g_sys.operations;
+    }
+    return WriteFile(h, data, length, written, overlapped);
+}
+
+BOOL WINAPI WatchedFlush(HANDLE h) {
+    if (IsJournal(h) && g_ahead.unflushed > 1) {
+        if (g_ahead.unflushed > g_ahead.records)
+            g_ahead = {0, 0, g_ahead.unflushed, g_ahead.runFirst, g_sys.moments, 0, 0, 0, g_ahead.plantAt};
+        if (!g_ahead.plantAt.empty()) WriteBytes(g_ahead.plantAt, "another program's file");
+    }
+    if (IsJournal(h)) g_ahead.unflushed = 0;
+    return FlushFileBuffers(h);
+}
+
+void WatchAhead(const std::string& plantAt = "") {
+    g_ahead = {};
+    g_ahead.plantAt = plantAt;
+    g_sys.writeFile = WatchedWrite;
+    g_sys.flushFileBuffers = WatchedFlush;
+}
+
+// A fresh install killed, with or without a power cut, before the notes made
+// ahead, amid them, at the last, between their flush and the first change,
+// and amid the files they name: the recovery leaves the machine as it was,
+// and one complete run then installs whole.
+TEST_F(RollbackTest, ANoteMadeAheadHoldsThroughAKillOrAPowerCut) {
+    MessageRecorder messages;
+    PrepareEarlier(false);
+    const std::string before = Snapshot();
+    WatchAhead();
+    ASSERT_EQ(Upgrade(0), kExitInstalled);
+    const std::string installed = Snapshot();
+    // Every file of the payload, in one flush.
+    ASSERT_EQ(g_ahead.records, contents_.size());
+    const unsigned long first = g_ahead.first, flushed = g_ahead.flushed, n = g_ahead.records;
+    ASSERT_EQ(flushed, first + n - 1);
+    for (unsigned long k : {first, first + n / 2, flushed, flushed + 1, flushed + n})
+        for (bool cut : {false, true}) {
+            const std::string what = "killed at moment " + std::to_string(k) + (cut ? ", the power cut" : "");
+            PrepareEarlier(false);
+            PowerCutModel model(root_);
+            Upgrade(0, kRunSilent, k);
+            const int lost = cut ? model.Cut() : 0;
+            // The notes written so far were not flushed yet: the cut loses them.
+            if (cut && k > first && k <= flushed) EXPECT_GT(lost, 0) << what;
+            ResetSetupContext();
+            g_sys.crashAt = g_sys.abandoned = 0;
+            ASSERT_EQ(RecoverEarlierRun(), 1) << what;
+            EXPECT_EQ(Snapshot(), before) << what;
+            EXPECT_EQ(Upgrade(0), kExitInstalled) << what;
+            EXPECT_EQ(Snapshot(), installed) << what;
+        }
+}
+
+// Where a file another program made takes a name noted ahead before setup
+// writes there, the note is void: the file is replaced as any file there is,
+// and a failed run puts it back, as does the recovery after a kill, instead
+// of deleting it as one setup made.
+TEST_F(RollbackTest, AFileAnotherProgramMakesWhereANoteMadeAheadNamesOneIsPutBack) {
+    MessageRecorder messages;
+    for (bool killed : {false, true}) {
+        const char* what = killed ? "killed" : "failed";
+        PrepareEarlier();
+        const std::string planted = install_ + "mofapyck.bak";
+        WatchAhead(planted);
+        ASSERT_EQ(Upgrade(0), kExitInstalled) << what;
+        ASSERT_GT(g_ahead.records, 5u) << what;
+        const unsigned long flushed = g_ahead.flushed, moment = g_ahead.plantedMoment;
+        const unsigned long operation = g_ahead.plantedOperation;
+        EXPECT_EQ(ReadBytes(planted), contents_["mofapyck.bak"]) << what;
+        // Just after the planted file was replaced; a failure the extraction
+        // gets past (it moves a file aside and writes again) does not end it.
+        int failed = 0;
+        for (unsigned long k = 1; k <= (killed ? 1 : 12); ++k) {
+            PrepareEarlier();
+            WatchAhead(planted);
+            const int code = killed ? Upgrade(0, kRunSilent, moment + 3) : Upgrade(operation + k);
+            EXPECT_EQ(g_ahead.flushed, flushed) << what;
+            if (code != kExitFailed) continue;
+            ++failed;
+            // Its copy kept, and the payload's bytes written to take its place.
+            EXPECT_GE(g_ahead.plantedWrites, 2u) << what << k;
+            if (killed) {
+                EXPECT_EQ(ReadBytes(planted), contents_["mofapyck.bak"]) << what;
+                ResetSetupContext();
+                g_sys.crashAt = g_sys.abandoned = 0;
+                ASSERT_EQ(RecoverEarlierRun(), 1) << what;
+            }
+            EXPECT_EQ(ReadBytes(planted), "another program's file") << what << k;
+        }
+        EXPECT_GT(failed, 0) << what;
+    }
+}
+
 // A new file of the payload that cannot be written, as a full disk and then
 // missing rights refuse it: the one message gives that cause and its
 // advice, and the failure the log ends with is that error, not a missing
