@@ -678,16 +678,6 @@ void DropKept(int entry) {
 
 int JournalHasRoom() { return !g_open || Reserve(2) ? 1 : 0; }
 
-#ifdef MOFA_TEST_HOOKS
-int Abandoned() {
-    if (++g_sys.moments == g_sys.crashAt) {
-        Log("killed at %lu", g_sys.moments);
-        g_sys.abandoned = 1;
-    }
-    return g_sys.abandoned;
-}
-#endif
-
 namespace {
 // Before a change at path: where a note made ahead said this run would make
 // the file and a file is there already, that file is none of this run's, and
@@ -702,28 +692,14 @@ int ForgetNotedAhead(const char* path) {
 }  // namespace
 
 int ChangeRefused(const char* what) {
-#ifdef MOFA_TEST_HOOKS
-    ++g_sys.operations;
-    if (Abandoned()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 1;
-    }
-#endif
+    if (RefusedForTest(what)) return 1;
     // A change the journal could not record is not made at all.
     if (!JournalHasRoom()) {
         Log("the journal has no room to record a change: %s is not made", what);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 1;
     }
-    if (!ForgetNotedAhead(what)) return 1;
-#ifdef MOFA_TEST_HOOKS
-    if (g_sys.failAt != 0 && g_sys.operations == g_sys.failAt) {
-        Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 1;
-    }
-#endif
-    return 0;
+    return ForgetNotedAhead(what) ? 0 : 1;
 }
 
 namespace {

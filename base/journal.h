@@ -135,11 +135,3 @@ int JournalHasRoom();
 // is there is voided first (1 when that cannot be recorded).
 int ChangeRefused(const char* what);
 
-#ifdef MOFA_TEST_HOOKS
-// Counts one moment a kill could fall on (g_sys.crashAt): 1 when the run has
-// been abandoned.
-int Abandoned();
-#else
-// The shipped program: no test ends a run.
-inline int Abandoned() { return 0; }
-#endif

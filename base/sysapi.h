@@ -96,6 +96,13 @@ struct SysApi {
     // The program a run copies as its sign-in program (null: the running
     // one). Left as it is by ResetSysApi.
     const char* programPath;
+    // The tests' stand-ins of a kill and of a failing change, which keep the
+    // counts above (tests/win/support; null in a build without it): moment
+    // counts one moment, 1 when the run has been ended; refuse counts one
+    // operation, 1 when it must not be made (its last error set). Left as
+    // they are by ResetSysApi.
+    int (*moment)();
+    int (*refuse)(const char* what);
 #endif
 };
 #undef MOFA_SYSTEM_CALL
@@ -105,9 +112,25 @@ extern SysApi g_sys;
 // The real functions, for tests that restore the seam; the count restarts.
 void ResetSysApi();
 
+// 1 once a test has ended the run as a kill would; Abandoned counts one
+// moment a kill could fall on first; RefusedForTest: 1 when the change is
+// one a test makes fail or a kill has ended the run. The path of the running
+// program (as GetModuleFileNameA gives it, or the one a test stands in).
+// The shipped program: no test ends a run or refuses a change.
 #ifdef MOFA_TEST_HOOKS
-// 1 once a test has ended the run as a kill would.
 inline int RunAbandoned() { return g_sys.abandoned; }
+inline int Abandoned() { return g_sys.moment != nullptr && g_sys.moment(); }
+inline int RefusedForTest(const char* what) { return g_sys.refuse != nullptr && g_sys.refuse(what); }
+inline DWORD ThisProgramPath(char* out, DWORD cap) {
+    if (g_sys.programPath == nullptr) return GetModuleFileNameA(nullptr, out, cap);
+    DWORD n = 0;
+    while (g_sys.programPath[n] != '\0' && n + 1 < cap) out[n] = g_sys.programPath[n], ++n;
+    out[n] = '\0';
+    return n;
+}
 #else
 inline int RunAbandoned() { return 0; }
+inline int Abandoned() { return 0; }
+inline int RefusedForTest(const char*) { return 0; }
+inline DWORD ThisProgramPath(char* out, DWORD cap) { return GetModuleFileNameA(nullptr, out, cap); }
 #endif

@@ -50,10 +50,7 @@ int WriteSignInEntry() {
     // runs it in every account that signs in. 32-bit on 64-bit Windows, it
     // goes to SysWOW64, which the 64-bit shell that runs it names so too.
     char self[MAX_PATH], program[MAX_PATH], command[MAX_PATH + 24];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-#ifdef MOFA_TEST_HOOKS
-    if (g_sys.programPath != nullptr) n = StrCopy(self, g_sys.programPath);
-#endif
+    DWORD n = ThisProgramPath(self, sizeof self);
     if (n == 0 || n >= sizeof self ||
         !JoinPath(program, DetectWow64() ? g_ctx.sysWow64Dir : g_ctx.systemDir, kSignInProgram) ||
         !StrFormat(command, sizeof command, "\"%s\" /SIGNIN=%08X", program, static_cast<unsigned>(g_ctx.layoutId)) ||

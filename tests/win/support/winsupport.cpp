@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/log.h"
 #include "base/sysapi.h"
 #include "install/sysops.h"
 
@@ -23,6 +24,35 @@ struct SignInProgramStandIn {
         g_sys.programPath = path;
     }
 } g_signInProgram;
+
+// A kill at the crashAt-th moment: from then on the run changes nothing.
+int CountedMoment() {
+    if (++g_sys.moments == g_sys.crashAt) {
+        Log("killed at %lu", g_sys.moments);
+        g_sys.abandoned = 1;
+    }
+    return g_sys.abandoned;
+}
+
+// The failAt-th change fails as one refused would ("access denied"), as does
+// every change once a kill has ended the run.
+int CountedRefusal(const char* what) {
+    ++g_sys.operations;
+    bool fails = CountedMoment() != 0;
+    if (!fails && g_sys.failAt != 0 && g_sys.operations == g_sys.failAt) {
+        Log("fault made for a test: operation %lu (%s) fails", g_sys.operations, what);
+        fails = true;
+    }
+    if (fails) SetLastError(ERROR_ACCESS_DENIED);
+    return fails ? 1 : 0;
+}
+
+struct KillsAndFaults {
+    KillsAndFaults() {
+        g_sys.moment = CountedMoment;
+        g_sys.refuse = CountedRefusal;
+    }
+} g_killsAndFaults;
 }  // namespace
 
 namespace {
