@@ -570,10 +570,9 @@ void Finish() {
     RemoveRunFolder(g_ignored);
 }
 
-// Completes the journal file an earlier run left, if any. 1 when there was
-// none or it is complete now (the run folder then is gone); 0 when it could
-// not be read or not every change could be undone: it stays.
-int RecoverJournal() {
+}  // namespace
+
+int RecoverEarlierJournal() {
     char path[320];
     if (!RunFolderName(path, sizeof path, kJournalName) || !Exists(path)) return 1;
     int64_t size = FileSizeOf(path);
@@ -607,6 +606,8 @@ int RecoverJournal() {
     RemoveRunFolder(path);
     return 1;
 }
+
+namespace {
 }  // namespace
 
 int OpenJournal() {
@@ -877,8 +878,7 @@ int RollBackJournal() {
     return failed == 0 ? 1 : 0;
 }
 
-int RecoverEarlierRuns(int (*restoreBackup)(const char* archivePath)) {
-    if (!RecoverJournal()) return 0;
+int RestoreEarlierBackups(int (*restoreBackup)(const char* archivePath)) {
     // Folders of earlier runs: those that lost their journal, and those of
     // setups that kept no journal, named by process ("mofabak<id>.<n>").
     // Their backup may be the only copy of the user's files.

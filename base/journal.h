@@ -15,7 +15,7 @@
 // the change it describes is made; the backup of the user's data lies beside
 // it. The folder is made only where administrators alone can write. A run
 // that died (a kill, a power loss) leaves the file behind, and the next run
-// completes it first: RecoverEarlierRuns.
+// completes it first: RecoverEarlierJournal.
 //
 // What the journal holds to, whatever moment a kill or a power cut falls on
 // (the kill, failure and power-cut sweeps of the tests rest on these):
@@ -66,13 +66,15 @@ int CommitJournal();
 // the journal file stays for the next run to complete. The journal closes.
 int RollBackJournal();
 
-// Completes what earlier runs left, before this run changes anything: an
-// unfinished journal is rolled back (or, when committed, its clean-up done),
-// then every "<Windows directory>\mofabak*" folder that holds a backup of an
-// earlier run is handed to restoreBackup (its archive's path; 1 when its
-// files are back) and removed. 1 when all is complete; 0 when something could
-// not be (the rest is left for the next run, and this one must change nothing).
-int RecoverEarlierRuns(int (*restoreBackup)(const char* archivePath));
+// Complete what earlier runs left, before this run changes anything, one
+// after the other: the journal file an earlier run left is rolled back (or,
+// when committed, its clean-up done; the run folder then goes), then every
+// "<Windows directory>\mofabak*" folder that holds a backup of an earlier run
+// is handed to restoreBackup (its archive's path; 1 when its files are back)
+// and removed. Each: 1 when all is complete; 0 when something could not be
+// (the rest is left for the next run, and this one must change nothing).
+int RecoverEarlierJournal();
+int RestoreEarlierBackups(int (*restoreBackup)(const char* archivePath));
 
 // ---- What the file and registry operations record (journal open) ----
 

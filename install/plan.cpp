@@ -266,20 +266,15 @@ namespace {
 // The journal's recovery reaches the kept files in the system directories
 // natively; the restore of a backup an earlier setup left reaches only the
 // earlier installation, and loads a library and may show a message, which
-// must never happen with the system's redirection off: it runs outside.
-void* g_recoveryToken;
-int RestoreOutsideNativeAccess(const char* archivePath) {
-    EndNativeSystemDirAccess(g_recoveryToken);
-    int whole = RestoreBackupOf(archivePath);
-    g_recoveryToken = BeginNativeSystemDirAccess();
-    return whole;
+// must never happen with the system's redirection off: it comes after.
+int RecoverJournalNatively() {
+    NativeSystemDirAccess native;
+    return RecoverEarlierJournal();
 }
 }  // namespace
 
 int RecoverEarlierRun() {
-    g_recoveryToken = BeginNativeSystemDirAccess();
-    int complete = RecoverEarlierRuns(RestoreOutsideNativeAccess);
-    EndNativeSystemDirAccess(g_recoveryToken);
+    int complete = RecoverJournalNatively() && RestoreEarlierBackups(RestoreBackupOf);
     // The path file may have come back: the earlier installation as it is now.
     std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
     ReadPathFile(1);

@@ -718,8 +718,6 @@ TEST_F(RollbackTest, ANativeAccessSpanIsNeverNested) {
 // then lost the rename (as a power cut may lose a name change the disk had
 // not taken, but not the record flushed after it): the next recovery finds
 // the kept copy still there and puts it back again.
-int NothingToRestore(const char*) { return 1; }
-
 TEST(JournalRecovery, APutBackWhoseRenameWasLostIsPutBackAgain) {
     const std::string dir = ScratchDir("lostrename");
     UseStandInWindows(dir + "windows", 6);
@@ -740,7 +738,7 @@ TEST(JournalRecovery, APutBackWhoseRenameWasLostIsPutBackAgain) {
             ASSERT_TRUE(WriteBytes(file, "shipped words"));
             found = true;
         }
-        ASSERT_EQ(RecoverEarlierRuns(NothingToRestore), 1) << j;
+        ASSERT_EQ(RecoverEarlierJournal(), 1) << j;
         EXPECT_EQ(ReadBytes(file), "the user's words") << "killed at the rollback's moment " << j;
         EXPECT_FALSE(FileExists(kept)) << j;
     }
