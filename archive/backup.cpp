@@ -10,12 +10,12 @@
 #include "base/failure.h"
 #include "base/fileops.h"
 #include "base/log.h"
+#include "base/names.h"
 #include "base/path.h"
 #include "base/strbuf.h"
 #include "base/ui.h"
 
 namespace {
-const char kBackupName[] = "mofaback.mfz";
 const char kPhraseTwin[] = "mofacyzk.bak";
 const char kRestoreCount[] = "成功恢复了%d个原有数据文件！";
 // Why the install stops when the earlier data cannot be kept (%s: where).

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "base/fileops.h"
+#include "base/names.h"
 #include "base/strbuf.h"
 
 int ForceDeleteFile(const char* path) {
@@ -115,7 +116,7 @@ int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     }
     if (errno != EEXIST) return 0;
     char fresh[300];
-    if (!StrCopy(fresh, path) || !StrAppend(fresh, ".mfnew")) return 0;
+    if (!StrCopy(fresh, path) || !StrAppend(fresh, kFreshSuffix)) return 0;
     unlink(fresh);
     if (!WriteWholeFile(fresh, data, len) || rename(fresh, path) != 0) {
         int error = errno;

@@ -5,6 +5,7 @@
 #include "base/fileops.h"
 #include "base/journal.h"
 #include "base/log.h"
+#include "base/names.h"
 #include "base/path.h"
 #include "base/safepath.h"
 #include "base/strbuf.h"
@@ -32,7 +33,7 @@ int ClearPlanted(const char* path, const char* what) {
 int WriteFresh(const char* path, char (&fresh)[300], const void* data, uint32_t len) {
     PathVerdict verdict;
     if (!NoteFreshBeside(path)) return 0;
-    HANDLE h = CreateFresh(path, ".mfnew", fresh, sizeof fresh, &verdict);
+    HANDLE h = CreateFresh(path, kFreshSuffix, fresh, sizeof fresh, &verdict);
     if (h == INVALID_HANDLE_VALUE) {
         Allowed(verdict, "file write", path);
         return 0;
@@ -183,7 +184,7 @@ int CopyFileOver(const char* src, const char* dst) {
     HANDLE in = OpenExisting(src, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, "file copy");
     if (in == INVALID_HANDLE_VALUE) return Logged(0, "file copy", dst);
     PathVerdict verdict = kPathPlain;
-    HANDLE out = NoteFreshBeside(dst) ? CreateFresh(dst, ".mfnew", fresh, sizeof fresh, &verdict) : INVALID_HANDLE_VALUE;
+    HANDLE out = NoteFreshBeside(dst) ? CreateFresh(dst, kFreshSuffix, fresh, sizeof fresh, &verdict) : INVALID_HANDLE_VALUE;
     if (out == INVALID_HANDLE_VALUE) {
         Allowed(verdict, "file copy", dst);
         CloseHandle(in);

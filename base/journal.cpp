@@ -8,6 +8,7 @@
 #include "base/filebase.h"
 #include "base/journal_records.h"
 #include "base/log.h"
+#include "base/names.h"
 #include "base/path.h"
 #include "base/safepath.h"
 #include "base/strbuf.h"
@@ -75,7 +76,7 @@ bool Reserve(int more) {
 // that name already (a copy kept earlier: never overwritten).
 bool KeptName(const char* path, char* out, size_t cap) {
     for (int i = 0; i < 100; ++i) {
-        if (!StrFormat(out, cap, i == 0 ? "%s.mfold" : "%s.mfold%d", path, i)) return false;
+        if (!StrFormat(out, cap, i == 0 ? "%s%s" : "%s%s%d", path, kKeptSuffix, i)) return false;
         if (!Exists(out)) return true;
     }
     return false;
@@ -333,7 +334,7 @@ bool PutSecurityBack(const Entry& e) {
 // A fresh file's name: "<name>.<16 hex digits>.mfnew" (see CreateFresh).
 bool FreshName(const char* name) {
     size_t n = std::strlen(name);
-    if (n < 24 || _stricmp(name + n - 6, ".mfnew") != 0 || name[n - 23] != '.') return false;
+    if (n < 24 || _stricmp(name + n - 6, kFreshSuffix) != 0 || name[n - 23] != '.') return false;
     for (size_t i = n - 22; i < n - 6; ++i)
         if (!std::strchr("0123456789abcdef", name[i])) return false;
     return true;
@@ -344,7 +345,7 @@ bool FreshName(const char* name) {
 // names are unpredictable), and never in use.
 bool DropFreshFiles(const char* folder) {
     char pattern[320], path[320];
-    if (!StrFormat(pattern, sizeof pattern, "%s\\*.mfnew", folder)) return false;
+    if (!StrFormat(pattern, sizeof pattern, "%s\\*%s", folder, kFreshSuffix)) return false;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return true;
@@ -557,7 +558,7 @@ bool RunFolderName(char* out, size_t cap, const char* name) {
 // it is gone.
 bool RemoveRunFolder(const char* folder) {
     char path[320];
-    static const char* const kHeld[] = {"mofaback.mfz", kJournalName};
+    static const char* const kHeld[] = {kBackupName, kJournalName};
     for (const char* name : kHeld)
         if (StrFormat(path, sizeof path, "%s%s", folder, name)) DeleteNowOrAtRestart(path);
     return RemoveDirectoryA(folder) != 0;
@@ -901,7 +902,7 @@ int RestoreEarlierBackups(int (*restoreBackup)(const char* archivePath)) {
             continue;
         }
         // (A folder without a backup is nothing to restore.)
-        if (StrFormat(path, sizeof path, "%smofaback.mfz", folder)) {
+        if (StrFormat(path, sizeof path, "%s%s", folder, kBackupName)) {
             if (!restoreBackup(path)) {
                 complete = 0;
                 continue;

@@ -7,6 +7,7 @@
 
 #include "base/failure.h"
 #include "base/log.h"
+#include "base/names.h"
 #include "base/path.h"
 #include "base/safepath.h"
 #include "base/strbuf.h"
@@ -53,7 +54,7 @@ void KeepNewerHalf() {
     BOOL read = text != nullptr && ReadFile(file, text, length, &got, nullptr) && got == length;
     CloseHandle(file);
     char fresh[MAX_PATH + 40];
-    if (read && (file = CreateFresh(g_path, ".mfnew", fresh, sizeof fresh, &verdict)) != INVALID_HANDLE_VALUE) {
+    if (read && (file = CreateFresh(g_path, kFreshSuffix, fresh, sizeof fresh, &verdict)) != INVALID_HANDLE_VALUE) {
         DWORD from = length / 2;
         while (from < length && text[from - 1] != '\n') ++from;
         DWORD written = 0;

@@ -11,6 +11,7 @@
 #include "base/failure.h"
 #include "base/journal.h"
 #include "base/machine.h"
+#include "base/names.h"
 #include "base/path.h"
 #include "base/registry.h"
 #include "base/strbuf.h"
@@ -222,7 +223,7 @@ DWORD InstalledKilobytes(const char* dir) {
     if (search == INVALID_HANDLE_VALUE) return 0;
     uint64_t bytes = 0;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !ContainsText(found.cFileName, ".mfold"))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !ContainsText(found.cFileName, kKeptSuffix))
             bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     } while (FindNextFileA(search, &found));
     FindClose(search);
