@@ -33,6 +33,7 @@ struct NoFile {
 } g_noFile;
 uint32_t g_records = 0;  // the records of the journal file so far
 bool g_notingAhead = false;  // records are flushed together, by EndNotingAhead
+int g_aheadFrom;             // the first entry noted ahead
 const char kJournalName[] = "mofajrnl.mfh";
 
 bool Reserve(int more);
@@ -608,9 +609,6 @@ int RecoverEarlierJournal() {
     return 1;
 }
 
-namespace {
-}  // namespace
-
 int OpenJournal() {
     Close();
     char folder[300], path[320];
@@ -720,10 +718,6 @@ int NoteCreatedFile(const char* path) {
     g_entries[ahead].kind = kCreatedFile;  // its record is on the disk
     return 1;
 }
-
-namespace {
-int g_aheadFrom;  // the first entry noted ahead
-}  // namespace
 
 void BeginNotingAhead() {
     g_notingAhead = true;

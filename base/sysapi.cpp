@@ -1,5 +1,7 @@
 #include "base/sysapi.h"
 
+#include <cstring>
+
 #include "base/strbuf.h"
 
 SysApi g_sys;
@@ -39,6 +41,13 @@ void ResetSysApi() {
     g_sys.getFileInformationByHandleEx =
         Kernel32Function<decltype(g_sys.getFileInformationByHandleEx)>("GetFileInformationByHandleEx");
 }
+
+#ifdef MOFA_TEST_HOOKS
+DWORD ThisProgramPath(char* out, DWORD cap) {
+    if (g_sys.programPath == nullptr) return GetModuleFileNameA(nullptr, out, cap);
+    return StrCopy(out, cap, g_sys.programPath) ? static_cast<DWORD>(std::strlen(out)) : 0;
+}
+#endif
 
 BOOL WINAPI FileAttributesAndLinks(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
     auto query = g_sys.getFileInformationByHandleEx;

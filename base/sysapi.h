@@ -121,13 +121,7 @@ void ResetSysApi();
 inline int RunAbandoned() { return g_sys.abandoned; }
 inline int Abandoned() { return g_sys.moment != nullptr && g_sys.moment(); }
 inline int RefusedForTest(const char* what) { return g_sys.refuse != nullptr && g_sys.refuse(what); }
-inline DWORD ThisProgramPath(char* out, DWORD cap) {
-    if (g_sys.programPath == nullptr) return GetModuleFileNameA(nullptr, out, cap);
-    DWORD n = 0;
-    while (g_sys.programPath[n] != '\0' && n + 1 < cap) out[n] = g_sys.programPath[n], ++n;
-    out[n] = '\0';
-    return n;
-}
+DWORD ThisProgramPath(char* out, DWORD cap);
 #else
 inline int RunAbandoned() { return 0; }
 inline int Abandoned() { return 0; }

@@ -161,7 +161,6 @@ const FolderFile* InFolder(const char* name) {
         if (_stricmp(g_folderFiles[i].name, name) == 0) return &g_folderFiles[i];
     return nullptr;
 }
-
 }  // namespace
 
 namespace {

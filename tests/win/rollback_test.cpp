@@ -512,6 +512,7 @@ TEST_F(RollbackTest, APowerCutAtAnyMomentLosesNothingTheCommitPromised) {
 struct AheadWatch {
     unsigned long unflushed, runFirst, records, first, flushed, plantedWrites, plantedMoment, plantedOperation;
     std::string plantAt;
+    std::wstring plantedName;  // "\\<its name>"
 } g_ahead;
 
 std::wstring FinalPath(HANDLE h) {
@@ -524,7 +525,7 @@ bool IsJournal(HANDLE h) { return FinalPath(h).find(L"mofajrnl") != std::wstring
 
 BOOL WINAPI WatchedWrite(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     if (IsJournal(h) && g_ahead.unflushed++ == 0) g_ahead.runFirst = g_sys.moments;
-    if (!g_ahead.plantAt.empty() && FinalPath(h).find(L"\\mofapyck.bak") != std::wstring::npos &&
+    if (!g_ahead.plantAt.empty() && FinalPath(h).find(g_ahead.plantedName) != std::wstring::npos &&
         g_ahead.plantedWrites++ == 0) {
         g_ahead.plantedMoment = g_sys.moments;
         g_ahead.plantedOperation = g_sys.operations;
@@ -535,7 +536,8 @@ BOOL WINAPI WatchedWrite(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, 
 BOOL WINAPI WatchedFlush(HANDLE h) {
     if (IsJournal(h) && g_ahead.unflushed > 1) {
         if (g_ahead.unflushed > g_ahead.records)
-            g_ahead = {0, 0, g_ahead.unflushed, g_ahead.runFirst, g_sys.moments, 0, 0, 0, g_ahead.plantAt};
+            g_ahead = {0, 0, g_ahead.unflushed, g_ahead.runFirst, g_sys.moments, 0, 0, 0, g_ahead.plantAt,
+                       g_ahead.plantedName};
         if (!g_ahead.plantAt.empty()) WriteBytes(g_ahead.plantAt, "another program's file");
     }
     if (IsJournal(h)) g_ahead.unflushed = 0;
@@ -545,6 +547,8 @@ BOOL WINAPI WatchedFlush(HANDLE h) {
 void WatchAhead(const std::string& plantAt = "") {
     g_ahead = {};
     g_ahead.plantAt = plantAt;
+    const size_t slash = plantAt.find_last_of('\\');
+    if (slash != std::string::npos) g_ahead.plantedName.assign(plantAt.begin() + slash, plantAt.end());
     g_sys.writeFile = WatchedWrite;
     g_sys.flushFileBuffers = WatchedFlush;
 }
