@@ -74,10 +74,10 @@ void ReadRunMode(const char* commandLine) {
 
 int HasRegisterArgument(const char* commandLine) { return RegisterArgument(commandLine) != nullptr ? 1 : 0; }
 
-int ParseRegisterArgument(const char* commandLine) {
+int ParseRegisterArgument(const char* commandLine, char* out, size_t cap) {
     const char* directory = RegisterArgument(commandLine);
-    if (directory == nullptr || std::strlen(directory) >= sizeof g_ctx.installDir) return 0;
-    CopyUnquoted(g_ctx.installDir, sizeof g_ctx.installDir, directory);
+    if (directory == nullptr || std::strlen(directory) >= cap) return 0;
+    CopyUnquoted(out, cap, directory);
     return 1;
 }
 

@@ -13,9 +13,9 @@ void ReadRunMode(const char* commandLine);
 int HasRegisterArgument(const char* commandLine);
 
 // Copies the directory after "regmf32=" (the rest of the line, quotes and
-// trailing blanks left out) into installDir; a directory that does not fit
-// installDir is refused and installDir stays unchanged. Returns 1 when copied.
-int ParseRegisterArgument(const char* commandLine);
+// trailing blanks left out) into out; a directory that does not fit cap
+// bytes is refused and out stays unchanged. Returns 1 when copied.
+int ParseRegisterArgument(const char* commandLine, char* out, size_t cap);
 
 // The file "/log=PATH" names (the word anywhere, in any case of its letters;
 // a PATH with blanks is quoted, as "/log=C:\my logs\a.log" or

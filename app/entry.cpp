@@ -67,7 +67,7 @@ void RestrictDllSearch() {
 }
 
 bool CheckAdminRights() {
-    ReadPathFile(1);
+    ReadPathFile();
     DetectWow64();
     if (g_ctx.windowsMajorVersion < 6) return true;
 
@@ -190,16 +190,17 @@ int RefuseSwitches() {
 // run goes on with it chosen, else the exit code (the path files untouched).
 int RefuseHandedDirectory(const char* commandLine) {
     char* chosen = g_ctx.chosenInstallDir;
-    DirVerdict verdict = ParseRegisterArgument(commandLine) ? JudgeInstallDir(g_ctx.installDir, chosen, sizeof g_ctx.chosenInstallDir)
-                                                            : kDirTooLong;
+    char handed[sizeof g_ctx.installDir] = "";
+    DirVerdict verdict = ParseRegisterArgument(commandLine, handed, sizeof handed)
+                             ? JudgeInstallDir(handed, chosen, sizeof g_ctx.chosenInstallDir)
+                             : kDirTooLong;
     static const char* const kModules[] = {"mofahu4.ime", "mofahu64.ime"};
     char module[MAX_PATH];
     for (const char* name : kModules)
         if (verdict == kDirUsable && (!JoinPath(module, chosen, name) || !FilePresent(module))) verdict = kDirNoProduct;
     if (verdict == kDirUsable) return -1;
-    Log("the directory handed over is refused: %s%s", g_ctx.installDir, kDirRefusals[verdict]);
+    Log("the directory handed over is refused: %s%s", handed, kDirRefusals[verdict]);
     chosen[0] = '\0';
-    g_ctx.installDir[0] = '\0';
     return kExitFailed;
 }
 

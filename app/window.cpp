@@ -170,8 +170,7 @@ void OnCreate(HWND window) {
     g_ctx.userDataState = kNoEarlierData;
     // Resolved afresh here as before the install, whatever an earlier step
     // left in installDir.
-    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
-    ResolveInstallDir();
+    ResolveInstallDirAfresh();
 }
 
 void OnDestroy() {

@@ -62,15 +62,15 @@ const BackupRow kRows[kBackupRowCount] = {
 
 // Why the last backup failed, for the message that stops the install.
 struct BackupFailure {
-    bool reading;      // a user file could not be read (else: the backup not written)
-    FileFailure why;
+    bool reading;  // a user file could not be read (else: the backup not written)
+    FailureKind why;
     char where[kPathSize];
 } g_failure;
 
 // Records why a row could not be kept; returns -1, the row's result.
 int Failed(bool reading, const char* where) {
     g_failure.reading = reading;
-    g_failure.why = LastFileFailure();
+    g_failure.why = KindOfError(LastSystemError());
     StrCopyCut(g_failure.where, where);
     return -1;
 }
@@ -254,14 +254,14 @@ int KeepRow(const BackupRow& row, const char* dir) {
 
     uint32_t size = 0;
     int64_t fileSize = FileSizeOf(path);
-    FileFailure why = fileSize < 0 ? LastFileFailure() : kFileFailedOther;
+    FailureKind why = fileSize < 0 ? KindOfError(LastSystemError()) : kFailedOther;
     unsigned char* block = fileSize >= 0 && fileSize <= kMaxUserFile ? ReadWholeFile(path, kMaxUserFile, 14, &size) : nullptr;
     if (block == nullptr || size != static_cast<uint64_t>(fileSize)) {
         std::free(block);
         // A link planted in the folder others can write is no file of the
         // user's: never read through, so not kept. A linked folder on the
         // path stops the install.
-        if (why == kFileLinked) {
+        if (why == kFailedLinkedFile) {
             Log("user file not kept: %s is a link or has other names, planted by another program", path);
             return 0;
         }
@@ -345,7 +345,6 @@ int BackupUserData() {
     if (!FindEarlierInstallation()) return 0;
     // The backup reads the earlier installation's directory, whatever the
     // current one is.
-    if (!StrCopy(g_ctx.installDir, g_ctx.previousInstallDir)) return 0;
     const char* dir = g_ctx.previousInstallDir;
 
     // The archive is built, and later read back, in a folder of this run
@@ -394,7 +393,7 @@ void ShowBackupFailure() {
     int fits;
     if (g_failure.reading)
         fits = StrFormat(text, sizeof text, kCannotRead, where);
-    else if (g_failure.why == kFileDiskFull)
+    else if (g_failure.why == kFailedDiskFull)
         fits = StrFormat(text, sizeof text, kNoRoom, where);
     else
         fits = StrFormat(text, sizeof text, kCannotWrite, where);
@@ -405,31 +404,39 @@ namespace {
 // The cause the user is told when the restore fails, with the file's name.
 const char kRestoreFailed[] = "没有成功恢复原有数据文件%s";
 
+// One restore: the backup at archive into the directory dir, through work
+// (kWorkBufferSize bytes); carried: the archive goes along into dir.
+struct Restore {
+    const char* archive;
+    const char* dir;
+    unsigned char* work;
+    bool carried;
+};
+
 // The user's files may have grown past the 2 MB of the work buffer (the
 // backup stores them whole): such a backup is extracted through a work area
 // as large as its largest entry, so that no dictionary is kept in the
 // archive only.
-void ExtractBackup(const unsigned char* image, uint32_t size) {
+void ExtractBackup(const Restore& job, const unsigned char* image, uint32_t size) {
     uint32_t largest = LargestEntry(image, size);
     unsigned char* own = nullptr;
     if (largest > kMaxEntryDataSize)
         own = static_cast<unsigned char*>(std::calloc(WorkAreaSizeFor(largest), 1));
     if (own != nullptr)
-        ExtractArchiveUpTo(image, size, own, WorkAreaSizeFor(largest), largest);
+        ExtractArchiveUpTo(job.dir, image, size, own, WorkAreaSizeFor(largest), largest);
     else
-        ExtractArchive(image, size, g_ctx.workBuffer, kWorkBufferSize);
+        ExtractArchive(job.dir, image, size, job.work, kWorkBufferSize);
     std::free(own);
 }
 
 // Checks what the restore wrote against the backup: the user is told how
 // many files came back, or the first that did not is recorded as the cause
 // (the install is then undone and the user told once). 1 when all came back.
-int VerifyRestored(const unsigned char* image, uint32_t size) {
-    unsigned char* work = g_ctx.workBuffer;
-    char* report = reinterpret_cast<char*>(work);
-    char* tolerance = reinterpret_cast<char*>(work + kRestoreReportSize);
+int VerifyRestored(const Restore& job, const unsigned char* image, uint32_t size) {
+    char* report = reinterpret_cast<char*>(job.work);
+    char* tolerance = reinterpret_cast<char*>(job.work + kRestoreReportSize);
     tolerance[0] = '\0';
-    int good = VerifyExtractedFiles(image, size, report, kRestoreReportSize, tolerance);
+    int good = VerifyExtractedFiles(job.dir, image, size, report, kRestoreReportSize, tolerance);
     if (report[0] != '\0') {
         const char* markers = FindText(report, "....");
         if (markers != nullptr) report[markers - report] = '\0';
@@ -440,35 +447,29 @@ int VerifyRestored(const unsigned char* image, uint32_t size) {
     if (StrFormat(text, sizeof text, kRestoreCount, good)) ShowMessageA(text, kCaptionA);
     return 1;
 }
-}  // namespace
 
-int RestoreUserData() {
-    if (g_ctx.backupArchivePath[0] == '\0') return 1;  // nothing was kept
-    if (g_ctx.workBuffer == nullptr) return 0;
-    // No more is read than the backup can hold of the user's files. A backup
-    // that is gone or holds no entry is nothing to restore; one of any size
-    // with an entry is restored. One that is there but cannot be read, or is
-    // no archive, fails the restore: the install is undone, and the user's
-    // files come back from the copies it kept.
+// No more is read than the backup can hold of the user's files. A backup
+// that is gone or holds no entry is nothing to restore; one of any size with
+// an entry is restored. One that is there but cannot be read, or is no
+// archive, fails the restore: the install is undone, and the user's files
+// come back from the copies it kept.
+int RestoreFrom(const Restore& job) {
     uint32_t size = 0;
-    unsigned char* image = ReadWholeFile(g_ctx.backupArchivePath, kMaxUserFile, 200, &size);
+    unsigned char* image = ReadWholeFile(job.archive, kMaxUserFile, 200, &size);
     ArchiveWalk walk;
     bool readable = image != nullptr && BeginArchiveWalk(&walk, image, size);
-    if ((readable && walk.count == 0) || (image == nullptr && !FilePresent(g_ctx.backupArchivePath))) {
-        Log("restore: %s holds no file to restore", g_ctx.backupArchivePath);
+    if ((readable && walk.count == 0) || (image == nullptr && !FilePresent(job.archive))) {
+        Log("restore: %s holds no file to restore", job.archive);
         std::free(image);
         return 1;
     }
     if (!readable) {
-        NoteFailure(kRestoreFailed, "restore", g_ctx.backupArchivePath, LastSystemError());
+        NoteFailure(kRestoreFailed, "restore", job.archive, LastSystemError());
         std::free(image);
         return 0;
     }
-    // Restored into another directory than the earlier one: the archive goes
-    // along, as the copy beside the earlier files does.
     char copy[kPathSize];
-    if (std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) != 0 && InInstallDir(copy, kBackupName)[0] != '\0')
-        ReplaceFileWith(copy, image, size);
+    if (job.carried && Joined(copy, job.dir, kBackupName)[0] != '\0') ReplaceFileWith(copy, image, size);
     // The backup never stores more than its 24 rows; a larger count is not
     // ours and would cost the user one message per entry.
     if (image[7] != 0 || image[8] != 0 || image[9] != 0 || image[6] > kBackupRowCount) {
@@ -476,10 +477,20 @@ int RestoreUserData() {
         image[7] = image[8] = image[9] = 0;
     }
 
-    ExtractBackup(image, size);
-    int whole = VerifyRestored(image, size);
+    ExtractBackup(job, image, size);
+    int whole = VerifyRestored(job, image, size);
     std::free(image);
     return whole;
+}
+}  // namespace
+
+int RestoreUserData() {
+    if (g_ctx.backupArchivePath[0] == '\0') return 1;  // nothing was kept
+    if (g_ctx.workBuffer == nullptr) return 0;
+    // Restored into another directory than the earlier one: the archive goes
+    // along, as the copy beside the earlier files does.
+    return RestoreFrom({g_ctx.backupArchivePath, g_ctx.installDir, g_ctx.workBuffer,
+                        std::strcmp(g_ctx.installDir, g_ctx.previousInstallDir) != 0});
 }
 
 int RestoreBackupOf(const char* archivePath) {
@@ -488,19 +499,9 @@ int RestoreBackupOf(const char* archivePath) {
     AsDirectory(dir, sizeof dir);
     if (!IsUsableEarlierDir(dir) || !FilePresent(dir)) return 1;
     // The restore of an install, into the earlier directory itself, through
-    // a work buffer of its own when the run has none yet.
-    char installDir[sizeof g_ctx.installDir];
-    StrCopyCut(installDir, g_ctx.installDir);
-    StrCopyCut(g_ctx.installDir, dir);
-    StrCopyCut(g_ctx.previousInstallDir, dir);
-    StrCopyCut(g_ctx.backupArchivePath, archivePath);
+    // a work buffer of its own: the run has none yet.
     unsigned char* own = static_cast<unsigned char*>(std::calloc(kWorkBufferSize, 1));
-    unsigned char* work = g_ctx.workBuffer;
-    g_ctx.workBuffer = own;
-    int whole = RestoreUserData();
-    g_ctx.workBuffer = work;
+    int whole = own != nullptr && RestoreFrom({archivePath, dir, own, false});
     std::free(own);
-    StrCopyCut(g_ctx.installDir, installDir);
-    g_ctx.backupArchivePath[0] = '\0';
     return whole;
 }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/captions.h"
-#include "base/context.h"
 #include "base/failure.h"
 #include "base/fileops.h"
 #include "base/log.h"
@@ -72,8 +71,8 @@ uint32_t WorkCapacity(uint32_t workAreaSize, uint32_t maxEntrySize) {
     return room < maxEntrySize ? room : maxEntrySize;
 }
 
-bool BuildTargetPath(char* path, const char* name) {
-    return JoinPath(path, kPathSize, g_ctx.installDir, name);
+bool BuildTargetPath(char* path, const char* dir, const char* name) {
+    return JoinPath(path, kPathSize, dir, name);
 }
 
 // An entry that inflates to no bytes is an empty file only when its digest
@@ -87,11 +86,11 @@ bool InflateForWrite(const ArchiveEntry& entry, unsigned char* out, uint32_t cap
 }
 
 // Decompresses, checks and writes one entry; the caller reports a failure.
-bool WriteEntry(const ArchiveEntry& entry, const char* name, unsigned char* workArea, uint32_t workAreaSize,
-                uint32_t maxEntrySize) {
+bool WriteEntry(const char* dir, const ArchiveEntry& entry, const char* name, unsigned char* workArea,
+                uint32_t workAreaSize, uint32_t maxEntrySize) {
     if (!IsPlainEntryName(entry.nameField, entry.nameFieldSize)) return false;
     char target[kPathSize];
-    if (!BuildTargetPath(target, name)) return false;
+    if (!BuildTargetPath(target, dir, name)) return false;
     uint32_t capacity = WorkCapacity(workAreaSize, maxEntrySize);
     if (workArea == nullptr || capacity == 0) return false;
 
@@ -276,15 +275,16 @@ uint32_t FileMd5Hex(const char* path, char* digestOut) {
 
 // ---- Extraction and verification ----
 
-int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize) {
-    return ExtractArchiveUpTo(image, imageSize, workArea, workAreaSize, kMaxEntryDataSize);
+int ExtractArchive(const char* dir, const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
+                   uint32_t workAreaSize) {
+    return ExtractArchiveUpTo(dir, image, imageSize, workArea, workAreaSize, kMaxEntryDataSize);
 }
 
 uint32_t WorkAreaSizeFor(uint32_t dataSize) {
     return dataSize > UINT32_MAX - kWorkReserved ? UINT32_MAX : dataSize + kWorkReserved;
 }
 
-int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
+int ExtractArchiveUpTo(const char* dir, const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
                        uint32_t workAreaSize, uint32_t maxEntrySize) {
     ArchiveWalk walk;
     if (!BeginArchiveWalk(&walk, image, imageSize)) return 0;
@@ -297,7 +297,7 @@ int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned 
             StrCopyCut(reinterpret_cast<char*>(workArea), kWorkNameSlotSize, name);
         // The first entry that cannot be written ends the extraction and
         // names itself; the caller tells the user.
-        if (!WriteEntry(entry, name, workArea, workAreaSize, maxEntrySize)) {
+        if (!WriteEntry(dir, entry, name, workArea, workAreaSize, maxEntrySize)) {
             NoteFailure(kEntryFailed, "extract", name, LastSystemError());
             return 0;
         }
@@ -336,8 +336,8 @@ int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned c
     return 0;
 }
 
-int VerifyExtractedFiles(const unsigned char* image, uint32_t imageSize, char* report, uint32_t reportCap,
-                         const char* toleranceList) {
+int VerifyExtractedFiles(const char* dir, const unsigned char* image, uint32_t imageSize, char* report,
+                         uint32_t reportCap, const char* toleranceList) {
     if (report != nullptr && reportCap > 0) report[0] = '\0';
     ArchiveWalk walk;
     bool readable = BeginArchiveWalk(&walk, image, imageSize) != 0;
@@ -350,7 +350,7 @@ int VerifyExtractedFiles(const unsigned char* image, uint32_t imageSize, char* r
         char path[kPathSize];
         // A name that does not stay inside the install directory is never
         // opened: it cannot have been extracted.
-        if (IsPlainEntryName(entry.nameField, entry.nameFieldSize) && BuildTargetPath(path, name)) {
+        if (IsPlainEntryName(entry.nameField, entry.nameFieldSize) && BuildTargetPath(path, dir, name)) {
             char digest[kDigestTextSize];
             uint32_t got = FileMd5Hex(path, digest);
             pass = entry.digestText != nullptr ? DigestMatches(digest, entry.digestText) : got >= entry.dataSize;

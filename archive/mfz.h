@@ -30,18 +30,19 @@ enum : uint32_t {
     kMaxEntryDataSize = 0x200000,  // 2,097,152 bytes
 };
 
-// Writes every entry of the archive into g_ctx.installDir. 1 when every
+// Writes every entry of the archive into the directory dir. 1 when every
 // entry counted in the header was written; 0 at the first entry that could
 // not be, with the cause recorded (base/failure.h), or when the archive
 // holds fewer entries than it counts. image may be null (no payload): returns 0. A digest-
 // variant entry whose digest is that of no bytes is written as an empty file.
-int ExtractArchive(const unsigned char* image, uint32_t imageSize, unsigned char* workArea, uint32_t workAreaSize);
+int ExtractArchive(const char* dir, const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
+                   uint32_t workAreaSize);
 
 // ExtractArchive with another bound on one entry's decompressed size than the
 // 2,097,152 bytes of the work buffer: the restore of the user's own files,
 // which may have grown past it. The work area must hold maxEntrySize bytes
 // behind its name slot, and the digest gap and text behind them.
-int ExtractArchiveUpTo(const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
+int ExtractArchiveUpTo(const char* dir, const unsigned char* image, uint32_t imageSize, unsigned char* workArea,
                        uint32_t workAreaSize, uint32_t maxEntrySize);
 
 // 1 when every entry the header counts is there, has a plain name, inflates
@@ -55,12 +56,12 @@ int CheckArchiveWhole(const unsigned char* image, uint32_t imageSize, unsigned c
 // Work-area size ExtractArchiveUpTo needs for entries of up to dataSize bytes.
 uint32_t WorkAreaSizeFor(uint32_t dataSize);
 
-// Checks the files in g_ctx.installDir against the archive. Returns the good
+// Checks the files in the directory dir against the archive. Returns the good
 // count; the names of the others (each followed by "....") and, when any
 // failed, a closing line are built in report (capacity reportCap, never
 // overrun). Names found in toleranceList (ContainsText) pass.
-int VerifyExtractedFiles(const unsigned char* image, uint32_t imageSize, char* report, uint32_t reportCap,
-                         const char* toleranceList);
+int VerifyExtractedFiles(const char* dir, const unsigned char* image, uint32_t imageSize, char* report,
+                         uint32_t reportCap, const char* toleranceList);
 
 // MD5 of the bytes as 32 uppercase hex digits and two NULs (34 bytes); an
 // empty text when no digest could be computed.

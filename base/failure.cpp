@@ -1,11 +1,41 @@
 #include "base/failure.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "base/strbuf.h"
 
 namespace {
 FailureCause g_first;
+
+// Each row names an error as Windows numbers it and as the host's C library
+// does (kNone: the system has no such error).
+const unsigned long kNone = ~0ul;
+#ifdef _WIN32
+#define MOFA_ERROR(windows, host) (windows)
+#else
+#define MOFA_ERROR(windows, host) static_cast<unsigned long>(host)
+#endif
+const struct {
+    unsigned long error;
+    FailureKind kind;
+} kKinds[] = {
+    {MOFA_ERROR(5, EACCES), kFailedNoRights},     // access denied
+    {MOFA_ERROR(19, EROFS), kFailedNoRights},     // write-protected
+    {MOFA_ERROR(kNone, EPERM), kFailedNoRights},  // not permitted
+    {MOFA_ERROR(32, kNone), kFailedInUse},        // sharing violation
+    {MOFA_ERROR(33, kNone), kFailedInUse},        // lock violation
+    {MOFA_ERROR(39, EDQUOT), kFailedDiskFull},    // handle disk full; quota
+    {MOFA_ERROR(112, ENOSPC), kFailedDiskFull},   // disk full
+    {kErrorLinkedFile, kFailedLinkedFile},
+    {kErrorLinkedFolder, kFailedLinkedFolder},
+};
+}  // namespace
+
+FailureKind KindOfError(unsigned long error) {
+    for (const auto& row : kKinds)
+        if (row.error == error) return row.kind;
+    return kFailedOther;
 }
 
 void NoteFailure(const char* userText, const char* operation, const char* path, unsigned long error) {

@@ -22,5 +22,17 @@ void ClearFailure();
 
 // The system's error number of the last failed call of this thread.
 unsigned long LastSystemError();
+
+// Error numbers of setup's own (bit 29: an application's code) for an
+// operation the file layer refused: a link planted at the file itself (a
+// reparse point or a file with other names), or a linked folder on its path.
+const unsigned long kErrorLinkedFile = 0x20000001;
+const unsigned long kErrorLinkedFolder = 0x20000002;
+
+// What a failure means for the user, as one table (base/failure.cpp) tells
+// it from the system's error number: every message that gives a failure's
+// cause or advice asks it.
+enum FailureKind { kFailedOther = 0, kFailedNoRights, kFailedInUse, kFailedDiskFull, kFailedLinkedFile, kFailedLinkedFolder };
+FailureKind KindOfError(unsigned long error);
 // The system's own text for an error number, one line (empty when none).
 void SystemErrorText(unsigned long error, char* out, unsigned cap);

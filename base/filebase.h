@@ -24,12 +24,10 @@ int CopyToNewFile(const char* src, const char* dst);
 #ifdef _WIN32
 #include <windows.h>
 
+#include "base/failure.h"
 #include "base/safepath.h"
 
 // For the file layer's own sources.
-// Last errors of our own (bit 29: an application's code) for a refusal.
-const DWORD kErrorLinkedFile = 0x20000001;
-const DWORD kErrorLinkedFolder = 0x20000002;
 // The result of an operation that changes a file, in the log: ok.
 int Logged(int ok, const char* what, const char* path);
 // 1 when the verdict lets the operation go on; else the refusal is logged

@@ -6,11 +6,11 @@
 // On Windows, in folders that programs without administrator rights can
 // write (base/safepath.h), no operation follows a link planted there: a
 // file that is a link or has other names is never read (reads fail, the
-// last failure kFileLinked), written in place, copied from, renamed or given
-// attributes; where a file is to be written or deleted, only the link's name
-// goes and a fresh file takes its place. A folder on the path that is a
-// junction or mount point refuses every operation (kFileFolderLinked). Each
-// refusal is logged with its reason.
+// last error kErrorLinkedFile of base/failure.h), written in place, copied
+// from, renamed or given attributes; where a file is to be written or
+// deleted, only the link's name goes and a fresh file takes its place. A
+// folder on the path that is a junction or mount point refuses every
+// operation (kErrorLinkedFolder). Each refusal is logged with its reason.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -76,15 +76,8 @@ void ReleasePrivateFolder(const char* folder);
 // directory), or -1 when that cannot be told.
 int64_t FreeSpaceAt(const char* dir);
 
-// Why the last file operation of this thread failed, as far as the user is
-// concerned.
-// kFileLinked: a link planted at the file itself (a reparse point or a file
-// with other names) was refused; kFileFolderLinked: a folder on its path is a
-// link (Windows only: see base/safepath.h).
-enum FileFailure { kFileFailedOther = 0, kFileDiskFull, kFileAccessDenied, kFileLinked, kFileFolderLinked };
-FileFailure LastFileFailure();
 
 // Reads a path file (the install directory as an earlier setup recorded it)
-// into previousInstallDir (target 1) or installDir (any other target): at
-// most what the field holds less its NUL. A missing file changes nothing.
-void ReadPathFileAt(const char* path, int target);
+// into out: at most cap - 1 bytes, and its NUL. A missing file changes
+// nothing.
+void ReadPathFileAt(const char* path, char* out, uint32_t cap);

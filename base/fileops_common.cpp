@@ -1,6 +1,5 @@
 #include <cstring>
 
-#include "base/context.h"
 #include "base/fileops.h"
 #include "base/path.h"
 #include "base/strbuf.h"
@@ -38,9 +37,7 @@ int MoveLockedFileAside(const char* path, char* moved, size_t movedCap) {
     return -1;
 }
 
-void ReadPathFileAt(const char* path, int target) {
-    char* dest = target == 1 ? g_ctx.previousInstallDir : g_ctx.installDir;
-    uint32_t cap = target == 1 ? sizeof g_ctx.previousInstallDir : sizeof g_ctx.installDir;
+void ReadPathFileAt(const char* path, char* out, uint32_t cap) {
     uint32_t got = 0;
-    if (ReadFilePrefix(path, dest, cap - 1, &got)) dest[got] = '\0';
+    if (ReadFilePrefix(path, out, cap - 1, &got)) out[got] = '\0';
 }

@@ -163,9 +163,3 @@ int64_t FreeSpaceAt(const char* dir) {
     if (statvfs(dir, &fs) != 0) return -1;
     return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
 }
-
-FileFailure LastFileFailure() {
-    if (errno == ENOSPC || errno == EDQUOT) return kFileDiskFull;
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return kFileAccessDenied;
-    return kFileFailedOther;
-}

@@ -276,22 +276,3 @@ int64_t FreeSpaceAt(const char* dir) {
     if (!GetDiskFreeSpaceExA(dir, &available, nullptr, nullptr)) return -1;
     return static_cast<int64_t>(available.QuadPart);
 }
-
-FileFailure LastFileFailure() {
-    switch (GetLastError()) {
-        case kErrorLinkedFile:
-            return kFileLinked;
-        case kErrorLinkedFolder:
-            return kFileFolderLinked;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return kFileDiskFull;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return kFileAccessDenied;
-        default:
-            return kFileFailedOther;
-    }
-}

@@ -59,9 +59,14 @@ char* ResolveInstallDir() {
     return dir;
 }
 
-void ReadPathFile(int target) {
+char* ResolveInstallDirAfresh() {
+    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
+    return ResolveInstallDir();
+}
+
+void ReadPathFile() {
     char path[224];
-    if (PathFileInWindowsDir(path)) ReadPathFileAt(path, target);
+    if (PathFileInWindowsDir(path)) ReadPathFileAt(path, g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir);
 }
 
 const char* FindFixedDriveDir() {

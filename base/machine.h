@@ -5,12 +5,16 @@
 
 // Fills installDir with the directory chosen on the command line, or else the
 // default "<Program Files>\mofahu\", unless it already holds a resolved
-// "X:\..." directory. Returns installDir itself.
+// "X:\..." directory. Returns installDir itself. This file alone writes
+// installDir.
 char* ResolveInstallDir();
+// ResolveInstallDir for a choice that may have changed: whatever installDir
+// held is not kept.
+char* ResolveInstallDirAfresh();
 
-// Reads the path file in the Windows directory into previousInstallDir
-// (target 1) or installDir (any other target). A missing file changes nothing.
-void ReadPathFile(int target);
+// Reads the path file in the Windows directory into previousInstallDir. A
+// missing file changes nothing.
+void ReadPathFile();
 
 // "X:\mofahu\" for the first fixed drive from G: down to C:, or "".
 const char* FindFixedDriveDir();

@@ -83,7 +83,7 @@ int ExtractPayload() {
     SetArchiveAttribute(InInstallDir(path, "mofatyrk.exe"));
     ForceDeleteFile(path);
     // The extraction names the entry it could not write.
-    int whole = ExtractArchive(g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
+    int whole = ExtractArchive(g_ctx.installDir, g_ctx.payloadData, g_ctx.payloadSize, g_ctx.workBuffer,
                                g_ctx.workBuffer != nullptr ? uint32_t{kWorkBufferSize} : 0u);
     // The question is asked only of an install that goes on: a failed one
     // puts the user's files back as they were.

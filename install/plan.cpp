@@ -54,14 +54,10 @@ StepResult CheckPayload() {
     return kStepFailed;
 }
 
-// The earlier installation's user files go into the backup archive; the
-// backup reads the earlier directory, so the install directory is resolved
-// afresh behind it.
+// The earlier installation's user files go into the backup archive.
 StepResult BackUpEarlierData() {
     g_ctx.userDataState = kNoEarlierData;
     int kept = BackupUserData();
-    std::memset(g_ctx.installDir, 0, sizeof g_ctx.installDir);
-    ResolveInstallDir();
     if (kept < 0) {
         ShowBackupFailure();
         NoteFailure("", "back up the earlier data", g_ctx.previousInstallDir, 0);
@@ -190,25 +186,22 @@ int RollBack() {
     return RollBackJournal();
 }
 
-// The failure as the user reads it: why, and what to do about it.
+// The failure as the user reads it: why, and what to do about it, by its
+// kind (base/failure.h).
 struct ErrorWords {
-    unsigned long error;
     const char* meaning;
     const char* advice;
 };
-const char kInUse[] = "（文件正在被其他程序使用）", kCloseIt[] = "请关闭正在使用它的程序，或者重新启动计算机后重新安装！";
-const char kDiskFull[] = "（磁盘空间不足）", kMakeRoom[] = "请腾出磁盘空间后重新安装！";
 const ErrorWords kErrorWords[] = {
-    {5, "（没有写入权限）", "请确认以管理员身份运行安装程序后重新安装！"},  // access denied
-    {32, kInUse, kCloseIt}, {33, kInUse, kCloseIt},                                  // sharing, lock violation
-    {39, kDiskFull, kMakeRoom}, {112, kDiskFull, kMakeRoom},                         // disk full
-    {0, "", "请重新启动计算机后再次安装！"},
+    {"", "请重新启动计算机后再次安装！"},  // any other failure, a planted link's too
+    {"（没有写入权限）", "请确认以管理员身份运行安装程序后重新安装！"},
+    {"（文件正在被其他程序使用）", "请关闭正在使用它的程序，或者重新启动计算机后重新安装！"},
+    {"（磁盘空间不足）", "请腾出磁盘空间后重新安装！"},
 };
 
 const ErrorWords& WordsFor(unsigned long error) {
-    const ErrorWords* w = kErrorWords;
-    while (w->error != 0 && w->error != error) ++w;
-    return *w;
+    unsigned kind = KindOfError(error);
+    return kErrorWords[kind < sizeof kErrorWords / sizeof kErrorWords[0] ? kind : 0u];
 }
 
 // Everything the install changed is put back, and the user gets one message:
@@ -277,7 +270,7 @@ int RecoverEarlierRun() {
     int complete = RecoverJournalNatively() && RestoreEarlierBackups(RestoreBackupOf);
     // The path file may have come back: the earlier installation as it is now.
     std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
-    ReadPathFile(1);
+    ReadPathFile();
     return complete;
 }
 

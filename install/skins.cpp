@@ -40,7 +40,7 @@ void VerifyPayload(unsigned char* work) {
     StrCopy(tolerance, kPayloadReportOffset, kTolerated);
     char* report = reinterpret_cast<char*>(work + kPayloadReportOffset);
     const uint32_t cap = kWorkBufferSize - kPayloadReportOffset;
-    VerifyExtractedFiles(g_ctx.payloadData, g_ctx.payloadSize, report,
+    VerifyExtractedFiles(g_ctx.installDir, g_ctx.payloadData, g_ctx.payloadSize, report,
                          cap - sizeof kReportGap - sizeof kPayloadIncomplete, tolerance);
     if (report[0] != '\0') ShowReport(report, cap, kPayloadIncomplete);
 }
@@ -53,7 +53,7 @@ void VerifySkin(const char* path, unsigned char* work) {
     }
     char* report = reinterpret_cast<char*>(work + kSkinImageMax);
     const uint32_t cap = kWorkBufferSize - kSkinImageMax;
-    VerifyExtractedFiles(work, got, report, cap - sizeof kReportGap - sizeof kSkinIncomplete, "");
+    VerifyExtractedFiles(g_ctx.installDir, work, got, report, cap - sizeof kReportGap - sizeof kSkinIncomplete, "");
     if (report[0] != '\0') ShowReport(report, cap, kSkinIncomplete);
 }
 }  // namespace
@@ -75,7 +75,7 @@ int ExtractArchiveFile(const char* path) {
     unsigned char* work = g_ctx.workBuffer;
     uint32_t got = 0;
     if (work == nullptr || !ReadFilePrefix(path, work, kSkinImageMax, &got)) return 0;
-    return ExtractArchive(work, got, work + kSkinImageMax, kWorkBufferSize - kSkinImageMax);
+    return ExtractArchive(g_ctx.installDir, work, got, work + kSkinImageMax, kWorkBufferSize - kSkinImageMax);
 }
 
 void InstallSkins() {

@@ -352,7 +352,7 @@ int Extract(int argc, char** argv) {
     if (mkdtemp(&staging[0]) == nullptr) return Fail("cannot write into %s: %s", dir.c_str(), std::strerror(errno));
     Bytes work(kWorkBufferSize);
     int extracted = SetInstallDir(staging) &&
-                    ExtractArchive(image.data(), static_cast<uint32_t>(image.size()), work.data(),
+                    ExtractArchive(g_ctx.installDir, image.data(), static_cast<uint32_t>(image.size()), work.data(),
                                    static_cast<uint32_t>(work.size()));
     int status = 0;
     if (!extracted) {

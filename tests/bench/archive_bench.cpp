@@ -169,7 +169,7 @@ int main() {
     // What earlier work left to write back goes to the disk before timing.
     sync();
     auto extract = [&] {
-        return ExtractArchive(image.data(), static_cast<uint32_t>(image.size()), work.data(), kWorkBufferSize) != 0;
+        return ExtractArchive(g_ctx.installDir, image.data(), static_cast<uint32_t>(image.size()), work.data(), kWorkBufferSize) != 0;
     };
     auto bound = [&] { return Bound(jobs, work); };
     auto empty = [&] { EmptyFolder(dir); };

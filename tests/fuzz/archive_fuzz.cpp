@@ -157,14 +157,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     if (choice >= 0xF0) {
-        ExtractArchive(image.data(), imageSize, fullArea.data(), kWorkBufferSize);
+        ExtractArchive(g_ctx.installDir, image.data(), imageSize, fullArea.data(), kWorkBufferSize);
     } else {
         uint32_t areaSize = static_cast<uint32_t>(choice) * 23u;
         std::vector<unsigned char> area(areaSize);
-        ExtractArchive(image.data(), imageSize, areaSize != 0 ? area.data() : nullptr, areaSize);
+        ExtractArchive(g_ctx.installDir, image.data(), imageSize, areaSize != 0 ? area.data() : nullptr, areaSize);
     }
     std::vector<char> report(choice % 97 + 1);
-    VerifyExtractedFiles(image.data(), imageSize, report.data(), static_cast<uint32_t>(report.size()),
+    VerifyExtractedFiles(g_ctx.installDir, image.data(), imageSize, report.data(), static_cast<uint32_t>(report.size()),
                          "mofa320.ime MOFACYZK.BAK");
     CheckAndClean(image.data(), imageSize);
 

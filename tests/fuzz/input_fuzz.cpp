@@ -179,7 +179,7 @@ void ReadCommandLine(const uint8_t* data, size_t size) {
     // begins the line (perhaps quoted), without quotes and trailing blanks,
     // backslashes before a quote halved.
     const char* word = std::strstr(line, "regmf32=");
-    if (HasRegisterArgument(line) && ParseRegisterArgument(line)) {
+    if (HasRegisterArgument(line) && ParseRegisterArgument(line, g_ctx.installDir, sizeof g_ctx.installDir)) {
         std::string want;
         for (const char* at = word != nullptr ? word + 8 : ""; *at != '\0'; ++at) {
             if (*at != '"') {
@@ -241,13 +241,13 @@ void ReadPathFileText(const uint8_t* data, size_t size) {
     std::string pathFile = g_box.windows + "mofapath.mfh";
     if (!WriteWholeFile(pathFile.c_str(), text.data(), static_cast<uint32_t>(text.size()))) abort();
     FreshContext(g_box.install);
-    ReadPathFileAt(pathFile.c_str(), 1);
-    ReadPathFileAt(pathFile.c_str(), 0);
+    ReadPathFileAt(pathFile.c_str(), g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir);
+    ReadPathFileAt(pathFile.c_str(), g_ctx.installDir, sizeof g_ctx.installDir);
     CheckTerminated(g_ctx.previousInstallDir, "previousInstallDir");
     CheckTerminated(g_ctx.installDir, "installDir");
     if (std::strstr(g_ctx.previousInstallDir, "..") != nullptr) return;
     FreshContext(g_box.install);
-    ReadPathFileAt(pathFile.c_str(), 1);
+    ReadPathFileAt(pathFile.c_str(), g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir);
     PlantEarlierInstallation();
     if (BackupUserData() < 0) ShowBackupFailure();
     CheckTerminated(g_ctx.previousInstallDir, "previousInstallDir");

@@ -57,7 +57,7 @@ TEST_F(ExtractTest, StoredDigestIsUppercaseMd5OfTheContents) {
 
 TEST_F(ExtractTest, EmptyAndMissingArchives) {
     EXPECT_EQ(Extract(Header(true, 0)), 1);
-    EXPECT_EQ(ExtractArchive(nullptr, 0, work_.data(), kWorkBufferSize), 0);
+    EXPECT_EQ(ExtractArchive(g_ctx.installDir, nullptr, 0, work_.data(), kWorkBufferSize), 0);
     EXPECT_EQ(Extract("C0\x0a\0\0"), 0);  // shorter than a header
     EXPECT_TRUE(InstalledNames().empty());
     EXPECT_TRUE(shown_.empty());
@@ -174,7 +174,7 @@ TEST_F(ExtractTest, DecompressionStaysInsideTheWorkArea) {
     const uint32_t area = kWorkNameSlotSize + 1000 + kWorkDigestGap + kDigestTextSize;
     std::string image = Pack(true, {{"fits.txt", std::string(1000, 'f')}, {"over.txt", std::string(1001, 'o')}});
     std::vector<unsigned char> guarded(area + 64, 0xEE);
-    EXPECT_EQ(ExtractArchive(reinterpret_cast<const unsigned char*>(image.data()),
+    EXPECT_EQ(ExtractArchive(g_ctx.installDir, reinterpret_cast<const unsigned char*>(image.data()),
                              static_cast<uint32_t>(image.size()), guarded.data(), area),
               0);
     EXPECT_EQ(Installed("fits.txt"), std::string(1000, 'f'));
@@ -237,7 +237,7 @@ TEST_F(ExtractTest, MovingAsideNeverLeavesTheFilesFolder) {
 class VerifyTest : public ArchiveFixture {
 protected:
     int Verify(const std::string& image, const char* tolerance, uint32_t cap = sizeof report_) {
-        return VerifyExtractedFiles(reinterpret_cast<const unsigned char*>(image.data()),
+        return VerifyExtractedFiles(g_ctx.installDir, reinterpret_cast<const unsigned char*>(image.data()),
                                     static_cast<uint32_t>(image.size()), report_, cap, tolerance);
     }
     char report_[512];
@@ -290,7 +290,7 @@ TEST_F(VerifyTest, ReportNeverOverrunsAndBrokenArchivesAreReported) {
     ASSERT_EQ(Extract(image), 1);
     EXPECT_EQ(Verify(image.substr(0, image.size() - 1), ""), 1);
     EXPECT_EQ(std::string(report_), kClosing);
-    EXPECT_EQ(VerifyExtractedFiles(nullptr, 0, report_, sizeof report_, ""), 0);
+    EXPECT_EQ(VerifyExtractedFiles(g_ctx.installDir, nullptr, 0, report_, sizeof report_, ""), 0);
     EXPECT_EQ(std::string(report_), kClosing);
 }
 

@@ -106,7 +106,7 @@ TEST_F(PayloadTest, HoldsTheManifestInOrderWithMatchingDigests) {
     char report[4096];
     const char* tolerated = "mofa320.ime mofa321.ime mofa640.ime mofa641.ime mfszsj43.mfh setupw64.exe "
                             "mofacyzk.bak mofatyrk.exe mofatyr6.exe ";
-    EXPECT_EQ(VerifyExtractedFiles(reinterpret_cast<const unsigned char*>(image.data()),
+    EXPECT_EQ(VerifyExtractedFiles(g_ctx.installDir, reinterpret_cast<const unsigned char*>(image.data()),
                                    static_cast<uint32_t>(image.size()), report, sizeof report, tolerated),
               91);
     EXPECT_STREQ(report, "");

@@ -123,7 +123,7 @@ protected:
     }
     int Extract(const std::string& image) {
         ClearFailure();
-        return ExtractArchive(reinterpret_cast<const unsigned char*>(image.data()), static_cast<uint32_t>(image.size()),
+        return ExtractArchive(g_ctx.installDir, reinterpret_cast<const unsigned char*>(image.data()), static_cast<uint32_t>(image.size()),
                               work_.data(), static_cast<uint32_t>(work_.size()));
     }
     std::string Installed(const std::string& name) { return ReadAll(std::string(g_ctx.installDir) + name); }

@@ -134,7 +134,7 @@ TEST_F(BackupTest, PacksEveryRowThatExistsAwayFromTheEarlierDirectory) {
     SeedEarlier();
     std::snprintf(g_ctx.installDir, sizeof g_ctx.installDir, "%s", (dir_ + "/install/").c_str());
     ASSERT_EQ(BackupUserData(), 1);  // rows 16 to 24 are all missing
-    EXPECT_EQ(std::string(g_ctx.installDir), earlier_);
+    EXPECT_EQ(std::string(g_ctx.installDir), dir_ + "/install/");  // the backup only reads the earlier one
     // Built in a folder of its own, and copied beside the earlier files.
     const std::string built = g_ctx.backupArchivePath;
     EXPECT_EQ(built.find(earlier_), std::string::npos) << built;

@@ -14,6 +14,7 @@ protected:
         ResetSetupContext();
         g_ctx.runMode = kRunInteractive;
     }
+    char dir_[200] = "";  // as large as the install directory's field
 };
 
 TEST_F(CommandLineTest, RunModeWordsAreWholeArguments) {
@@ -59,39 +60,39 @@ TEST_F(CommandLineTest, WordsFoldOnlyTheCommandLinesCapitals) {
 }
 
 TEST_F(CommandLineTest, RegisterArgumentCopiesTheRestOfTheLine) {
-    std::strcpy(g_ctx.installDir, "C:\\old\\");
-    EXPECT_EQ(ParseRegisterArgument("regmf32=D:\\Program Files\\mofahu\\"), 1);
-    EXPECT_STREQ(g_ctx.installDir, "D:\\Program Files\\mofahu\\");
+    std::strcpy(dir_, "C:\\old\\");
+    EXPECT_EQ(ParseRegisterArgument("regmf32=D:\\Program Files\\mofahu\\", dir_, sizeof dir_), 1);
+    EXPECT_STREQ(dir_, "D:\\Program Files\\mofahu\\");
 
-    EXPECT_EQ(ParseRegisterArgument("regmf32="), 1);
-    EXPECT_STREQ(g_ctx.installDir, "");
+    EXPECT_EQ(ParseRegisterArgument("regmf32=", dir_, sizeof dir_), 1);
+    EXPECT_STREQ(dir_, "");
 }
 
 TEST_F(CommandLineTest, RegisterArgumentIsTheFirstArgument) {
-    std::strcpy(g_ctx.installDir, "C:\\old\\");
-    EXPECT_EQ(ParseRegisterArgument("run regmf32=D:\\x\\"), 0);
-    EXPECT_STREQ(g_ctx.installDir, "C:\\old\\");
+    std::strcpy(dir_, "C:\\old\\");
+    EXPECT_EQ(ParseRegisterArgument("run regmf32=D:\\x\\", dir_, sizeof dir_), 0);
+    EXPECT_STREQ(dir_, "C:\\old\\");
     // Case-sensitive, as the companion writes it.
-    EXPECT_EQ(ParseRegisterArgument("REGMF32=D:\\x\\"), 0);
-    EXPECT_STREQ(g_ctx.installDir, "C:\\old\\");
+    EXPECT_EQ(ParseRegisterArgument("REGMF32=D:\\x\\", dir_, sizeof dir_), 0);
+    EXPECT_STREQ(dir_, "C:\\old\\");
     // Quotes and trailing blanks are not the directory's.
-    EXPECT_EQ(ParseRegisterArgument(" regmf32=\"D:\\My Apps\\\"  "), 1);
-    EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
-    EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\""), 1);
-    EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
+    EXPECT_EQ(ParseRegisterArgument(" regmf32=\"D:\\My Apps\\\"  ", dir_, sizeof dir_), 1);
+    EXPECT_STREQ(dir_, "D:\\My Apps\\");
+    EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\"", dir_, sizeof dir_), 1);
+    EXPECT_STREQ(dir_, "D:\\My Apps\\");
     // Quoted as programs quote an argument that ends in a backslash.
-    EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\\\""), 1);
-    EXPECT_STREQ(g_ctx.installDir, "D:\\My Apps\\");
+    EXPECT_EQ(ParseRegisterArgument("\"regmf32=D:\\My Apps\\\\\"", dir_, sizeof dir_), 1);
+    EXPECT_STREQ(dir_, "D:\\My Apps\\");
 }
 
 TEST_F(CommandLineTest, RegisterArgumentTooLongIsRefused) {
-    std::strcpy(g_ctx.installDir, "C:\\old\\");
+    std::strcpy(dir_, "C:\\old\\");
     std::string fits = "regmf32=" + std::string(199, 'a');
     std::string tooLong = "regmf32=" + std::string(200, 'a');
-    EXPECT_EQ(ParseRegisterArgument(tooLong.c_str()), 0);
-    EXPECT_STREQ(g_ctx.installDir, "C:\\old\\");
-    EXPECT_EQ(ParseRegisterArgument(fits.c_str()), 1);
-    EXPECT_EQ(std::strlen(g_ctx.installDir), 199u);
+    EXPECT_EQ(ParseRegisterArgument(tooLong.c_str(), dir_, sizeof dir_), 0);
+    EXPECT_STREQ(dir_, "C:\\old\\");
+    EXPECT_EQ(ParseRegisterArgument(fits.c_str(), dir_, sizeof dir_), 1);
+    EXPECT_EQ(std::strlen(dir_), 199u);
 }
 
 Switches Read(const char* line) {

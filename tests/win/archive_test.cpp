@@ -37,7 +37,7 @@ protected:
         std::strcpy(g_ctx.installDir, dir_.c_str());
     }
     int Extract(const std::string& image) {
-        return ExtractArchive(reinterpret_cast<const unsigned char*>(image.data()), static_cast<uint32_t>(image.size()),
+        return ExtractArchive(g_ctx.installDir, reinterpret_cast<const unsigned char*>(image.data()), static_cast<uint32_t>(image.size()),
                               work_.data(), static_cast<uint32_t>(work_.size()));
     }
     std::string dir_;
@@ -77,7 +77,7 @@ TEST_F(ArchiveWinTest, ExtractsIntoTheFolderUnderGbkNames) {
 
     char report[256];
     std::string image = Pack({{"冷色瓷面.mfz", skin}});
-    EXPECT_EQ(VerifyExtractedFiles(reinterpret_cast<const unsigned char*>(image.data()),
+    EXPECT_EQ(VerifyExtractedFiles(g_ctx.installDir, reinterpret_cast<const unsigned char*>(image.data()),
                                    static_cast<uint32_t>(image.size()), report, sizeof report, ""),
               1);
     EXPECT_STREQ(report, "");

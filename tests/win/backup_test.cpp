@@ -88,7 +88,7 @@ protected:
     // into previousInstallDir.
     void RecordEarlier() {
         ASSERT_TRUE(WriteBytes(g_windowsDir + "\\mofapath.mfh", earlier_));
-        ReadPathFile(1);
+        ReadPathFile();
         ASSERT_EQ(std::string(g_ctx.previousInstallDir), earlier_);
     }
     void SeedUserFiles() {

@@ -171,25 +171,26 @@ TEST_F(LocationsTest, FixedDriveSearchGoesFromGDown) {
     EXPECT_STREQ(FindFixedDriveDir(), "g:\\mofahu\\");
 }
 
-TEST_F(LocationsTest, ReadPathFileFillsTheChosenTarget) {
+TEST_F(LocationsTest, ReadPathFileFillsTheEarlierInstallationOnly) {
     WriteBytes(PathFile(), "D:\\earlier\\mofahu\\");
-    ReadPathFile(1);
+    ReadPathFile();
     EXPECT_STREQ(g_ctx.previousInstallDir, "D:\\earlier\\mofahu\\");
     EXPECT_STREQ(g_ctx.installDir, "");
 
     // A shorter file after a longer text leaves no tail of the old one.
     WriteBytes(PathFile(), "E:\\m\\");
-    ReadPathFile(1);
+    ReadPathFile();
     EXPECT_STREQ(g_ctx.previousInstallDir, "E:\\m\\");
 
-    // An overlong file is read only as far as the target holds.
+    // An overlong file is read only as far as the field holds.
     WriteBytes(PathFile(), std::string(600, 'p'));
-    ReadPathFile(0);
-    EXPECT_EQ(std::strlen(g_ctx.installDir), sizeof g_ctx.installDir - 1);
+    ReadPathFile();
+    EXPECT_EQ(std::strlen(g_ctx.previousInstallDir), sizeof g_ctx.previousInstallDir - 1);
+    EXPECT_STREQ(g_ctx.installDir, "");
 
     DeleteFileA(PathFile().c_str());
     std::strcpy(g_ctx.previousInstallDir, "kept");
-    ReadPathFile(1);
+    ReadPathFile();
     EXPECT_STREQ(g_ctx.previousInstallDir, "kept");
 }
 

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "base/failure.h"
 #include "base/fileops.h"
 #include "base/log.h"
 #include "base/sysapi.h"
@@ -127,7 +128,7 @@ TEST_P(PlantedLinkTest, NothingIsReadWrittenOrDeletedThroughIt) {
     EXPECT_EQ(got, Refused() ? 0u : kPlantedBytes.size());
     EXPECT_EQ(FileSizeOf(path.c_str()), Refused() ? -1 : static_cast<int64_t>(kPlantedBytes.size()));
     if (Refused()) {
-        EXPECT_EQ(LastFileFailure(), PathRefused() ? kFileFolderLinked : kFileLinked);
+        EXPECT_EQ(KindOfError(LastSystemError()), PathRefused() ? kFailedLinkedFolder : kFailedLinkedFile);
     }
 
     // Written whole: the link's name gets a fresh file; written in place: refused.

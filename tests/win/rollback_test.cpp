@@ -216,7 +216,7 @@ protected:
         g_ctx.payloadData = payload_.data();
         g_ctx.payloadSize = payloadSize_;
         g_ctx.workBuffer = work_.data();
-        ReadPathFile(1);
+        ReadPathFile();
         ResolveInstallDir();
     }
 
@@ -1023,7 +1023,7 @@ TEST_F(RollbackTest, DISABLED_TheWizardAnswersAndCannotBeClosedWhileThePlanRuns)
         ResetSetupContext();
         g_ctx.runMode = kRunInteractive;
         g_ctx.oemCodePage = 936;
-        ReadPathFile(1);
+        ReadPathFile();
         SetWindowLongPtrA(g_wizard, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SetupWindowProc));
         SendMessageA(g_wizard, WM_CREATE, 0, 0);
         ASSERT_EQ(g_ctx.mainWindow, g_wizard);
