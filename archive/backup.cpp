@@ -67,10 +67,11 @@ struct BackupFailure {
     char where[kPathSize];
 } g_failure;
 
-// Records why a row could not be kept; returns -1, the row's result.
-int Failed(bool reading, const char* where) {
+// Records why a row could not be kept (the error of the failed call);
+// returns -1, the row's result.
+int Failed(bool reading, const char* where, unsigned long error) {
     g_failure.reading = reading;
-    g_failure.why = KindOfError(LastSystemError());
+    g_failure.why = KindOfError(error);
     StrCopyCut(g_failure.where, where);
     return -1;
 }
@@ -184,41 +185,45 @@ uint32_t SealPhraseTwin(unsigned char* block, uint32_t size) {
     return SealPhraseFile(block, length) + 12;
 }
 
-// A new archive is its 10-byte header; 1 when the archive exists.
-int EnsureArchive(const char* archivePath) {
-    if (FileSizeOf(archivePath) >= 0) return 1;
+// A new archive is its 10-byte header; done when the archive exists.
+Outcome EnsureArchive(const char* archivePath) {
+    if (FileSizeOf(archivePath) >= 0) return kDone;
     unsigned char header[kArchiveHeaderSize];
     PutArchiveHeader(header, 1, kArchiveHeaderSize, 0);
     return WriteWholeFile(archivePath, header, sizeof header);
 }
 
 // Appends data to the archive under name (see AddFileToArchive).
-int AddBytesToArchive(const char* archivePath, const char* name, const unsigned char* data, uint32_t length) {
-    if (std::strlen(name) == 0 || std::strlen(name) > kBackupNameMax || !EnsureArchive(archivePath)) return 0;
+Outcome AddBytesToArchive(const char* archivePath, const char* name, const unsigned char* data, uint32_t length) {
+    if (std::strlen(name) == 0 || std::strlen(name) > kBackupNameMax) return FailedWith(kErrorNoCause);
+    Outcome added = EnsureArchive(archivePath);
+    if (!added) return added;
     uint32_t end = 0, count = 0;
-    if (!FindAppendPoint(archivePath, name, &end, &count)) return 0;
+    if (!FindAppendPoint(archivePath, name, &end, &count)) return FailedWith(kErrorDamagedData);
 
     // Room for data that does not compress: a dictionary that compresses
     // badly is stored all the same.
     uint32_t bound = ZlibBound(length);
     unsigned char* entry = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(kDigestEntryHeaderSize) + bound, 1));
-    if (entry == nullptr) return 0;
+    if (entry == nullptr) return FailedWith(kErrorNoCause);
     char digest[kDigestTextSize];
     uint32_t packed = 0;
     Md5Hex(data, length, digest);
     // An entry without a digest could never be restored.
-    int result = digest[0] != '\0' && ZlibDeflate(data, length, entry + kDigestEntryHeaderSize, bound, &packed, 6) &&
-                 PutEntryHeader(entry, 1, name, digest, packed);
-    if (result) {
+    if (digest[0] == '\0' || !ZlibDeflate(data, length, entry + kDigestEntryHeaderSize, bound, &packed, 6) ||
+        !PutEntryHeader(entry, 1, name, digest, packed))
+        added = FailedWith(kErrorNoCause);
+    if (added) {
         uint32_t entrySize = kDigestEntryHeaderSize + static_cast<uint32_t>(packed);
         unsigned char header[kArchiveHeaderSize];
         PutArchiveHeader(header, 1, end + entrySize, count + 1);
         // The entry first, then the header that counts it: an archive cut
         // short in between still reads as the entries before.
-        result = WriteFileAt(archivePath, end, entry, entrySize) && WriteFileAt(archivePath, 0, header, sizeof header);
+        added = WriteFileAt(archivePath, end, entry, entrySize);
+        if (added) added = WriteFileAt(archivePath, 0, header, sizeof header);
     }
     std::free(entry);
-    return result;
+    return added;
 }
 
 // 1 when the file at path holds exactly the payload's file name: what setup
@@ -265,7 +270,7 @@ int KeepRow(const BackupRow& row, const char* dir) {
             Log("user file not kept: %s is a link or has other names, planted by another program", path);
             return 0;
         }
-        return Failed(true, path);
+        return Failed(true, path, 0);
     }
     // A file just as this setup brings it is none of the user's: the install
     // writes it again, and a reinstall of the same version keeps nothing.
@@ -278,8 +283,8 @@ int KeepRow(const BackupRow& row, const char* dir) {
     }
     uint32_t length = size;
     if (phrases) length = SealPhraseTwin(block, size);
-    int stored = AddBytesToArchive(g_ctx.backupArchivePath, row.stored, block, length);
-    if (!stored) Failed(false, g_ctx.backupArchivePath);
+    Outcome stored = AddBytesToArchive(g_ctx.backupArchivePath, row.stored, block, length);
+    if (!stored) Failed(false, g_ctx.backupArchivePath, stored.error);
     // The twin beside the user's file, as the input method keeps it: written
     // whole or not at all, and nothing depends on it, since the backup
     // holds the same bytes.
@@ -334,7 +339,7 @@ int AddFileToArchive(const char* archivePath, const char* filePath) {
     uint32_t got = 0;
     unsigned char* block = ReadWholeFile(filePath, kMaxUserFile, 0, &got);
     if (block == nullptr) return 0;
-    int result = AddBytesToArchive(archivePath, name, block, got);
+    int result = AddBytesToArchive(archivePath, name, block, got) ? 1 : 0;
     std::free(block);
     return result;
 }
@@ -353,7 +358,7 @@ int BackupUserData() {
     char folder[kPathSize];
     if (!MakePrivateFolder(folder, sizeof folder) || !JoinPath(g_ctx.backupArchivePath, folder, kBackupName)) {
         g_ctx.backupArchivePath[0] = '\0';
-        return Failed(false, folder);
+        return Failed(false, folder, LastSystemError());
     }
     int kept = 0;
     for (const BackupRow& row : kRows) {
@@ -456,6 +461,7 @@ int VerifyRestored(const Restore& job, const unsigned char* image, uint32_t size
 int RestoreFrom(const Restore& job) {
     uint32_t size = 0;
     unsigned char* image = ReadWholeFile(job.archive, kMaxUserFile, 200, &size);
+    const unsigned long readError = image == nullptr ? LastSystemError() : kErrorDamagedData;
     ArchiveWalk walk;
     bool readable = image != nullptr && BeginArchiveWalk(&walk, image, size);
     if ((readable && walk.count == 0) || (image == nullptr && !FilePresent(job.archive))) {
@@ -464,7 +470,7 @@ int RestoreFrom(const Restore& job) {
         return 1;
     }
     if (!readable) {
-        NoteFailure(kRestoreFailed, "restore", job.archive, LastSystemError());
+        NoteFailure(kRestoreFailed, "restore", job.archive, readError);
         std::free(image);
         return 0;
     }

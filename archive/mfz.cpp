@@ -85,24 +85,26 @@ bool InflateForWrite(const ArchiveEntry& entry, unsigned char* out, uint32_t cap
     return ZlibInflate(entry.data, entry.dataSize, out, cap, &produced0) == kZDone && produced0 == 0;
 }
 
-// Decompresses, checks and writes one entry; the caller reports a failure.
-bool WriteEntry(const char* dir, const ArchiveEntry& entry, const char* name, unsigned char* workArea,
-                uint32_t workAreaSize, uint32_t maxEntrySize) {
-    if (!IsPlainEntryName(entry.nameField, entry.nameFieldSize)) return false;
+// Decompresses, checks and writes one entry; the caller reports a failure:
+// a damaged entry, or the error of the write.
+Outcome WriteEntry(const char* dir, const ArchiveEntry& entry, const char* name, unsigned char* workArea,
+                   uint32_t workAreaSize, uint32_t maxEntrySize) {
+    const Outcome damaged = FailedWith(kErrorDamagedData);
+    if (!IsPlainEntryName(entry.nameField, entry.nameFieldSize)) return damaged;
     char target[kPathSize];
-    if (!BuildTargetPath(target, dir, name)) return false;
+    if (!BuildTargetPath(target, dir, name)) return damaged;
     uint32_t capacity = WorkCapacity(workAreaSize, maxEntrySize);
-    if (workArea == nullptr || capacity == 0) return false;
+    if (workArea == nullptr || capacity == 0) return damaged;
 
     unsigned char* data = workArea + kWorkNameSlotSize;
     uint32_t produced = 0;
-    if (!InflateForWrite(entry, data, capacity, &produced)) return false;
+    if (!InflateForWrite(entry, data, capacity, &produced)) return damaged;
     if (entry.digestText != nullptr) {
         char* digest = reinterpret_cast<char*>(data + produced + kWorkDigestGap);
         Md5Hex(data, produced, digest);
         if (!DigestMatches(digest, entry.digestText)) {
             Log("entry %s: its digest does not match", name);
-            return false;
+            return damaged;
         }
     }
     Log("entry %s: %u bytes, digest %s", name, produced, entry.digestText != nullptr ? "verified" : "not stored");
@@ -113,15 +115,17 @@ bool WriteEntry(const char* dir, const ArchiveEntry& entry, const char* name, un
     if (std::strcmp(name, kPhraseFileName) == 0) length = SealPhraseFile(data, produced) + 12;
     // The file there is replaced only by a whole new one: a write that fails
     // (a full disk) leaves it as it was.
-    if (ReplaceFileWith(target, data, length)) return true;
+    Outcome written = ReplaceFileWith(target, data, length);
+    if (written || !FilePresent(target)) return written;
     // A target that cannot be replaced in place (a module in use) is moved
     // aside first; if even that fails (a full disk), the entry is reported
-    // and the file moved aside for nothing takes its name again.
+    // by the error of its write, and the file moved aside for nothing takes
+    // its name again.
     char aside[kPathSize];
-    if (!FilePresent(target) || MoveLockedFileAside(target, aside, sizeof aside) != 0) return false;
-    if (ReplaceFileWith(target, data, length)) return true;
-    RenameFile(aside, target);
-    return false;
+    if (!MoveLockedFileAside(target, aside, sizeof aside)) return written;
+    written = ReplaceFileWith(target, data, length);
+    if (!written) RenameFile(aside, target);
+    return written;
 }
 
 
@@ -297,8 +301,9 @@ int ExtractArchiveUpTo(const char* dir, const unsigned char* image, uint32_t ima
             StrCopyCut(reinterpret_cast<char*>(workArea), kWorkNameSlotSize, name);
         // The first entry that cannot be written ends the extraction and
         // names itself; the caller tells the user.
-        if (!WriteEntry(dir, entry, name, workArea, workAreaSize, maxEntrySize)) {
-            NoteFailure(kEntryFailed, "extract", name, LastSystemError());
+        Outcome entryWritten = WriteEntry(dir, entry, name, workArea, workAreaSize, maxEntrySize);
+        if (!entryWritten) {
+            NoteFailure(kEntryFailed, "extract", name, entryWritten.error);
             return 0;
         }
         ++written;

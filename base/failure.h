@@ -23,6 +23,29 @@ void ClearFailure();
 // The system's error number of the last failed call of this thread.
 unsigned long LastSystemError();
 
+// An error number for a failure the system gave no number for, and one for
+// data found damaged.
+#ifdef _WIN32
+const unsigned long kErrorNoCause = 1003;     // ERROR_CAN_NOT_COMPLETE
+const unsigned long kErrorDamagedData = 13;   // ERROR_INVALID_DATA
+#else
+const unsigned long kErrorNoCause = 5;        // EIO
+const unsigned long kErrorDamagedData = 22;   // EINVAL
+#endif
+
+// What an operation that changes files came to: done, or the error number
+// of the call that failed, taken right there and handed up as a value to
+// whoever tells the user: the thread's last error is the system's, and any
+// call in between (a question about a file, a clean-up) may change it.
+struct Outcome {
+    unsigned long error;  // 0: done
+    explicit operator bool() const { return error == 0; }
+};
+const Outcome kDone = {0};
+inline Outcome FailedWith(unsigned long error) { return {error != 0 ? error : kErrorNoCause}; }
+// The failure of the call just made, by the thread's last error.
+inline Outcome LastCallFailed() { return FailedWith(LastSystemError()); }
+
 // Error numbers of setup's own (bit 29: an application's code) for an
 // operation the file layer refused: a link planted at the file itself (a
 // reparse point or a file with other names), or a linked folder on its path.

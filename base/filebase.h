@@ -28,8 +28,9 @@ int CopyToNewFile(const char* src, const char* dst);
 #include "base/safepath.h"
 
 // For the file layer's own sources.
-// The result of an operation that changes a file, in the log: ok.
-int Logged(int ok, const char* what, const char* path);
+// The result of an operation that changes a file, in the log: done, or the
+// failure of the call just made.
+Outcome Logged(int ok, const char* what, const char* path);
 // 1 when the verdict lets the operation go on; else the refusal is logged
 // with its reason and left as the last error.
 int Allowed(PathVerdict verdict, const char* what, const char* path);

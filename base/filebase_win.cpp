@@ -5,12 +5,13 @@
 #include "base/log.h"
 #include "base/sysapi.h"
 
-int Logged(int ok, const char* what, const char* path) {
+Outcome Logged(int ok, const char* what, const char* path) {
+    Outcome outcome = ok ? kDone : LastCallFailed();
     if (ok)
         Log("%s: %s", what, path);
     else
-        Log("%s failed (error %lu): %s", what, GetLastError(), path);
-    return ok;
+        Log("%s failed (error %lu): %s", what, outcome.error, path);
+    return outcome;
 }
 
 int Allowed(PathVerdict verdict, const char* what, const char* path) {

@@ -11,50 +11,55 @@
 // deleted, only the link's name goes and a fresh file takes its place. A
 // folder on the path that is a junction or mount point refuses every
 // operation (kErrorLinkedFolder). Each refusal is logged with its reason.
+//
+// The operations that change a file or folder return an Outcome
+// (base/failure.h): done, or the error of the call that failed.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "base/failure.h"
 
 // Reads, sizes, the checked copy and the archive attribute: the file layer's
 // ground, which the journal uses too.
 #include "base/filebase.h"
 
-// Removes a file. 0 when it is gone or was absent; -1 only when it exists and
-// cannot be deleted (for example because a running program holds it).
-int ForceDeleteFile(const char* path);
+// Removes a file. Done when it is gone or was absent; a failure only when it
+// exists and cannot be deleted (for example because a running program holds
+// it).
+Outcome ForceDeleteFile(const char* path);
 
 // Renames a file that cannot be deleted out of the way: the last character of
 // the name before a three-letter extension becomes "2" ("mofahu4.ime" ->
 // "mofahu2.ime"), or on failure "1"; the moved file is deleted when Windows
-// next starts. 0 when moved (moved, when given, gets the new name), -1
-// otherwise.
-int MoveLockedFileAside(const char* path, char* moved = nullptr, size_t movedCap = 0);
+// next starts. Done when moved (moved, when given, gets the new name).
+Outcome MoveLockedFileAside(const char* path, char* moved = nullptr, size_t movedCap = 0);
 
-// Creates or truncates path and writes len bytes. 1 only when the file was
+// Creates or truncates path and writes len bytes. Done only when the file was
 // created and every byte written.
-int WriteWholeFile(const char* path, const void* data, uint32_t len);
+Outcome WriteWholeFile(const char* path, const void* data, uint32_t len);
 
 // Writes len bytes to path so that path is never seen half-written: the
 // bytes go to a fresh file beside it first ("<path>.<unpredictable>.mfnew",
 // created new), which then
 // replaces path in one rename. When anything fails, path keeps what it held
-// and the fresh file is gone. 1/0.
-int ReplaceFileWith(const char* path, const void* data, uint32_t len);
+// and the fresh file is gone.
+Outcome ReplaceFileWith(const char* path, const void* data, uint32_t len);
 
 // Writes len bytes at offset into an existing file, keeping the rest of it.
-// 1 only when every byte was written.
-int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len);
+// Done only when every byte was written.
+Outcome WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len);
 
-// Copies src over dst (dst replaced when present). 1/0.
-int CopyFileOver(const char* src, const char* dst);
+// Copies src over dst (dst replaced when present).
+Outcome CopyFileOver(const char* src, const char* dst);
 
-// Renames src to dst (dst must not exist). 1/0.
-int RenameFile(const char* src, const char* dst);
+// Renames src to dst (dst must not exist).
+Outcome RenameFile(const char* src, const char* dst);
 // Has Windows delete path when it next starts (the file is held now). 1/0.
 int DeleteAtRestart(const char* path);
 
-// Creates a directory; 1 when created or already present.
-int MakeDirectory(const char* path);
+// Creates a directory; done when created or already present.
+Outcome MakeDirectory(const char* path);
 // Removes an empty directory; 1 when it is gone.
 int RemoveFolder(const char* path);
 

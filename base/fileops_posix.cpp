@@ -10,10 +10,15 @@
 #include "base/names.h"
 #include "base/strbuf.h"
 
-int ForceDeleteFile(const char* path) {
+namespace {
+// Done, or the failure errno tells of.
+Outcome Made(int ok) { return ok ? kDone : LastCallFailed(); }
+}  // namespace
+
+Outcome ForceDeleteFile(const char* path) {
     struct stat st;
-    if (lstat(path, &st) != 0) return 0;
-    return unlink(path) == 0 ? 0 : -1;
+    if (lstat(path, &st) != 0) return kDone;
+    return Made(unlink(path) == 0);
 }
 
 namespace {
@@ -33,14 +38,14 @@ int WriteAllAndClose(int fd, off_t offset, const void* data, uint32_t len) {
 }
 }  // namespace
 
-int WriteWholeFile(const char* path, const void* data, uint32_t len) {
+Outcome WriteWholeFile(const char* path, const void* data, uint32_t len) {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd < 0 ? 0 : WriteAllAndClose(fd, 0, data, len);
+    return Made(fd >= 0 && WriteAllAndClose(fd, 0, data, len));
 }
 
-int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
+Outcome WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
     int fd = open(path, O_WRONLY | O_CLOEXEC);
-    return fd < 0 ? 0 : WriteAllAndClose(fd, static_cast<off_t>(offset), data, len);
+    return Made(fd >= 0 && WriteAllAndClose(fd, static_cast<off_t>(offset), data, len));
 }
 
 int ReadFilePrefix(const char* path, void* buf, uint32_t cap, uint32_t* got) {
@@ -67,13 +72,14 @@ int64_t FileSizeOf(const char* path) {
 
 void SetArchiveAttribute(const char* path) { chmod(path, 0644); }
 
-int CopyFileOver(const char* src, const char* dst) {
+Outcome CopyFileOver(const char* src, const char* dst) {
     int in = open(src, O_RDONLY | O_CLOEXEC);
-    if (in < 0) return 0;
+    if (in < 0) return LastCallFailed();
     int out = open(dst, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
+        Outcome failed = LastCallFailed();
         close(in);
-        return 0;
+        return failed;
     }
     char buf[65536];
     int ok = 1;
@@ -87,50 +93,48 @@ int CopyFileOver(const char* src, const char* dst) {
             break;
         }
     }
+    Outcome copied = Made(ok);
     close(in);
-    if (close(out) != 0) ok = 0;
-    return ok;
+    if (close(out) != 0 && copied) copied = LastCallFailed();
+    return copied;
 }
 
-int RenameFile(const char* src, const char* dst) {
+Outcome RenameFile(const char* src, const char* dst) {
     struct stat st;
-    if (lstat(dst, &st) == 0) return 0;  // like MoveFileA: never replaces
-    return rename(src, dst) == 0 ? 1 : 0;
+    if (lstat(dst, &st) == 0) return FailedWith(EEXIST);  // like MoveFileA: never replaces
+    return Made(rename(src, dst) == 0);
 }
 
 
 // Nothing holds a file on the host the way Windows holds a loaded module.
 int DeleteAtRestart(const char*) { return 0; }
 
-int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+Outcome ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     // A name where nothing is yet is written in place, as setup writes one
     // its journal has noted (a failed write removes what it made); a file
     // (or link) already there is replaced by a whole new one in one rename.
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
-        if (WriteAllAndClose(fd, 0, data, len)) return 1;
-        int error = errno;
+        if (WriteAllAndClose(fd, 0, data, len)) return kDone;
+        Outcome failed = LastCallFailed();
         unlink(path);
-        errno = error;
-        return 0;
+        return failed;
     }
-    if (errno != EEXIST) return 0;
+    if (errno != EEXIST) return LastCallFailed();
     char fresh[300];
-    if (!StrCopy(fresh, path) || !StrAppend(fresh, kFreshSuffix)) return 0;
+    if (!StrCopy(fresh, path) || !StrAppend(fresh, kFreshSuffix)) return FailedWith(ENAMETOOLONG);
     unlink(fresh);
-    if (!WriteWholeFile(fresh, data, len) || rename(fresh, path) != 0) {
-        int error = errno;
-        unlink(fresh);
-        errno = error;
-        return 0;
-    }
-    return 1;
+    Outcome written = WriteWholeFile(fresh, data, len);
+    if (written && rename(fresh, path) != 0) written = LastCallFailed();
+    if (!written) unlink(fresh);
+    return written;
 }
 
-int MakeDirectory(const char* path) {
-    if (mkdir(path, 0755) == 0) return 1;
+Outcome MakeDirectory(const char* path) {
+    if (mkdir(path, 0755) == 0) return kDone;
+    Outcome made = LastCallFailed();
     struct stat st;
-    return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+    return made.error == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? kDone : made;
 }
 
 int RemoveFolder(const char* path) { return rmdir(path) == 0 ? 1 : 0; }

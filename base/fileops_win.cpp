@@ -61,27 +61,25 @@ int SwapIn(const char* fresh, const char* path) {
 }
 }  // namespace
 
-int ForceDeleteFile(const char* path) {
+Outcome ForceDeleteFile(const char* path) {
     PathVerdict verdict = ExaminePath(path);
-    if (verdict == kPathLinkedFile) return ClearPlanted(path, "file delete") ? 0 : -1;
-    if (!Allowed(verdict, "file delete", path)) return -1;
+    if (verdict == kPathLinkedFile) return ClearPlanted(path, "file delete") ? kDone : LastCallFailed();
+    if (!Allowed(verdict, "file delete", path)) return LastCallFailed();
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
     // Existence is taken from the attributes, not from a trial open: a file
     // that another program holds without read sharing still exists, and
     // treating it as absent would make the caller write over a locked file.
-    if (!Exists(path)) return 0;
+    if (!Exists(path)) return kDone;
     // Recorded: a copy is kept to put back, and goes when the delete does not.
     int kept = -1;
-    if (ChangeRefused(path) || (JournalCovers(path) && (kept = KeepFileCopy(path)) < 0)) {
-        Logged(0, "file delete", path);
-        return -1;
-    }
-    if (Logged(DeleteFileA(path), "file deleted", path)) return 0;
-    DropKept(kept);
-    return -1;
+    if (ChangeRefused(path) || (JournalCovers(path) && (kept = KeepFileCopy(path)) < 0))
+        return Logged(0, "file delete", path);
+    Outcome deleted = Logged(DeleteFileA(path), "file deleted", path);
+    if (!deleted) DropKept(kept);
+    return deleted;
 }
 
-int WriteWholeFile(const char* path, const void* data, uint32_t len) { return ReplaceFileWith(path, data, len); }
+Outcome WriteWholeFile(const char* path, const void* data, uint32_t len) { return ReplaceFileWith(path, data, len); }
 
 namespace {
 // Writes len bytes into a file made at path, where nothing was, while the
@@ -133,7 +131,7 @@ int HoldsAlready(const char* path, DWORD attributes, const void* data, uint32_t 
 }
 }  // namespace
 
-int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
+Outcome ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     if (ChangeRefused(path)) return Logged(0, "file write", path);
     // Where nothing is, nothing was planted to clear (the folders on the path
     // are checked as the file is made, and a name taken meanwhile fails it);
@@ -143,7 +141,7 @@ int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     const bool absent = attributes == INVALID_FILE_ATTRIBUTES;
     if (!absent && HoldsAlready(path, attributes, data, len)) {
         Log("file unchanged: %s (%u bytes)", path, len);
-        return 1;
+        return kDone;
     }
     if (!absent && !ClearPlanted(path, "file write")) return Logged(0, "file write", path);
     // A new name is written in place; a file there is replaced by a fresh
@@ -153,10 +151,10 @@ int ReplaceFileWith(const char* path, const void* data, uint32_t len) {
     if (created ? !WriteCreated(path, data, len) : (!WriteFresh(path, fresh, data, len) || !SwapIn(fresh, path)))
         return Logged(0, "file write", path);
     Log("file written: %s (%u bytes)", path, len);
-    return 1;
+    return kDone;
 }
 
-int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
+Outcome WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t len) {
     if (ChangeRefused(path)) return Logged(0, "file write", path);
     // Written in place only through a handle that was checked; the copy kept
     // for the journal may read it meanwhile.
@@ -174,10 +172,10 @@ int WriteFileAt(const char* path, uint32_t offset, const void* data, uint32_t le
     }
     if (!WriteAndClose(h, data, len)) return Logged(0, "file write", path);
     Log("file written: %s (%u bytes at %u)", path, len, offset);
-    return 1;
+    return kDone;
 }
 
-int CopyFileOver(const char* src, const char* dst) {
+Outcome CopyFileOver(const char* src, const char* dst) {
     char fresh[300];
     if (ChangeRefused(dst) || !ClearPlanted(dst, "file copy")) return Logged(0, "file copy", dst);
     // Read through a checked handle: a link planted at src is not followed.
@@ -196,10 +194,10 @@ int CopyFileOver(const char* src, const char* dst) {
     }
     if (!SwapIn(fresh, dst)) return Logged(0, "file copy", dst);
     Log("file copied: %s -> %s", src, dst);
-    return 1;
+    return kDone;
 }
 
-int RenameFile(const char* src, const char* dst) {
+Outcome RenameFile(const char* src, const char* dst) {
     // A planted link is not moved to a name setup uses; the target name
     // must not exist (a link planted there included).
     if (ChangeRefused(src) || !Allowed(ExaminePath(src), "file rename", src) ||
@@ -207,11 +205,11 @@ int RenameFile(const char* src, const char* dst) {
         ((JournalCovers(src) || JournalCovers(dst)) && !NoteRenamed(src, dst)) || !MoveFileA(src, dst))
         return Logged(0, "file rename", src);
     Log("file renamed: %s -> %s", src, dst);
-    return 1;
+    return kDone;
 }
 
 int DeleteAtRestart(const char* path) {
-    if (ChangeRefused(path)) return Logged(0, "file delete at the next restart", path);
+    if (ChangeRefused(path)) return Logged(0, "file delete at the next restart", path) ? 1 : 0;
     // While the journal records, the file goes only once the run succeeded.
     if (JournalCovers(path)) return NoteDeleteLater(path);
     // Windows deletes by name while it starts, following whatever link has
@@ -221,10 +219,10 @@ int DeleteAtRestart(const char* path) {
             "before then)", path);
         return 0;
     }
-    return Logged(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), "file deleted at the next restart", path);
+    return Logged(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), "file deleted at the next restart", path) ? 1 : 0;
 }
 
-int MakeDirectory(const char* path) {
+Outcome MakeDirectory(const char* path) {
     if (ChangeRefused(path)) return Logged(0, "folder create", path);
     // The folder itself is checked too, whether it was there or is made now:
     // nothing is written into a junction or mount point.
@@ -233,19 +231,21 @@ int MakeDirectory(const char* path) {
     bool separated = length > 0 && (path[length - 1] == '\\' || path[length - 1] == '/');
     if (!StrCopy(folder, path) || (!separated && !StrAppend(folder, "\\")) ||
         !Allowed(CheckFolders(folder), "folder create", path))
-        return 0;
+        return LastCallFailed();
     // Recorded before it is made: a folder made is removed by an undo.
-    if (!Exists(path) && JournalCovers(path) && !NoteCreatedFolder(path)) return 0;
-    if (CreateDirectoryA(path, nullptr)) {
-        return Allowed(CheckFolders(folder), "folder create", path) && Logged(1, "folder created", path);
-    }
+    if (!Exists(path) && JournalCovers(path) && !NoteCreatedFolder(path)) return LastCallFailed();
+    if (CreateDirectoryA(path, nullptr))
+        return Allowed(CheckFolders(folder), "folder create", path) ? Logged(1, "folder created", path) : LastCallFailed();
+    // A folder already there is what was asked for; else the creation's own
+    // error, not the question's after it.
+    Outcome made = LastCallFailed();
     DWORD attrs = GetFileAttributesA(path);
-    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) ? kDone : made;
 }
 
 int RemoveFolder(const char* path) {
-    if (ChangeRefused(path)) return Logged(0, "folder remove", path);
-    return Logged(RemoveDirectoryA(path), "folder removed", path);
+    if (ChangeRefused(path)) return Logged(0, "folder remove", path) ? 1 : 0;
+    return Logged(RemoveDirectoryA(path), "folder removed", path) ? 1 : 0;
 }
 
 int FilePresent(const char* path) {

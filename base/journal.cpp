@@ -609,20 +609,22 @@ int RecoverEarlierJournal() {
     return 1;
 }
 
-int OpenJournal() {
+Outcome OpenJournal() {
     Close();
     char folder[300], path[320];
-    if (!RunFolder(folder, sizeof folder) || !StrFormat(path, sizeof path, "%s%s", folder, kJournalName)) return 0;
+    if (!RunFolder(folder, sizeof folder) || !StrFormat(path, sizeof path, "%s%s", folder, kJournalName))
+        return LastCallFailed();
     // Never over a journal no run has completed.
     g_file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_file == INVALID_HANDLE_VALUE) {
-        Log("journal error %lu", GetLastError());
-        return 0;
+        Outcome failed = LastCallFailed();
+        Log("journal error %lu", failed.error);
+        return failed;
     }
     StrCopyCut(g_ignored, folder);
     g_open = true;
     Log("journal opened: %s", path);
-    return 1;
+    return kDone;
 }
 
 int JournalOpen() { return g_open ? 1 : 0; }

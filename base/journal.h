@@ -43,12 +43,14 @@
 #pragma once
 #include <windows.h>
 
+#include "base/failure.h"
 #include "base/sysapi.h"
 
-// Opens the journal and its file: from now on changes are recorded. 1 when
-// open; 0 when the journal file cannot be made (an earlier journal is still
-// there, or the run folder cannot be written): nothing may change then.
-int OpenJournal();
+// Opens the journal and its file: from now on changes are recorded. Done
+// when open; a failure when the journal file cannot be made (an earlier
+// journal is still there, or the run folder cannot be written): nothing may
+// change then.
+Outcome OpenJournal();
 // 1 while the journal records.
 int JournalOpen();
 // The run folder, made when absent: out gets "<Windows directory>\mofabak\".

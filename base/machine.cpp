@@ -82,11 +82,12 @@ const char* FindFixedDriveDir() {
     return result;
 }
 
-int PersistInstallDir() {
+Outcome PersistInstallDir() {
     char path[224];
     AppendBackslash(g_ctx.installDir, sizeof g_ctx.installDir);
     uint32_t len = static_cast<uint32_t>(StrLenBounded(g_ctx.installDir, sizeof g_ctx.installDir));
-    int written = PathFileInWindowsDir(path) && WriteWholeFile(path, g_ctx.installDir, len);
+    const Outcome written =
+        PathFileInWindowsDir(path) ? WriteWholeFile(path, g_ctx.installDir, len) : FailedWith(kErrorNoCause);
     RefreshSystemDir();
     if (g_ctx.windowsMajorVersion < 6) return written;
 

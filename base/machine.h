@@ -2,6 +2,7 @@
 // family, 32 or 64 bits), its system and SysWOW64 directories, and where
 // setup installs (the install directory and the path files that record it).
 #pragma once
+#include "base/failure.h"
 
 // Fills installDir with the directory chosen on the command line, or else the
 // default "<Program Files>\mofahu\", unless it already holds a resolved
@@ -22,8 +23,8 @@ const char* FindFixedDriveDir();
 // Writes installDir (backslash appended when missing) to the path file in
 // the Windows directory and, on Windows 6 and later, beside the fixed drive's
 // "mofahu\" folder too (best effort: its failure is logged). Refreshes
-// systemDir. 1 when the path file in the Windows directory was written.
-int PersistInstallDir();
+// systemDir. Done when the path file in the Windows directory was written.
+Outcome PersistInstallDir();
 
 // 1 on 64-bit Windows of major version 6 or later, else 0. Records
 // windowsMajorVersion and sysWow64Dir.

@@ -28,27 +28,26 @@ const uint64_t kSpareRoom = 1u << 20;
 const char kPayloadNoRoom[] =
     "　　安装目录%s所在的磁盘空间不足，还需要%lu KB。安装没有进行，原有文件都没有改动。请腾出磁盘空间后重新安装！";
 
-// A copy that failed is the cause of the run's failure; the error says why.
-int CopyFailed(const char* target) {
-    NoteFailure("没有成功复制%s文件", "copy", target, LastSystemError());
+// 1 when the copy to target was done; a copy that failed is the cause of the
+// run's failure, told by its error.
+int Copied(Outcome copied, const char* target) {
+    if (copied) return 1;
+    NoteFailure("没有成功复制%s文件", "copy", target, copied.error);
     return 0;
 }
 
 // Copies to the native system directory (see NativeSystemDirAccess).
 int CopyToSystemDir(const char* source, const char* target, bool retry) {
-    int ok;
-    unsigned long error;
+    Outcome copied;
     {
         NativeSystemDirAccess native;
-        ok = CopyOver(source, target);
-        if (!ok && retry) {
+        copied = CopyOver(source, target);
+        if (!copied && retry) {
             MoveLockedFileAside(target);
-            ok = CopyOver(source, target);
+            copied = CopyOver(source, target);
         }
-        error = LastSystemError();
     }
-    if (!ok) NoteFailure("没有成功复制%s文件", "copy", target, error);
-    return ok;
+    return Copied(copied, target);
 }
 
 // The first module to copy: simplified or traditional, version patched.
@@ -64,8 +63,10 @@ int UseVistaManagementProgram() {
     PathText older, vista;
     InInstallDir(older, "mofatyrk.exe");
     InInstallDir(vista, "mofatyr6.exe");
-    if (ForceDeleteFile(older) == 0 && RenameFile(vista, older)) return 1;
-    NoteFailure("不能替换文件%s", "replace", older, LastSystemError());
+    Outcome replaced = ForceDeleteFile(older);
+    if (replaced) replaced = RenameFile(vista, older);
+    if (replaced) return 1;
+    NoteFailure("不能替换文件%s", "replace", older, replaced.error);
     return 0;
 }
 
@@ -124,8 +125,8 @@ int DeployOn32BitWindows(int pass) {
         InInstallDir(source, g_ctx.windowsMajorVersion > 5 ? "mofahu32.ime" : "mofahu4.ime");
     }
     if (!CopyWithRetry(source, Joined(target, g_ctx.systemDir, "mofahu4.ime"))) return 0;
-    if (pass == 0 && !CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe")))
-        return CopyFailed(target);
+    if (pass == 0 && !Copied(CopyOver(InInstallDir(source, "mofadel.exe"), Joined(target, g_ctx.systemDir, "mofadel.exe")), target))
+        return 0;
     return 1;
 }
 
@@ -224,17 +225,19 @@ int CheckRoomForPayload() {
     return 0;
 }
 
-int CopyOver(const char* source, const char* target) {
-    if (source[0] == '\0' || target[0] == '\0') return 0;
+Outcome CopyOver(const char* source, const char* target) {
+    if (source[0] == '\0' || target[0] == '\0') return FailedWith(kErrorNoCause);
     SetArchiveAttribute(target);
     return CopyFileOver(source, target);
 }
 
 int CopyWithRetry(const char* source, const char* target) {
-    if (CopyOver(source, target)) return 1;
-    MoveLockedFileAside(target);
-    if (CopyOver(source, target)) return 1;
-    return CopyFailed(target);
+    Outcome copied = CopyOver(source, target);
+    if (!copied) {
+        MoveLockedFileAside(target);
+        copied = CopyOver(source, target);
+    }
+    return Copied(copied, target);
 }
 
 namespace {
@@ -258,7 +261,7 @@ int DeployFiles(int pass) {
     static const char* const kCopies[][2] = {
         {"mofahu4.ime", "mofahu32.ime"}, {"mofacyzk.bak", "mofacyzk.dat"}, {"mofapyck.bak", "mofapyck.dat"}};
     for (const auto& copy : kCopies)
-        if (!CopyOver(InInstallDir(source, copy[0]), InInstallDir(target, copy[1]))) return CopyFailed(target);
+        if (!Copied(CopyOver(InInstallDir(source, copy[0]), InInstallDir(target, copy[1])), target)) return 0;
     PauseForTheScreen();
     ReportProgressBar(0, 64);
 

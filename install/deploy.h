@@ -1,6 +1,7 @@
 // Puts the payload on disk and the input-method modules where Windows loads
 // them, in two passes around the registration of the input method.
 #pragma once
+#include "base/failure.h"
 
 // 1 when the disk of the install directory has room for the payload's files
 // (over those already there); otherwise tells the user how much is missing
@@ -16,8 +17,8 @@ int CheckRoomForPayload();
 // done; 0 at the first failure, with its cause recorded (base/failure.h).
 int DeployFiles(int pass);
 
-// Copies source over target after clearing the target's attributes. 1/0.
-int CopyOver(const char* source, const char* target);
+// Copies source over target after clearing the target's attributes.
+Outcome CopyOver(const char* source, const char* target);
 
 // CopyOver; when it fails the target is moved aside and the copy tried once
 // more; a second failure is recorded as the cause. 1/0.

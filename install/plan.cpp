@@ -81,8 +81,9 @@ StepResult MakeInstallDir() {
         *at = '\0';
         MakeDirectory(folder);
     }
-    if (MakeDirectory(g_ctx.installDir)) return kStepDone;
-    NoteFailure("", "create the install folder", g_ctx.installDir, LastSystemError());
+    Outcome made = MakeDirectory(g_ctx.installDir);
+    if (made) return kStepDone;
+    NoteFailure("", "create the install folder", g_ctx.installDir, made.error);
     char text[400];
     if (StrFormat(text, sizeof text, "　　不能创建安装目录%s，安装没有进行。", g_ctx.installDir))
         ShowMessageA(text, kSetupCaptionA);
@@ -283,11 +284,12 @@ PlanOutcome RunInstallPlan() {
     const unsigned mode = IsSilentRun() ? kInSilentRun : kInWizard;
     Log("plan: the %s install begins", IsSilentRun() ? "silent" : "wizard's");
     ClearFailure();
-    if (!OpenJournal()) {
+    Outcome opened = OpenJournal();
+    if (!opened) {
         // Without its journal the install could not be put back: it is not
         // begun, and the user is told why.
         static const PlanStep kJournalStep = {"journal", kInEveryRun, kUndoEverything, nullptr};
-        NoteFailure("", "open the journal", "", LastSystemError());
+        NoteFailure("", "open the journal", "", opened.error);
         return Stopped(kJournalStep);
     }
     const char* failedStep = nullptr;

@@ -23,9 +23,9 @@
 
 namespace {
 // An earlier module that stays where it is: the cause of the run's failure.
-int ModuleInUse(const char* path) {
+int ModuleInUse(const char* path, Outcome moved) {
     NoteFailure("你以前安装的墨筏五笔正在使用，请关闭使用墨筏五笔的所有窗口，或者重新启动机器后，才能安装新版本的墨筏五笔",
-                "move the earlier module out of the way", path, LastSystemError());
+                "move the earlier module out of the way", path, moved.error);
     return 0;
 }
 }  // namespace
@@ -36,22 +36,24 @@ int RemoveEarlierModule() {
     if (DetectWow64()) {
         SetLowIntegrity();
         BuildSysWow64Dir(g_ctx.sysWow64Dir);
-        if (JoinPath(path, g_ctx.sysWow64Dir, "mofahu4.ime") && ForceDeleteFile(path) == -1) {
+        if (JoinPath(path, g_ctx.sysWow64Dir, "mofahu4.ime") && !ForceDeleteFile(path)) {
             // The old 32-bit module is loaded somewhere: even once moved
             // aside, Windows keeps using it until a restart.
             g_ctx.restartRequired = 1;
-            if (MoveLockedFileAside(path) == -1) return ModuleInUse(path);
+            Outcome moved = MoveLockedFileAside(path);
+            if (!moved) return ModuleInUse(path, moved);
         }
     }
     if (!JoinPath(path, g_ctx.systemDir, "mofahu4.ime")) return 1;
-    int stuck;
+    Outcome gone;
     {
         NativeSystemDirAccess native;
-        stuck = ForceDeleteFile(path) == -1 && MoveLockedFileAside(path) == -1;
+        gone = ForceDeleteFile(path);
+        if (!gone) gone = MoveLockedFileAside(path);
     }
-    if (stuck) {
+    if (!gone) {
         g_ctx.restartRequired = 1;
-        return ModuleInUse(path);
+        return ModuleInUse(path, gone);
     }
     return 1;
 }
@@ -80,14 +82,17 @@ void RemoveLeftoverModules() {
     for (const char* dir : dirs) {
         for (const char* name : kAsideNames) {
             char path[260];
-            if (JoinPath(path, dir, name) && ForceDeleteFile(path) == -1) DeleteAtRestart(path);
+            if (JoinPath(path, dir, name) && !ForceDeleteFile(path)) DeleteAtRestart(path);
         }
     }
 }
 
-int FolderFailed(const char* path) {
-    NoteFailure("不能创建目录%s", "create the folder", path, LastSystemError());
-    return 0;
+// 1 when the folder is there; one that cannot be made is the cause of the
+// run's failure.
+int FolderMade(const char* path) {
+    Outcome made = MakeDirectory(path);
+    if (!made) NoteFailure("不能创建目录%s", "create the folder", path, made.error);
+    return made ? 1 : 0;
 }
 }  // namespace
 
@@ -97,13 +102,14 @@ int PrepareInstallFolders() {
     RefreshSystemDir();
     // Where the input method finds its data, and the folders it needs: an
     // install without them would not work.
-    if (!PersistInstallDir()) {
-        NoteFailure("不能写入文件%s", "write the path file", "mofapath.mfh", LastSystemError());
+    Outcome persisted = PersistInstallDir();
+    if (!persisted) {
+        NoteFailure("不能写入文件%s", "write the path file", "mofapath.mfh", persisted.error);
         return 0;
     }
-    if (!MakeDirectory(g_ctx.installDir)) return FolderFailed(g_ctx.installDir);
+    if (!FolderMade(g_ctx.installDir)) return 0;
     GrantUserFullControl(g_ctx.installDir);
-    if (InInstallDir(text, "filer\\")[0] == '\0' || !MakeDirectory(text)) return FolderFailed(text);
+    if (!FolderMade(InInstallDir(text, "filer\\"))) return 0;
     if (!IsSilentRun()) DetectWow64();
     WriteSettingsFiles();
     FindProductInPreload();
@@ -133,7 +139,8 @@ int StartCompanionProgram() {
     // Nobody is there to answer the registration mode's message either.
     SetEnvironmentVariableA(kSilentHandOverVariable, IsSilentRun() ? "1" : nullptr);
     bool started = g_sys.startProgram(text, static_cast<UINT>(g_ui.programShow));
+    const unsigned long error = started ? 0 : LastSystemError();
     Log("%s %s", started ? "started" : "could not start", text);
-    if (!started) NoteFailure("", "start the companion program", text, LastSystemError());
+    if (!started) NoteFailure("", "start the companion program", text, error);
     return started ? 1 : 0;
 }

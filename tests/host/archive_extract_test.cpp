@@ -224,13 +224,13 @@ TEST_F(ExtractTest, MovingAsideNeverLeavesTheFilesFolder) {
     ASSERT_EQ(mkdir((dir_ + "/inst2ll").c_str(), 0755), 0);
     std::string path = std::string(g_ctx.installDir) + "x";
     WriteAll(path, "held");
-    EXPECT_EQ(MoveLockedFileAside(path.c_str()), -1);
+    EXPECT_FALSE(MoveLockedFileAside(path.c_str()));
     EXPECT_EQ(ReadAll(path), "held");
     EXPECT_TRUE(ListDir(dir_ + "/inst2ll").empty());
 
     std::string module = std::string(g_ctx.installDir) + "mofahu4.ime";
     WriteAll(module, "old");
-    EXPECT_EQ(MoveLockedFileAside(module.c_str()), 0);
+    EXPECT_TRUE(MoveLockedFileAside(module.c_str()));
     EXPECT_EQ(Installed("mofahu2.ime"), "old");
 }
 

@@ -41,35 +41,35 @@ protected:
 };
 
 TEST_F(FileOpsTest, ForceDeleteFileTellsAbsentGoneAndStuckApart) {
-    EXPECT_EQ(ForceDeleteFile((dir_ + "absent.ime").c_str()), 0);
+    EXPECT_TRUE(ForceDeleteFile((dir_ + "absent.ime").c_str()));
 
     std::string plain = dir_ + "plain.ime";
     WriteBytes(plain, "x");
     SetFileAttributesA(plain.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(ForceDeleteFile(plain.c_str()), 0);
+    EXPECT_TRUE(ForceDeleteFile(plain.c_str()));
     EXPECT_FALSE(FileExists(plain));
 
     std::string held = Held("mofahu4.ime");
-    EXPECT_EQ(ForceDeleteFile(held.c_str()), -1);
+    EXPECT_FALSE(ForceDeleteFile(held.c_str()));
     EXPECT_TRUE(FileExists(held));
 }
 
 TEST_F(FileOpsTest, MoveLockedFileAsideTriesTheTwoThenTheOneName) {
     std::string held = Held("mofahu4.ime");
     const std::string module = ReadBytes(held);
-    EXPECT_EQ(MoveLockedFileAside(held.c_str()), 0);
+    EXPECT_TRUE(MoveLockedFileAside(held.c_str()));
     EXPECT_FALSE(FileExists(held));
     EXPECT_EQ(ReadBytes(dir_ + "mofahu2.ime"), module);
 
     // The "2" name is itself held: the "1" name is used.
     std::string again = Held("mofahu4.ime");
-    EXPECT_EQ(MoveLockedFileAside(again.c_str()), 0);
+    EXPECT_TRUE(MoveLockedFileAside(again.c_str()));
     EXPECT_FALSE(FileExists(again));
     EXPECT_TRUE(FileExists(dir_ + "mofahu1.ime"));
 
     // Both aside names are held by now: the file stays where it is.
     std::string stuck = Held("mofahu4.ime");
-    EXPECT_EQ(MoveLockedFileAside(stuck.c_str()), -1);
+    EXPECT_FALSE(MoveLockedFileAside(stuck.c_str()));
     EXPECT_TRUE(FileExists(stuck));
 }
 
@@ -79,14 +79,14 @@ TEST_F(FileOpsTest, MoveLockedFileAsideNeverReusesTheOriginalName) {
     std::string held = Held("mofa321.ime");
     Held("mofa322.ime");
     const std::string module = ReadBytes(held);
-    EXPECT_EQ(MoveLockedFileAside(held.c_str()), 0);
+    EXPECT_TRUE(MoveLockedFileAside(held.c_str()));
     EXPECT_FALSE(FileExists(held));
     EXPECT_EQ(ReadBytes(dir_ + "mofa320.ime"), module);
 
     // Names too short for the rule, or too long for its buffer, are refused.
-    EXPECT_EQ(MoveLockedFileAside("a.b"), -1);
+    EXPECT_FALSE(MoveLockedFileAside("a.b"));
     std::string longName = dir_ + std::string(200, 'n') + ".ime";
-    EXPECT_EQ(MoveLockedFileAside(longName.c_str()), -1);
+    EXPECT_FALSE(MoveLockedFileAside(longName.c_str()));
 }
 
 TEST_F(FileOpsTest, CopyWithRetryMovesAHeldTargetAside) {
@@ -119,7 +119,7 @@ TEST_F(FileOpsTest, CopyWithRetryReportsATargetItCannotWrite) {
     std::string readOnly = dir_ + "ro.ime";
     WriteBytes(readOnly, "old");
     SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(CopyOver(source.c_str(), readOnly.c_str()), 1);
+    EXPECT_TRUE(CopyOver(source.c_str(), readOnly.c_str()));
     EXPECT_EQ(ReadBytes(readOnly), "new module");
 }
 

@@ -138,7 +138,7 @@ TEST_F(LocationsTest, ADriveFolderThatIsNoPlainFolderGetsNoPathFile) {
     g_ctx.windowsMajorVersion = 6;
     CreateDirectoryA("c:\\mofahu", nullptr);
     g_sys.getFileAttributesA = DriveDirIsJunction;
-    EXPECT_EQ(PersistInstallDir(), 1);
+    EXPECT_TRUE(PersistInstallDir());
     EXPECT_EQ(ReadBytes(PathFile()), "C:\\x\\");
     EXPECT_FALSE(FileExists(kDrivePathFile));
 
@@ -147,7 +147,7 @@ TEST_F(LocationsTest, ADriveFolderThatIsNoPlainFolderGetsNoPathFile) {
     g_sys.getDriveTypeA = FakeDriveType;
     RemoveDirectoryA("c:\\mofahu");
     ASSERT_TRUE(WriteBytes("c:\\mofahu", "a file in the folder's place"));
-    EXPECT_EQ(PersistInstallDir(), 1);
+    EXPECT_TRUE(PersistInstallDir());
     EXPECT_EQ(ReadBytes("c:\\mofahu"), "a file in the folder's place");
     DeleteFileA("c:\\mofahu");
 }

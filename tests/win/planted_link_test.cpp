@@ -133,22 +133,22 @@ TEST_P(PlantedLinkTest, NothingIsReadWrittenOrDeletedThroughIt) {
 
     // Written whole: the link's name gets a fresh file; written in place: refused.
     path = Plant("whole.mfh");
-    EXPECT_EQ(WriteWholeFile(path.c_str(), "fresh", 5), PathRefused() ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(WriteWholeFile(path.c_str(), "fresh", 5)), !PathRefused());
     EXPECT_EQ(ReadBytes(path), PathRefused() ? kPlantedBytes : "fresh");
     ExpectTargetUntouched("a whole write");
     path = Plant("inplace.mfh");
-    EXPECT_EQ(WriteFileAt(path.c_str(), 0, "XX", 2), Refused() ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(WriteFileAt(path.c_str(), 0, "XX", 2)), !Refused());
     EXPECT_EQ(ReadBytes(path), Refused() ? kPlantedBytes : "XX" + kPlantedBytes.substr(2));
     ExpectTargetUntouched("a write in place");
 
     // Copied from: nothing; copied over: a fresh file in the link's place.
     path = Plant("source.mfh");
     std::string copy = dir_ + "copy.mfh";
-    EXPECT_EQ(CopyFileOver(path.c_str(), copy.c_str()), Refused() ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(CopyFileOver(path.c_str(), copy.c_str())), !Refused());
     EXPECT_EQ(ReadBytes(copy), Refused() ? "" : kPlantedBytes);
     ASSERT_TRUE(WriteBytes(copy, "copied"));
     path = Plant("over.mfh");
-    EXPECT_EQ(CopyFileOver(copy.c_str(), path.c_str()), PathRefused() ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(CopyFileOver(copy.c_str(), path.c_str())), !PathRefused());
     EXPECT_EQ(ReadBytes(path), PathRefused() ? kPlantedBytes : "copied");
     ExpectTargetUntouched("a copy");
     // Kept (the copy a rollback puts back): never read through it.
@@ -168,14 +168,14 @@ TEST_P(PlantedLinkTest, NothingIsReadWrittenOrDeletedThroughIt) {
     // Never moved to a name setup uses; deleted: the link's name only.
     path = Plant("from.mfh");
     std::string to = folder_ + "to.mfh";
-    EXPECT_EQ(RenameFile(path.c_str(), to.c_str()), Refused() ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(RenameFile(path.c_str(), to.c_str())), !Refused());
     EXPECT_EQ(FileExists(to), !Refused());
     path = Plant("delete.mfh");
-    EXPECT_EQ(ForceDeleteFile(path.c_str()), PathRefused() ? -1 : 0);
+    EXPECT_EQ(static_cast<bool>(ForceDeleteFile(path.c_str())), !PathRefused());
     EXPECT_EQ(FileExists(path), PathRefused());
     ExpectTargetUntouched("a delete");
     // A folder that is a junction gets no folder made in it, and no rights.
-    EXPECT_EQ(MakeDirectory((folder_ + "sub\\").c_str()), GetParam() == kReparseFolder ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(MakeDirectory((folder_ + "sub\\").c_str())), GetParam() != kReparseFolder);
     EXPECT_EQ(GrantUserFullControl(folder_.c_str()), GetParam() == kReparseFolder ? 0 : 1);
 }
 
@@ -268,7 +268,7 @@ TEST(HandleQuestions, AShortNameOnThePathLeadsWhereItsLongNameDoes) {
     ASSERT_LT(n, sizeof shortName);
     ASSERT_NE(std::string(shortName), dir) << "no short name here";
     std::string path = std::string(shortName) + "\\written.ini";
-    EXPECT_EQ(WriteWholeFile(path.c_str(), "fresh", 5), 1);
+    EXPECT_TRUE(WriteWholeFile(path.c_str(), "fresh", 5));
     EXPECT_EQ(ReadBytes(dir + "\\written.ini"), "fresh");
 }
 }  // namespace

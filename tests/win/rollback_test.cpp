@@ -626,15 +626,18 @@ TEST_F(RollbackTest, AFileAnotherProgramMakesWhereANoteMadeAheadNamesOneIsPutBac
     }
 }
 
-// A new file of the payload that cannot be written, as a full disk and then
+// A file of the payload that cannot be written, as a full disk and then
 // missing rights refuse it: the one message gives that cause and its
 // advice, and the failure the log ends with is that error, not a missing
-// file; everything is put back.
+// file; everything is put back. A new file fails at once; one that is there
+// is moved aside, written again in vain and moved back first; the path file
+// is written before the folders are made.
 DWORD g_writeError;
+const wchar_t* g_refusedName;
 BOOL WINAPI RefusedWrite(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     wchar_t path[MAX_PATH + 1] = L"";
     GetFinalPathNameByHandleW(h, path, MAX_PATH, 0);
-    if (std::wcsstr(path, L"\\mofahu\\mofadel.exe") == nullptr) return WriteFile(h, data, length, written, overlapped);
+    if (std::wcsstr(path, g_refusedName) == nullptr) return WriteFile(h, data, length, written, overlapped);
     SetLastError(g_writeError);
     return FALSE;
 }
@@ -646,21 +649,31 @@ TEST_F(RollbackTest, AFileThatCannotBeWrittenIsToldByItsOwnError) {
         const char* advice;
     } kCases[] = {{ERROR_DISK_FULL, "（磁盘空间不足）", "请腾出磁盘空间后重新安装！"},
                   {ERROR_ACCESS_DENIED, "（没有写入权限）", "请确认以管理员身份运行安装程序后重新安装！"}};
+    const struct {
+        const char* name;
+        const wchar_t* wide;
+        bool earlier;  // there already: an earlier installation's
+    } kFiles[] = {{"mofadel.exe", L"\\mofahu\\mofadel.exe", false},
+                  {"mofatyrk.exe", L"\\mofahu\\mofatyrk.exe", true},
+                  {"mofapath.mfh", L"\\windows\\mofapath.mfh", false}};
+    for (const auto& f : kFiles)
     for (const auto& c : kCases) {
         MessageRecorder messages;
-        PrepareEarlier(false);
+        PrepareEarlier(f.earlier);
+        const char* name = f.name;
         const std::string before = Snapshot();
         g_writeError = c.error;
+        g_refusedName = f.wide;
         g_sys.writeFile = RefusedWrite;
-        EXPECT_EQ(Upgrade(0), kExitFailed) << c.error;
+        EXPECT_EQ(Upgrade(0), kExitFailed) << c.error << name;
         g_sys.writeFile = WriteFile;
-        EXPECT_EQ(FirstFailure().error, c.error);
-        EXPECT_EQ(std::string(FirstFailure().path), "mofadel.exe");
-        ASSERT_EQ(messages.shown.size(), 1u) << c.error;
+        EXPECT_EQ(FirstFailure().error, c.error) << name;
+        EXPECT_EQ(std::string(FirstFailure().path), name);
+        ASSERT_EQ(messages.shown.size(), 1u) << c.error << name;
         const std::string& text = messages.shown[0].textA;
         EXPECT_NE(text.find(std::string(c.meaning) + "。"), std::string::npos) << text;
         EXPECT_NE(text.find(c.advice), std::string::npos) << text;
-        EXPECT_EQ(Snapshot(), before) << c.error;
+        EXPECT_EQ(Snapshot(), before) << c.error << name;
     }
 }
 
@@ -729,8 +742,8 @@ TEST(JournalRecovery, APutBackWhoseRenameWasLostIsPutBackAgain) {
     bool found = false;
     for (unsigned long j = 1; j < 40 && !found; ++j) {
         ASSERT_TRUE(WriteBytes(file, "the user's words"));
-        ASSERT_EQ(OpenJournal(), 1);
-        ASSERT_EQ(ReplaceFileWith(file.c_str(), "shipped words", 13), 1);
+        ASSERT_TRUE(OpenJournal());
+        ASSERT_TRUE(ReplaceFileWith(file.c_str(), "shipped words", 13));
         g_sys.abandoned = 0;
         g_sys.crashAt = g_sys.moments + j;
         RollBackJournal();
@@ -1121,18 +1134,18 @@ TEST(RepairWrite, AFileThatHoldsItsBytesAlreadyIsLeftAsItIs) {
     const std::string path = ScratchDir("unchanged") + "words.txt";
     ASSERT_TRUE(WriteBytes(path, "shipped words"));
     uint64_t before = FileIdentity(path);
-    EXPECT_EQ(ReplaceFileWith(path.c_str(), "shipped words", 13), 1);
+    EXPECT_TRUE(ReplaceFileWith(path.c_str(), "shipped words", 13));
     EXPECT_EQ(FileIdentity(path), before);
     for (const char* earlier : {"shipped wordz", "shipped words and more", "shipped", ""}) {
         ASSERT_TRUE(WriteBytes(path, earlier));
         before = FileIdentity(path);
-        EXPECT_EQ(ReplaceFileWith(path.c_str(), "shipped words", 13), 1) << earlier;
+        EXPECT_TRUE(ReplaceFileWith(path.c_str(), "shipped words", 13)) << earlier;
         EXPECT_NE(FileIdentity(path), before) << earlier;
         EXPECT_EQ(ReadBytes(path), "shipped words") << earlier;
     }
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     before = FileIdentity(path);
-    EXPECT_EQ(ReplaceFileWith(path.c_str(), "shipped words", 13), 1);
+    EXPECT_TRUE(ReplaceFileWith(path.c_str(), "shipped words", 13));
     EXPECT_NE(FileIdentity(path), before);
     EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
