@@ -167,7 +167,6 @@ void OnCreate(HWND window) {
     g_window.progressRect[2] = 340;
     g_window.progressRect[3] = 30;
     if (!LoadPayloadAndWorkBuffer()) return;
-    g_ctx.userDataState = kNoEarlierData;
     // Resolved afresh here as before the install, whatever an earlier step
     // left in installDir.
     ResolveInstallDirAfresh();

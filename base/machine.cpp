@@ -66,6 +66,7 @@ char* ResolveInstallDirAfresh() {
 
 void ReadPathFile() {
     char path[224];
+    std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
     if (PathFileInWindowsDir(path)) ReadPathFileAt(path, g_ctx.previousInstallDir, sizeof g_ctx.previousInstallDir);
 }
 

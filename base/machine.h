@@ -13,8 +13,8 @@ char* ResolveInstallDir();
 // held is not kept.
 char* ResolveInstallDirAfresh();
 
-// Reads the path file in the Windows directory into previousInstallDir. A
-// missing file changes nothing.
+// Reads the path file in the Windows directory into previousInstallDir: the
+// earlier installation as that file records it now (none without the file).
 void ReadPathFile();
 
 // "X:\mofahu\" for the first fixed drive from G: down to C:, or "".

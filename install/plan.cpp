@@ -270,7 +270,6 @@ int RecoverJournalNatively() {
 int RecoverEarlierRun() {
     int complete = RecoverJournalNatively() && RestoreEarlierBackups(RestoreBackupOf);
     // The path file may have come back: the earlier installation as it is now.
-    std::memset(g_ctx.previousInstallDir, 0, sizeof g_ctx.previousInstallDir);
     ReadPathFile();
     return complete;
 }

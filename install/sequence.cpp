@@ -35,7 +35,6 @@ int RemoveEarlierModule() {
     RefreshSystemDir();
     if (DetectWow64()) {
         SetLowIntegrity();
-        BuildSysWow64Dir(g_ctx.sysWow64Dir);
         if (JoinPath(path, g_ctx.sysWow64Dir, "mofahu4.ime") && !ForceDeleteFile(path)) {
             // The old 32-bit module is loaded somewhere: even once moved
             // aside, Windows keeps using it until a restart.

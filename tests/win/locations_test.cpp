@@ -188,10 +188,11 @@ TEST_F(LocationsTest, ReadPathFileFillsTheEarlierInstallationOnly) {
     EXPECT_EQ(std::strlen(g_ctx.previousInstallDir), sizeof g_ctx.previousInstallDir - 1);
     EXPECT_STREQ(g_ctx.installDir, "");
 
+    // No file: no earlier installation, whatever was read before.
     DeleteFileA(PathFile().c_str());
-    std::strcpy(g_ctx.previousInstallDir, "kept");
+    std::strcpy(g_ctx.previousInstallDir, "read before");
     ReadPathFile();
-    EXPECT_STREQ(g_ctx.previousInstallDir, "kept");
+    EXPECT_STREQ(g_ctx.previousInstallDir, "");
 }
 
 TEST_F(LocationsTest, Wow64NeedsVersionSixAndASysWow64Folder) {
