@@ -30,6 +30,7 @@ const struct {
     {kErrorLinkedFile, kFailedLinkedFile},
     {kErrorLinkedFolder, kFailedLinkedFolder},
 };
+#undef MOFA_ERROR
 }  // namespace
 
 FailureKind KindOfError(unsigned long error) {

@@ -22,15 +22,17 @@ void ClearFailure();
 
 // The system's error number of the last failed call of this thread.
 unsigned long LastSystemError();
+// The system's own text for an error number, one line (empty when none).
+void SystemErrorText(unsigned long error, char* out, unsigned cap);
 
 // An error number for a failure the system gave no number for, and one for
 // data found damaged.
 #ifdef _WIN32
-const unsigned long kErrorNoCause = 1003;     // ERROR_CAN_NOT_COMPLETE
-const unsigned long kErrorDamagedData = 13;   // ERROR_INVALID_DATA
+const unsigned long kErrorNoCause = 1003;    // ERROR_CAN_NOT_COMPLETE
+const unsigned long kErrorDamagedData = 13;  // ERROR_INVALID_DATA
 #else
-const unsigned long kErrorNoCause = 5;        // EIO
-const unsigned long kErrorDamagedData = 22;   // EINVAL
+const unsigned long kErrorNoCause = 5;       // EIO
+const unsigned long kErrorDamagedData = 22;  // EINVAL
 #endif
 
 // What an operation that changes files came to: done, or the error number
@@ -57,5 +59,3 @@ const unsigned long kErrorLinkedFolder = 0x20000002;
 // cause or advice asks it.
 enum FailureKind { kFailedOther = 0, kFailedNoRights, kFailedInUse, kFailedDiskFull, kFailedLinkedFile, kFailedLinkedFolder };
 FailureKind KindOfError(unsigned long error);
-// The system's own text for an error number, one line (empty when none).
-void SystemErrorText(unsigned long error, char* out, unsigned cap);

@@ -209,7 +209,10 @@ Outcome RenameFile(const char* src, const char* dst) {
 }
 
 int DeleteAtRestart(const char* path) {
-    if (ChangeRefused(path)) return Logged(0, "file delete at the next restart", path) ? 1 : 0;
+    if (ChangeRefused(path)) {
+        Logged(0, "file delete at the next restart", path);
+        return 0;
+    }
     // While the journal records, the file goes only once the run succeeded.
     if (JournalCovers(path)) return NoteDeleteLater(path);
     // Windows deletes by name while it starts, following whatever link has
@@ -244,7 +247,10 @@ Outcome MakeDirectory(const char* path) {
 }
 
 int RemoveFolder(const char* path) {
-    if (ChangeRefused(path)) return Logged(0, "folder remove", path) ? 1 : 0;
+    if (ChangeRefused(path)) {
+        Logged(0, "folder remove", path);
+        return 0;
+    }
     return Logged(RemoveDirectoryA(path), "folder removed", path) ? 1 : 0;
 }
 
