@@ -32,8 +32,10 @@ struct NoFile {
     NoFile() { g_file = INVALID_HANDLE_VALUE; }
 } g_noFile;
 uint32_t g_records = 0;  // the records of the journal file so far
-bool g_notingAhead = false;  // records are flushed together, by EndNotingAhead
-int g_aheadFrom;             // the first entry noted ahead
+// While records are noted ahead (flushed together, by EndNotingAhead): one
+// more than the first entry noted; 0 otherwise (zero-initialised: the
+// program carries no data section).
+int g_aheadFrom;
 const char kJournalName[] = "mofajrnl.mfh";
 
 bool Reserve(int more);
@@ -466,7 +468,7 @@ bool WriteRecord(const Entry& e, Kind kind, uint32_t* number) {
     if (ok) {
         PutJournalRecord(e, kind, securitySize, record);
         ok = g_sys.writeFile(g_file, record, size, &written, nullptr) && written == size &&
-             (g_notingAhead || g_sys.flushFileBuffers(g_file));
+             (g_aheadFrom != 0 || g_sys.flushFileBuffers(g_file));
     }
     std::free(record);
     // (A record that could not be written is logged with its operation.)
@@ -721,20 +723,18 @@ int NoteCreatedFile(const char* path) {
     return 1;
 }
 
-void BeginNotingAhead() {
-    g_notingAhead = true;
-    g_aheadFrom = g_count;
-}
+void BeginNotingAhead() { g_aheadFrom = g_count + 1; }
 
 void NoteCreatedAhead(const char* path) {
     if (JournalCovers(path) && Note(kCreatedFile, path, nullptr)) g_entries[g_count - 1].kind = kNotedAhead;
 }
 
 void EndNotingAhead() {
-    g_notingAhead = false;
+    const int from = g_aheadFrom - 1;
+    g_aheadFrom = 0;
     // Not known to be on the disk: each file is noted again as it is made.
     // (A run a test has ended flushes nothing more, as a kill would not.)
-    if (g_open && (RunAbandoned() || !g_sys.flushFileBuffers(g_file))) g_count = g_aheadFrom;
+    if (g_open && (RunAbandoned() || !g_sys.flushFileBuffers(g_file))) g_count = from;
 }
 int NoteCreatedFolder(const char* path) { return Note(kCreatedFolder, path, nullptr); }
 int NoteRenamed(const char* from, const char* to) { return Note(kRenamed, from, to); }
