@@ -81,7 +81,6 @@ void ReleasePrivateFolder(const char* folder);
 // directory), or -1 when that cannot be told.
 int64_t FreeSpaceAt(const char* dir);
 
-
 // Reads a path file (the install directory as an earlier setup recorded it)
 // into out: at most cap - 1 bytes, and its NUL. A missing file changes
 // nothing.

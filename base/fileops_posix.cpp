@@ -13,15 +13,7 @@
 namespace {
 // Done, or the failure errno tells of.
 Outcome Made(int ok) { return ok ? kDone : LastCallFailed(); }
-}  // namespace
 
-Outcome ForceDeleteFile(const char* path) {
-    struct stat st;
-    if (lstat(path, &st) != 0) return kDone;
-    return Made(unlink(path) == 0);
-}
-
-namespace {
 // Writes all of data at offset, then closes fd. 1 when every byte went out.
 int WriteAllAndClose(int fd, off_t offset, const void* data, uint32_t len) {
     uint32_t done = 0;
@@ -37,6 +29,12 @@ int WriteAllAndClose(int fd, off_t offset, const void* data, uint32_t len) {
     return closed && done == len ? 1 : 0;
 }
 }  // namespace
+
+Outcome ForceDeleteFile(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return kDone;
+    return Made(unlink(path) == 0);
+}
 
 Outcome WriteWholeFile(const char* path, const void* data, uint32_t len) {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

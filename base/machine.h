@@ -6,8 +6,8 @@
 
 // Fills installDir with the directory chosen on the command line, or else the
 // default "<Program Files>\mofahu\", unless it already holds a resolved
-// "X:\..." directory. Returns installDir itself. This file alone writes
-// installDir.
+// "X:\..." directory. Returns installDir itself. Only base/machine.cpp
+// writes installDir.
 char* ResolveInstallDir();
 // ResolveInstallDir for a choice that may have changed: whatever installDir
 // held is not kept.

@@ -635,9 +635,7 @@ TEST_F(RollbackTest, AFileAnotherProgramMakesWhereANoteMadeAheadNamesOneIsPutBac
 DWORD g_writeError;
 const wchar_t* g_refusedName;
 BOOL WINAPI RefusedWrite(HANDLE h, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
-    wchar_t path[MAX_PATH + 1] = L"";
-    GetFinalPathNameByHandleW(h, path, MAX_PATH, 0);
-    if (std::wcsstr(path, g_refusedName) == nullptr) return WriteFile(h, data, length, written, overlapped);
+    if (FinalPath(h).find(g_refusedName) == std::wstring::npos) return WriteFile(h, data, length, written, overlapped);
     SetLastError(g_writeError);
     return FALSE;
 }
@@ -656,24 +654,24 @@ TEST_F(RollbackTest, AFileThatCannotBeWrittenIsToldByItsOwnError) {
     } kFiles[] = {{"mofadel.exe", L"\\mofahu\\mofadel.exe", false},
                   {"mofatyrk.exe", L"\\mofahu\\mofatyrk.exe", true},
                   {"mofapath.mfh", L"\\windows\\mofapath.mfh", false}};
-    for (const auto& f : kFiles)
-    for (const auto& c : kCases) {
-        MessageRecorder messages;
-        PrepareEarlier(f.earlier);
-        const char* name = f.name;
-        const std::string before = Snapshot();
-        g_writeError = c.error;
-        g_refusedName = f.wide;
-        g_sys.writeFile = RefusedWrite;
-        EXPECT_EQ(Upgrade(0), kExitFailed) << c.error << name;
-        g_sys.writeFile = WriteFile;
-        EXPECT_EQ(FirstFailure().error, c.error) << name;
-        EXPECT_EQ(std::string(FirstFailure().path), name);
-        ASSERT_EQ(messages.shown.size(), 1u) << c.error << name;
-        const std::string& text = messages.shown[0].textA;
-        EXPECT_NE(text.find(std::string(c.meaning) + "。"), std::string::npos) << text;
-        EXPECT_NE(text.find(c.advice), std::string::npos) << text;
-        EXPECT_EQ(Snapshot(), before) << c.error << name;
+    for (const auto& f : kFiles) {
+        for (const auto& c : kCases) {
+            MessageRecorder messages;
+            PrepareEarlier(f.earlier);
+            const std::string before = Snapshot();
+            g_writeError = c.error;
+            g_refusedName = f.wide;
+            g_sys.writeFile = RefusedWrite;
+            EXPECT_EQ(Upgrade(0), kExitFailed) << c.error << f.name;
+            g_sys.writeFile = WriteFile;
+            EXPECT_EQ(FirstFailure().error, c.error) << f.name;
+            EXPECT_EQ(std::string(FirstFailure().path), f.name);
+            ASSERT_EQ(messages.shown.size(), 1u) << c.error << f.name;
+            const std::string& text = messages.shown[0].textA;
+            EXPECT_NE(text.find(std::string(c.meaning) + "。"), std::string::npos) << text;
+            EXPECT_NE(text.find(c.advice), std::string::npos) << text;
+            EXPECT_EQ(Snapshot(), before) << c.error << f.name;
+        }
     }
 }
 
